@@ -1,0 +1,384 @@
+#include "ComPort.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <linux/serial.h>
+
+namespace {
+
+void Signal(int fd)
+{
+    const std::uint64_t one = 1;
+    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void Drain(int fd)
+{
+    std::uint64_t value;
+    while (::read(fd, &value, sizeof value) < 0 && errno == EINTR) {
+    }
+}
+
+speed_t SpeedConstant(std::uint32_t baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+    }
+}
+
+int OpenErrorResult(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+        return prNoSuchPort;
+    case EBUSY:
+        return prBusy;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return prAccessDenied;
+    default:
+        return prGetSettings;
+    }
+}
+
+std::uint8_t TrailingNumber(const QString& name)
+{
+    int i = name.size();
+    while (i > 0 && name[i - 1].isDigit())
+        --i;
+    return static_cast<std::uint8_t>(name.mid(i).toUInt());
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TReadThread
+
+TReadThread::TReadThread(TComPort* port, int fd, int notifyFd)
+    : Port(port), Buffer(static_cast<std::size_t>(port->BufferSize), 0), fd_(fd),
+      notifyFd_(notifyFd)
+{
+    stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (stopFd_ < 0)
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    ReadLineErrors(); // first snapshot: only changes after the open count
+    try {
+        thread_ = std::thread(&TReadThread::Execute, this);
+    } catch (...) {
+        ::close(stopFd_);
+        throw;
+    }
+}
+
+TReadThread::~TReadThread()
+{
+    Terminate();
+    Join();
+    ::close(stopFd_);
+    Buffer.clear();
+}
+
+void TReadThread::Terminate()
+{
+    {
+        std::lock_guard lock(mutex_);
+        terminated_ = true;
+    }
+    cv_.notify_all();
+    Signal(stopFd_);
+}
+
+void TReadThread::Join()
+{
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+}
+
+void TReadThread::Execute()
+{
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+    while (!terminated_) {
+        const int ready = ::poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL))
+            break;
+        if (fds[0].revents == 0)
+            continue;
+        std::fill(Buffer.begin(), Buffer.end(), 0);
+        const ssize_t n = ::read(fd_, Buffer.data(), Buffer.size());
+        if (n > 0) {
+            Count = static_cast<std::uint32_t>(n);
+            Errors = ReadLineErrors();
+            if (!HandOver())
+                break;
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(fds[0].revents & (POLLHUP | POLLERR)))
+            continue;
+        // EOF, EIO or a hang-up: the device is gone. End quietly rather than
+        // spin on a descriptor that stays readable; the next command times out.
+        break;
+    }
+    finished_ = true;
+}
+
+bool TReadThread::HandOver()
+{
+    std::unique_lock lock(mutex_);
+    if (terminated_)
+        return false;
+    pending_ = true;
+    done_ = false;
+    lock.unlock();
+    Signal(notifyFd_);
+    lock.lock();
+    cv_.wait(lock, [this] { return done_ || terminated_; });
+    pending_ = false;
+    return !terminated_;
+}
+
+std::uint32_t TReadThread::ReadLineErrors()
+{
+    serial_icounter_struct now{};
+    if (::ioctl(fd_, TIOCGICOUNT, &now) != 0)
+        return 0; // pseudo-terminals and some adapters keep no counters
+    std::uint32_t flags = 0;
+    if (icount_.valid) {
+        if (now.frame != icount_.frame)
+            flags |= leFrame;
+        if (now.overrun != icount_.overrun || now.buf_overrun != icount_.bufOverrun)
+            flags |= leOverrun;
+        if (now.parity != icount_.parity)
+            flags |= leParity;
+        if (now.brk != icount_.brk)
+            flags |= leBreak;
+    }
+    icount_ = {now.frame, now.overrun, now.parity, now.brk, now.buf_overrun, true};
+    return flags;
+}
+
+// ---------------------------------------------------------------------------
+// TComPort
+
+TComPort::TComPort()
+{
+    notifyFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (notifyFd_ >= 0) {
+        notifier_ = std::make_unique<QSocketNotifier>(notifyFd_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                         [this] { DeliverPending(); });
+    }
+}
+
+TComPort::~TComPort()
+{
+    Close();
+    notifier_.reset();
+    if (notifyFd_ >= 0)
+        ::close(notifyFd_);
+}
+
+int TComPort::Open(const QString& name, std::uint32_t baud)
+{
+    if (Opened)
+        return prAlreadyOpen;
+    PortNumber = TrailingNumber(name);
+
+    const QByteArray path = QFile::encodeName(name);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return OpenErrorResult(errno);
+
+    auto fail = [fd](int result) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        return result;
+    };
+    // Exclusive: flock keeps out this program and other lockers, TIOCEXCL
+    // keeps out plain openers without root rights.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return fail(errno == EWOULDBLOCK ? prBusy : prGetSettings);
+    if (::ioctl(fd, TIOCEXCL) != 0 && errno == ENOTTY)
+        return fail(prGetSettings);
+
+    if (::tcgetattr(fd, &DCB) != 0)
+        return fail(prGetSettings);
+    const speed_t speed = SpeedConstant(baud);
+    if (speed == B0)
+        return fail(prApplySettings);
+    termios tio = DCB;
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0
+        || ::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return fail(prApplySettings);
+    // tcsetattr succeeds when any setting took; check that the speed did.
+    termios applied{};
+    if (::tcgetattr(fd, &applied) != 0 || ::cfgetospeed(&applied) != speed)
+        return fail(prApplySettings);
+    DCB = applied;
+    ::tcflush(fd, TCIFLUSH);
+
+    Handle = fd;
+    Name = name;
+    BaudRate = baud;
+    Opened = true;
+    if (!ReadThread) {
+        try {
+            ReadThread = std::make_shared<TReadThread>(this, Handle, notifyFd_);
+        } catch (...) {
+            ReadThread.reset();
+            return prThreadFailed;
+        }
+    }
+    return prOk;
+}
+
+void TComPort::Close()
+{
+    if (!Opened)
+        return;
+    if (ReadThread) {
+        // The reader waits on nothing that needs this thread once told to
+        // stop, so joining takes microseconds even from inside a hand-over.
+        ReadThread->Terminate();
+        ReadThread->Join();
+        ReadThread.reset();
+    }
+    if (Handle >= 0) {
+        ::ioctl(Handle, TIOCNXCL);
+        ::close(Handle);
+    }
+    Handle = -1;
+    Opened = false;
+}
+
+int TComPort::Write(const TArrayOfByte& frame)
+{
+    if (!Opened)
+        return prNotOpen;
+    if (frame.empty())
+        return prEmptyFrame;
+    // Allow the line time of the frame plus a second before giving up on a
+    // stalled device, so that a wedged adapter cannot hang the window.
+    const auto lineTime = std::chrono::duration<double>(ByteTime() * frame.size());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1)
+        + std::chrono::duration_cast<std::chrono::steady_clock::duration>(lineTime);
+    std::size_t sent = 0;
+    while (sent < frame.size()) {
+        const ssize_t n = ::write(Handle, frame.data() + sent, frame.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return prUnknown;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return prUnknown;
+        pollfd pfd{Handle, POLLOUT, 0};
+        if (::poll(&pfd, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
+            return prUnknown;
+    }
+    // The answer can only start once the request has left the line.
+    if (::tcdrain(Handle) != 0 && errno != ENOTTY)
+        return prUnknown;
+    return prOk;
+}
+
+bool TComPort::WaitForHandover(std::chrono::microseconds limit) const
+{
+    if (notifyFd_ < 0)
+        return false;
+    pollfd pfd{notifyFd_, POLLIN, 0};
+    const auto secs = std::chrono::duration_cast<std::chrono::seconds>(limit);
+    const timespec ts{static_cast<time_t>(secs.count()),
+                      static_cast<long>((limit - secs).count() * 1000)};
+    int ready;
+    do {
+        ready = ::ppoll(&pfd, 1, &ts, nullptr);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+void TComPort::DeliverPending()
+{
+    Drain(notifyFd_);
+    // Hold the reader for the whole call: the handler may close the port,
+    // and the buffer it was given must outlive that.
+    std::shared_ptr<TReadThread> reader = ReadThread;
+    if (!reader)
+        return;
+    {
+        std::lock_guard lock(reader->mutex_);
+        if (!reader->pending_ || reader->done_ || reader->terminated_)
+            return;
+    }
+    if (OnData)
+        OnData(reader->Buffer, static_cast<std::int32_t>(reader->Count), reader->Errors);
+    {
+        std::lock_guard lock(reader->mutex_);
+        reader->done_ = true;
+    }
+    reader->cv_.notify_all();
+}
+
+void TComPort::ResultText(int code, QString& text)
+{
+    text = ResultText(code);
+}
+
+QString TComPort::ResultText(int code)
+{
+    switch (code) {
+    case prOk: return QStringLiteral("Порт открыт успешно.");
+    case prAlreadyOpen: return QStringLiteral("Cоединение уже установленно.");
+    case prNoSuchPort: return QStringLiteral("Попытка открыть несуществующий порт.");
+    case prBusy: return QStringLiteral("Порт занят другой программой.");
+    case prGetSettings: return QStringLiteral("Ошибка получения страндартных настроек.");
+    case prApplySettings: return QStringLiteral("Ошибка применеия настроек.");
+    case prNotOpen: return QStringLiteral("Соединение не установленно.");
+    case prNoMemory: return QStringLiteral("Ошибка выделения памяти");
+    case prEmptyFrame: return QStringLiteral("Ошибка выполнения команды.");
+    case prThreadFailed: return QStringLiteral("Ошибка создания читающего потока.");
+    case prAccessDenied:
+        return QStringLiteral("Нет доступа к порту. Пользователь должен входить в группу "
+                              "dialout (или иметь права на устройство).");
+    default: return QStringLiteral("Неизвестная ошибка.");
+    }
+}

@@ -1,0 +1,154 @@
+// Serial link: lists the serial ports, opens one raw 8N1 at a chosen speed,
+// writes frames, and runs one reader thread per open port that hands every
+// received chunk to the thread that opened the port (the GUI thread),
+// synchronously and in order. Knows nothing about frames.
+#pragma once
+
+#include "KkmTypes.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <termios.h>
+
+class QSocketNotifier;
+class TComPort;
+
+// Port result codes.
+enum TPortResult : int {
+    prOk = 0,
+    prUnknown = 1,
+    prAlreadyOpen = 101,
+    prNoSuchPort = 102,
+    prBusy = 103,
+    prGetSettings = 104,
+    prApplySettings = 105,
+    prNotOpen = 106,
+    prNoMemory = 107,
+    prEmptyFrame = 108,
+    prThreadFailed = 109,
+    // The user lacks the right to open the device (not the same as busy).
+    prAccessDenied = 110,
+};
+
+// Receiver of read bytes, called in the thread that opened the port. Data is
+// the reader's buffer (BufferSize bytes, zero after Count); the handler must
+// take what it needs before it returns.
+using TPortDataEvent =
+    std::function<void(const TArrayOfByte& Data, std::int32_t Count, std::uint32_t Errors)>;
+
+// Line error flags reported with a read (bit values as the Windows CE_ flags).
+enum TLineError : std::uint32_t {
+    leOverrun = 0x0002,
+    leParity = 0x0004,
+    leFrame = 0x0008,
+    leBreak = 0x0010,
+};
+
+// One reader per open port. It waits on the port and on a wake-up channel,
+// reads at most BufferSize bytes and blocks until the GUI thread has taken
+// them. It uses only its own fd copy and fields, so Close can end it at any
+// moment; an unplugged device (EIO, hang-up) ends it quietly.
+class TReadThread {
+public:
+    TReadThread(TComPort* Port, int Fd, int NotifyFd);
+    ~TReadThread();
+    TReadThread(const TReadThread&) = delete;
+    TReadThread& operator=(const TReadThread&) = delete;
+
+    TComPort* const Port;
+    TArrayOfByte Buffer;
+    std::uint32_t Errors = 0;
+    std::uint32_t Count = 0;
+
+    // Asks the thread to end and wakes it from any wait; does not block.
+    void Terminate();
+    // Waits for the thread to end; only quick after Terminate.
+    void Join();
+    bool Finished() const { return finished_.load(); }
+
+private:
+    friend class TComPort;
+    void Execute();
+    // Publishes the chunk and waits until the GUI thread is done with it;
+    // false when terminated meanwhile.
+    bool HandOver();
+    std::uint32_t ReadLineErrors();
+
+    const int fd_;
+    const int notifyFd_;
+    int stopFd_ = -1;
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> finished_{false};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool pending_ = false; // a chunk waits for the GUI thread
+    bool done_ = false;    // the GUI thread has handled it
+    struct IcountSnapshot {
+        int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+        bool valid = false;
+    } icount_;
+    std::thread thread_;
+};
+
+class TComPort {
+public:
+    TComPort();
+    ~TComPort();
+    TComPort(const TComPort&) = delete;
+    TComPort& operator=(const TComPort&) = delete;
+
+    // Number at the end of the last opened port's name (COM7, /dev/ttyUSB7).
+    std::uint8_t PortNumber = 1;
+    int Handle = -1;
+    bool Opened = false;
+    std::shared_ptr<TReadThread> ReadThread;
+    std::int32_t BufferSize = 255;
+    struct termios DCB {};
+    TPortDataEvent OnData;
+
+    // Name and speed of the port last opened.
+    QString Name;
+    std::uint32_t BaudRate = 0;
+
+    int Open(const QString& Name, std::uint32_t Baud);
+    // Never waits for a hand-over in progress: it wakes the reader, which
+    // then ends at once; safe to call from inside OnData.
+    void Close();
+    // Sends the whole frame and waits until it has left the line.
+    int Write(const TArrayOfByte& Frame);
+
+    // Device paths of the real serial ports, sorted by kind and number,
+    // then the ports published by running register emulators.
+    static bool GetPortList(QStringList& List);
+    static void ResultText(int Code, QString& Text);
+    static QString ResultText(int Code);
+
+    // Waits until the reader has a chunk for the GUI thread or the time is
+    // up; true when a chunk is pending. Lets a waiting command take up an
+    // answer at once instead of sleeping blindly.
+    bool WaitForHandover(std::chrono::microseconds Limit) const;
+
+    // Where running emulators publish their ports: a symlink per port, and
+    // next to it "<name>.lock", which the emulator holds locked while it runs.
+    // KKM_EMULATOR_DIR overrides the default.
+    static QString EmulatorPortDir();
+
+    // Seconds the line needs for one byte (start, 8 data, stop bits).
+    double ByteTime() const { return BaudRate ? 10.0 / BaudRate : 0.0; }
+
+private:
+    void DeliverPending();
+
+    int notifyFd_ = -1; // eventfd: the reader signals a pending chunk
+    std::unique_ptr<QSocketNotifier> notifier_;
+};

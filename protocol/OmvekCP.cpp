@@ -1,0 +1,213 @@
+#include "OmvekCP.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+#include <thread>
+
+using Clock = std::chrono::steady_clock;
+
+TOmvekCP::TOmvekCP(QObject* owner) : QObject(owner)
+{
+    Port.OnData = [this](const TArrayOfByte& data, std::int32_t count, std::uint32_t errors) {
+        PortDataReceived(data, count, errors);
+    };
+}
+
+TOmvekCP::~TOmvekCP()
+{
+    Port.OnData = nullptr;
+    Port.Close();
+}
+
+QString TOmvekCP::Version() const
+{
+    return QStringLiteral("OmvekCP ver.2.1 may.09");
+}
+
+std::uint8_t TOmvekCP::NextPID()
+{
+    return pid_++;
+}
+
+std::uint8_t TOmvekCP::LastPID() const
+{
+    return static_cast<std::uint8_t>(pid_ - 1);
+}
+
+void TOmvekCP::ErrorText(std::int32_t code, QString& text)
+{
+    text = ErrorText(code);
+}
+
+QString TOmvekCP::ErrorText(std::int32_t code)
+{
+    switch (code) {
+    case 5: return QStringLiteral("Доступ запрещён");
+    case 4: return QStringLiteral("Переданы некорректные параметры.");
+    case 3: return QStringLiteral("Невозможно выполнить данную команду.");
+    case 2: return QStringLiteral("Команда не поддерживается данным устройством.");
+    case 1: return QStringLiteral("Запрошенные данные отсутствуют.");
+    case 0: return QStringLiteral("Ошибок нет.");
+    case -1: return QStringLiteral("Порт не открыт.");
+    case -2: return QStringLiteral("Ошибка формирования пакета-команды.");
+    case -3: return QStringLiteral("Истёк тайм-аут ожидания ответа.");
+    case -4: return QStringLiteral("Ошибка разбора пакета-ответа.");
+    case -5: return QStringLiteral("Сообщение не прошло обратный байтстаффинг.");
+    case -6: return QStringLiteral("Принятое и посчитанное CRC не совпадают.");
+    case -7: return QStringLiteral("Передатчик занят.");
+    case -8: return QStringLiteral("Неизвестная ошибка.");
+    case -9: return QStringLiteral("Сообщение не соответствует протоколу.");
+    case -10: return QStringLiteral("Несовпадение PID.");
+    case -11: return QStringLiteral("Сообщение пришло от иного устройства.");
+    case -12: return QStringLiteral("Сообщение пришло иному приёмнику.");
+    case -13: return QStringLiteral("Превышена длина сообщения.");
+    case -14: return QStringLiteral("Ошибка формирования пакета-ответа.");
+    default: return QStringLiteral("Незарегистрированная ошибка.");
+    }
+}
+
+void TOmvekCP::PortDataReceived(const TArrayOfByte& data, std::int32_t count, std::uint32_t)
+{
+    const std::size_t n = std::min<std::size_t>(count < 0 ? 0 : count, data.size());
+    if (n > 0)
+        lastRx_ = Clock::now();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (collector_.Push(data[i]) != kkm::FrameCollector::Complete)
+            continue;
+        const std::uint8_t kind = kkm::ClassifyFrame(collector_.Frame(), collector_.FrameSize());
+        if (kind == kkm::fkMessage && state_ == tsIdle) {
+            rxFrame_ = collector_.FrameCopy();
+            rMsg_ = rxFrame_;
+            DispatchMessage(rxFrame_);
+        } else if (kind == kkm::fkResponse && state_ == tsWaiting) {
+            rxFrame_ = collector_.FrameCopy();
+            rMsg_ = rxFrame_;
+            state_ = tsAnswered;
+        }
+    }
+}
+
+bool TOmvekCP::WaitTimedOut(Clock::time_point start) const
+{
+    const auto now = Clock::now();
+    const auto limit = std::chrono::milliseconds(timeOut_);
+    if (now - start < limit)
+        return false;
+    // A frame still arriving byte by byte on a slow line is not cut off while
+    // its bytes keep coming, up to the time a longest frame needs on the line.
+    if (!collector_.InFrame() || now - lastRx_ >= limit)
+        return true;
+    const auto frameTime = std::chrono::duration<double>(Port.ByteTime() * kkm::MaxWireFrame);
+    return now - start >= limit + std::chrono::duration_cast<Clock::duration>(frameTime);
+}
+
+bool TOmvekCP::WaitState(std::uint8_t wanted)
+{
+    using namespace std::chrono;
+    // Handlers run inside the wait may close the port or destroy this object;
+    // either ends the wait at once.
+    const QPointer<TOmvekCP> self(this);
+    auto pump = [&self] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return !self.isNull();
+    };
+    auto gone = [this] { return !Port.Opened; };
+
+    const auto start = Clock::now();
+    for (std::uint32_t i = 0; i <= timeOut_ / 10; ++i) {
+        if (state_ == wanted)
+            return true;
+        // The pause ends early as soon as the reader has bytes to hand over.
+        Port.WaitForHandover(milliseconds(1));
+        if (!pump() || gone())
+            return false;
+    }
+    for (;;) {
+        if (state_ == wanted)
+            return true;
+        if (!pump() || gone())
+            return false;
+        if (state_ == wanted)
+            return true;
+        if (WaitTimedOut(start))
+            return false;
+        // Rather than spin a core until the deadline, doze in slices that
+        // any received chunk cuts short.
+        Port.WaitForHandover(milliseconds(1));
+    }
+}
+
+std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
+                                const PayloadBuilder& build, const ResponseReader& read)
+{
+    if (state_ != tsIdle)
+        return rcBusy;
+    if (!Port.Opened)
+        return rcPortClosed;
+    const QPointer<TOmvekCP> self(this);
+    try {
+        state_ = tsBusy;
+        const std::uint8_t pid = NextPID();
+        TArrayOfByte frame;
+        if (!build(frame) || !kkm::BuildFrame(AR, AT, pid, Code, frame)) {
+            state_ = tsIdle;
+            return rcBuildFailed;
+        }
+        tMsg_ = frame;
+        Port.Write(frame); // a frame that did not go out ends as a time-out
+        state_ = tsWaiting;
+        if (!WaitState(tsAnswered)) {
+            if (self.isNull())
+                return rcPortClosed;
+            state_ = tsIdle;
+            return Port.Opened ? rcTimeout : rcPortClosed;
+        }
+        state_ = tsBusy;
+        TArrayOfByte body = rxFrame_;
+        rxFrame_.clear();
+        if (const std::uint8_t r = kkm::UnpackFrame(body); r != kkm::upOk) {
+            state_ = tsIdle;
+            return -static_cast<std::int32_t>(r);
+        }
+        if (body.size() < 4) { // no room for a header: nothing to read
+            state_ = tsIdle;
+            return rcBadResponse;
+        }
+        std::int32_t result;
+        if (body.size() == 5 && body[3] == 0xFF) {
+            // A refusal must carry a code; a zero would pass for success
+            // although nothing was read.
+            if (body[4] == 0) {
+                state_ = tsIdle;
+                return rcBadResponse;
+            }
+            result = body[4];
+        } else {
+            if (!read(body)) {
+                state_ = tsIdle;
+                return rcBadResponse;
+            }
+            result = body[3];
+        }
+        state_ = tsIdle;
+        if (body[0] != AT)
+            return rcOtherReceiver;
+        if (body[1] != AR)
+            return rcOtherSender;
+        if (body[2] != LastPID())
+            return rcPidMismatch;
+        return result;
+    } catch (...) {
+        if (self.isNull())
+            return rcException;
+        state_ = tsIdle;
+        return rcException;
+    }
+}
+
+std::int32_t TOmvekCP::TransactNoData(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
+                                      const PayloadBuilder& build)
+{
+    return Transact(AR, AT, Code, build, [](const TArrayOfByte& body) { return body.size() == 4; });
+}

@@ -1,0 +1,219 @@
+// The protocol component: owns the serial port, hands out packet
+// identifiers, runs one command transaction at a time while the GUI stays
+// live, collects frames from the received bytes, decodes the register's
+// unsolicited messages, and gives every result code its text.
+#pragma once
+
+#include "ComPort.h"
+#include "FrameCodec.h"
+#include "KkmTypes.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+// Register texts are byte runs (Windows-1251), passed on unconverted.
+using TKkmText = QByteArray;
+
+// Unsolicited message events; every one starts with AR, AT, PID.
+using _TSaleOnFree = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, std::uint8_t vOper, TCurrency Quant, TCurrency Price,
+    std::uint8_t nSection, std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TSaleOnCode = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, std::uint8_t vOper, TCurrency Quant, std::int64_t wCode,
+    std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TSaleOnBarcode = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, std::uint8_t vOper, TCurrency Quant, const TKkmText& wBCode,
+    std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TFreeDisc = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, std::uint8_t tDisc, std::uint8_t vOper, TCurrency dSumm,
+    std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TDiscOnQuery = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, std::uint8_t tDisc, std::uint8_t vOper, TCurrency rSumm,
+    std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TDiscOnCode = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, std::uint8_t tDisc, std::uint8_t vOper, TCurrency rSumm,
+    std::int64_t dCode, std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TDiscOnBarcode = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, std::uint8_t tDisc, std::uint8_t vOper, TCurrency rSumm,
+    const TKkmText& dBCode, std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TPayReceipt = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tPay, std::uint8_t tOper, std::uint8_t vOper, TCurrency rSumm,
+    std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TCloseReceipt = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, TDateTime rDate, TDateTime rTime, TCurrency rSumm,
+    std::uint8_t nOperator, std::uint32_t nDoc)>;
+using _TAbortReceipt = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    std::uint8_t tOper, TDateTime rDate, TDateTime rTime, std::uint8_t nOperator,
+    std::uint32_t nDoc)>;
+using _TInSumm = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    TCurrency inSumm, TDateTime inDate, TDateTime inTime, std::uint8_t nOperator,
+    std::uint32_t nDoc, std::uint32_t nIn)>;
+using _TOutSumm = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    TCurrency outSumm, TDateTime outDate, TDateTime outTime, std::uint8_t nOperator,
+    std::uint32_t nDoc, std::uint32_t nOut)>;
+using _TCloseSession = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    TCurrency cSumm, TDateTime cDate, TDateTime cTime, std::uint8_t nOperator,
+    std::uint32_t nDoc, std::uint16_t nSession)>;
+using _TConfirmation = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+    TCurrency rSumm, bool RClose)>;
+
+// Protocol result codes detected on the PC side (positive codes are the
+// register's own).
+enum TProtocolResult : std::int32_t {
+    rcOk = 0,
+    rcPortClosed = -1,
+    rcBuildFailed = -2,
+    rcTimeout = -3,
+    rcBadResponse = -4,
+    rcUnstuffFailed = -5,
+    rcCrcMismatch = -6,
+    rcBusy = -7,
+    rcException = -8,
+    rcTooShort = -9,
+    rcPidMismatch = -10,
+    rcOtherSender = -11,
+    rcOtherReceiver = -12,
+};
+
+class TOmvekCP : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(quint8 PID READ PID WRITE setPID)
+    Q_PROPERTY(quint32 TimeOut READ TimeOut WRITE setTimeOut)
+    Q_PROPERTY(QString Version READ Version WRITE setVersion)
+
+public:
+    enum TTransactionState : std::uint8_t {
+        tsIdle = 0,
+        tsBusy = 1,
+        tsAnswered = 2,
+        tsWaiting = 3,
+    };
+
+    explicit TOmvekCP(QObject* Owner = nullptr);
+    ~TOmvekCP() override;
+
+    // The serial port; the windows open, close and list ports through it.
+    TComPort Port;
+
+    std::uint8_t PID() const { return pid_; }
+    void setPID(std::uint8_t Value) { pid_ = Value; }
+    std::uint32_t TimeOut() const { return timeOut_; }
+    void setTimeOut(std::uint32_t Value) { timeOut_ = Value; }
+    QString Version() const;
+    void setVersion(const QString&) {}
+
+    std::uint8_t State() const { return state_; }
+    bool InFrame() const { return collector_.InFrame(); }
+    std::size_t RxLen() const { return collector_.Length(); }
+    TArrayOfByte RMsg() const { return rMsg_; }
+    TArrayOfByte TMsg() const { return tMsg_; }
+
+    std::uint8_t NextPID();
+    std::uint8_t LastPID() const;
+    bool WaitState(std::uint8_t Wanted);
+
+    static void ErrorText(std::int32_t Code, QString& Text);
+    static QString ErrorText(std::int32_t Code);
+
+    // The port's data handler: collects frames from the first Count bytes.
+    void PortDataReceived(const TArrayOfByte& Data, std::int32_t Count, std::uint32_t Errors);
+
+    // Frame codec, kept stateless.
+    static std::uint16_t CalcCRC(const TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last)
+    { return kkm::CalcCRC(Data, First, Last); }
+    static bool StuffFrame(TArrayOfByte& Frame) { return kkm::StuffFrame(Frame); }
+    static bool UnstuffFrame(TArrayOfByte& Frame) { return kkm::UnstuffFrame(Frame); }
+    static bool BuildFrame(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID, std::uint8_t Code,
+                           TArrayOfByte& Payload)
+    { return kkm::BuildFrame(AR, AT, PID, Code, Payload); }
+    static std::uint8_t UnpackFrame(TArrayOfByte& Frame) { return kkm::UnpackFrame(Frame); }
+    static std::uint8_t ClassifyFrame(const TArrayOfByte& Raw) { return kkm::ClassifyFrame(Raw); }
+    static bool EncodeBCD(TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last,
+                          std::int64_t Value)
+    { return kkm::EncodeBCD(Data, First, Last, Value); }
+    static bool DecodeBCD(const TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last,
+                          std::int64_t& Value)
+    { return kkm::DecodeBCD(Data, First, Last, Value); }
+
+    // Status and information (codes 1, 2, 6).
+    std::int32_t GetDeviceInfo(std::uint8_t AR, std::uint8_t AT, std::int64_t& SerialNumber,
+                               std::uint16_t& InfoWord, std::uint8_t& InfoByte,
+                               std::uint8_t& SoftVersion, TDateTime& SoftDate,
+                               TKkmText& ModelName);
+    std::int32_t GetDeviceState(std::uint8_t AR, std::uint8_t AT, std::uint8_t& ErrorCode,
+                                TDateTime& Date, TDateTime& Time, std::uint8_t& ModeCode,
+                                std::uint8_t& OperatorNo, std::uint8_t& SessionOpen,
+                                TCurrency& SessionTotal, TCurrency& CashInDrawer);
+    std::int32_t Connect(std::uint8_t AR, std::uint8_t AT, std::uint8_t Param1,
+                         std::uint8_t Param2);
+
+    // Tables (codes 12, 13, 14, 15, 19, 20).
+    std::int32_t ReadTableRecord(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
+                                 std::uint16_t Record, TArrayOfByte& Data);
+    std::int32_t ReadTableField(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
+                                std::uint16_t Record, std::uint8_t Field, TArrayOfByte& Data);
+    std::int32_t WriteTableRecord(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
+                                  std::uint16_t Record, const TArrayOfByte& Data);
+    std::int32_t WriteTableField(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
+                                 std::uint16_t Record, std::uint8_t Field,
+                                 const TArrayOfByte& Data);
+    std::int32_t ReadGoodsSales(std::uint8_t AR, std::uint8_t AT, std::uint16_t Record,
+                                TCurrency& Quantity);
+    std::int32_t WriteGoodsSales(std::uint8_t AR, std::uint8_t AT, std::uint16_t Record,
+                                 TCurrency Quantity);
+
+    // Logo and authorisation (codes 7, 30).
+    std::int32_t SendLogoHeader(std::uint8_t AR, std::uint8_t AT, std::uint8_t Kind,
+                                std::uint8_t BytesPerRow, std::uint8_t Rows);
+    std::int32_t SendLogoRow(std::uint8_t AR, std::uint8_t AT, std::uint8_t Row,
+                             const TArrayOfByte& Data);
+    std::int32_t Authorize(std::uint8_t AR, std::uint8_t AT, std::uint8_t User,
+                           std::int64_t Password);
+
+    // Unsolicited message events, unassigned by default.
+    _TSaleOnFree onSaleOnFree;
+    _TSaleOnCode onSaleOnCode;
+    _TSaleOnBarcode onSaleOnBarcode;
+    _TFreeDisc onFreeDisc;
+    _TDiscOnQuery onDiscOnQuery;
+    _TDiscOnCode onDiscOnCode;
+    _TDiscOnBarcode onDiscOnBarcode;
+    _TPayReceipt onPayReceipt;
+    _TCloseReceipt onCloseReceipt;
+    _TAbortReceipt onAbortReceipt;
+    _TInSumm onInSumm;
+    _TOutSumm onOutSumm;
+    _TCloseSession onCloseSession;
+    _TConfirmation onConfirmation;
+
+private:
+    // Builds the request payload; false when it cannot be built (-2).
+    using PayloadBuilder = std::function<bool(TArrayOfByte& Payload)>;
+    // Reads a success-form body (header and payload); false breaks the
+    // command's rules (-4).
+    using ResponseReader = std::function<bool(const TArrayOfByte& Body)>;
+
+    // The one command transaction; every command method runs through it.
+    std::int32_t Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
+                          const PayloadBuilder& Build, const ResponseReader& Read);
+    // Commands whose success form is an empty payload.
+    std::int32_t TransactNoData(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
+                                const PayloadBuilder& Build);
+
+    void DispatchMessage(TArrayOfByte& Frame);
+    bool WaitTimedOut(std::chrono::steady_clock::time_point start) const;
+
+    std::uint8_t pid_ = 0;
+    std::uint32_t timeOut_ = 150;
+    std::uint8_t state_ = tsIdle;
+    kkm::FrameCollector collector_;
+    TArrayOfByte rxFrame_;
+    TArrayOfByte rMsg_;
+    TArrayOfByte tMsg_;
+    std::chrono::steady_clock::time_point lastRx_{};
+};

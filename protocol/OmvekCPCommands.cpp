@@ -1,0 +1,220 @@
+// The register's command set: each command is its request payload and its
+// response reader over the one transaction.
+#include "OmvekCP.h"
+#include "PayloadFields.h"
+
+using namespace kkm;
+
+namespace {
+
+constexpr std::size_t kMaxWriteData = 100;
+// Sales quantities and passwords travel as 8 BCD digits.
+constexpr std::int64_t kMax8Digits = 99999999;
+
+bool WriteDataOk(const TArrayOfByte& data)
+{
+    return !data.empty() && data.size() <= kMaxWriteData;
+}
+
+TArrayOfByte Address(std::uint8_t table, std::uint16_t record)
+{
+    TArrayOfByte p{table};
+    AppendWord(p, record);
+    return p;
+}
+
+// Success payload of at least one byte, taken whole.
+auto ReadPayloadInto(TArrayOfByte& data)
+{
+    return [&data](const TArrayOfByte& body) {
+        if (body.size() < 5)
+            return false;
+        data.assign(body.begin() + 4, body.end());
+        return true;
+    };
+}
+
+auto NoPayload()
+{
+    return [](TArrayOfByte&) { return true; };
+}
+
+} // namespace
+
+std::int32_t TOmvekCP::GetDeviceInfo(std::uint8_t AR, std::uint8_t AT, std::int64_t& SerialNumber,
+                                     std::uint16_t& InfoWord, std::uint8_t& InfoByte,
+                                     std::uint8_t& SoftVersion, TDateTime& SoftDate,
+                                     TKkmText& ModelName)
+{
+    std::int64_t serial = 0;
+    std::uint16_t word = 0;
+    int infoByte = 0, version = 0;
+    TDateTime date;
+    TKkmText model;
+    const std::int32_t r = Transact(AR, AT, 1, NoPayload(), [&](const TArrayOfByte& b) {
+        if (b.size() < 18 || !ReadBcd(b, 4, 6, serial) || !ReadBcdByte(b, 12, infoByte)
+            || !ReadBcdByte(b, 13, version) || !ReadDate(b, 14, date))
+            return false;
+        word = ReadWord(b, 10);
+        for (std::size_t i = 17; i < b.size() && b[i] != 0; ++i)
+            model.append(static_cast<char>(b[i]));
+        return true;
+    });
+    if (r == rcOk) {
+        SerialNumber = serial;
+        InfoWord = word;
+        InfoByte = static_cast<std::uint8_t>(infoByte);
+        SoftVersion = static_cast<std::uint8_t>(version);
+        SoftDate = date;
+        ModelName = model;
+    }
+    return r;
+}
+
+std::int32_t TOmvekCP::GetDeviceState(std::uint8_t AR, std::uint8_t AT, std::uint8_t& ErrorCode,
+                                      TDateTime& Date, TDateTime& Time, std::uint8_t& ModeCode,
+                                      std::uint8_t& OperatorNo, std::uint8_t& SessionOpen,
+                                      TCurrency& SessionTotal, TCurrency& CashInDrawer)
+{
+    TDateTime date, time;
+    int oper = 0;
+    TCurrency total, cash;
+    TArrayOfByte body;
+    const std::int32_t r = Transact(AR, AT, 2, NoPayload(), [&](const TArrayOfByte& b) {
+        body = b;
+        return b.size() == 26 && ReadDate(b, 5, date) && ReadTime(b, 8, time)
+            && ReadBcdByte(b, 12, oper) && ReadAmount(b, 14, 6, total)
+            && ReadAmount(b, 20, 6, cash);
+    });
+    if (r == rcOk) {
+        ErrorCode = body[4];
+        Date = date;
+        Time = time;
+        ModeCode = body[11];
+        OperatorNo = static_cast<std::uint8_t>(oper);
+        SessionOpen = body[13];
+        SessionTotal = total;
+        CashInDrawer = cash;
+    }
+    return r;
+}
+
+std::int32_t TOmvekCP::Connect(std::uint8_t AR, std::uint8_t AT, std::uint8_t Param1,
+                               std::uint8_t Param2)
+{
+    return TransactNoData(AR, AT, 6, [&](TArrayOfByte& p) {
+        p = {Param1, Param2};
+        return true;
+    });
+}
+
+std::int32_t TOmvekCP::ReadTableRecord(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
+                                       std::uint16_t Record, TArrayOfByte& Data)
+{
+    TArrayOfByte data;
+    const std::int32_t r = Transact(AR, AT, 12, [&](TArrayOfByte& p) {
+        p = Address(Table, Record);
+        return true;
+    }, ReadPayloadInto(data));
+    if (r == rcOk)
+        Data = std::move(data);
+    return r;
+}
+
+std::int32_t TOmvekCP::ReadTableField(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
+                                      std::uint16_t Record, std::uint8_t Field, TArrayOfByte& Data)
+{
+    TArrayOfByte data;
+    const std::int32_t r = Transact(AR, AT, 13, [&](TArrayOfByte& p) {
+        p = Address(Table, Record);
+        p.push_back(Field);
+        return true;
+    }, ReadPayloadInto(data));
+    if (r == rcOk)
+        Data = std::move(data);
+    return r;
+}
+
+std::int32_t TOmvekCP::WriteTableRecord(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
+                                        std::uint16_t Record, const TArrayOfByte& Data)
+{
+    return TransactNoData(AR, AT, 14, [&](TArrayOfByte& p) {
+        p = Address(Table, Record);
+        p.insert(p.end(), Data.begin(), Data.end());
+        return WriteDataOk(Data);
+    });
+}
+
+std::int32_t TOmvekCP::WriteTableField(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
+                                       std::uint16_t Record, std::uint8_t Field,
+                                       const TArrayOfByte& Data)
+{
+    return TransactNoData(AR, AT, 15, [&](TArrayOfByte& p) {
+        p = Address(Table, Record);
+        p.push_back(Field);
+        p.insert(p.end(), Data.begin(), Data.end());
+        return WriteDataOk(Data);
+    });
+}
+
+std::int32_t TOmvekCP::ReadGoodsSales(std::uint8_t AR, std::uint8_t AT, std::uint16_t Record,
+                                      TCurrency& Quantity)
+{
+    TCurrency quantity;
+    const std::int32_t r = Transact(AR, AT, 19, [&](TArrayOfByte& p) {
+        p.clear();
+        AppendWord(p, Record);
+        return true;
+    }, [&](const TArrayOfByte& b) { return b.size() == 8 && ReadQuantity(b, 4, 4, quantity); });
+    if (r == rcOk)
+        Quantity = quantity;
+    return r;
+}
+
+std::int32_t TOmvekCP::WriteGoodsSales(std::uint8_t AR, std::uint8_t AT, std::uint16_t Record,
+                                       TCurrency Quantity)
+{
+    return TransactNoData(AR, AT, 20, [&](TArrayOfByte& p) {
+        // The field holds 8 digits of thousandths and no sign: refuse what
+        // would otherwise be sent cut or wrapped.
+        const std::int64_t thousandths = Quantity.ToThousandths();
+        if (Quantity.Raw < 0 || thousandths > kMax8Digits)
+            return false;
+        p.clear();
+        AppendWord(p, Record);
+        p.resize(6);
+        return EncodeBCD(p, 2, 5, thousandths);
+    });
+}
+
+std::int32_t TOmvekCP::SendLogoHeader(std::uint8_t AR, std::uint8_t AT, std::uint8_t Kind,
+                                      std::uint8_t BytesPerRow, std::uint8_t Rows)
+{
+    return TransactNoData(AR, AT, 7, [&](TArrayOfByte& p) {
+        p = {0, Kind, BytesPerRow, Rows};
+        return true;
+    });
+}
+
+std::int32_t TOmvekCP::SendLogoRow(std::uint8_t AR, std::uint8_t AT, std::uint8_t Row,
+                                   const TArrayOfByte& Data)
+{
+    return TransactNoData(AR, AT, 7, [&](TArrayOfByte& p) {
+        // Row 0 would read as a header.
+        p = {Row};
+        p.insert(p.end(), Data.begin(), Data.end());
+        return Row != 0 && WriteDataOk(Data);
+    });
+}
+
+std::int32_t TOmvekCP::Authorize(std::uint8_t AR, std::uint8_t AT, std::uint8_t User,
+                                 std::int64_t Password)
+{
+    return TransactNoData(AR, AT, 30, [&](TArrayOfByte& p) {
+        // Dropping digits would send another password than the one typed.
+        if (Password < 0 || Password > kMax8Digits)
+            return false;
+        p = {User, 0, 0, 0, 0};
+        return EncodeBCD(p, 1, 4, Password);
+    });
+}

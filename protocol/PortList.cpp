@@ -1,0 +1,70 @@
+// The port list on Linux: real serial devices from sysfs, then the ports that
+// running register emulators publish.
+#include "ComPort.h"
+#include "PortDirectory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+struct Device {
+    QString kind; // name without its trailing number: ttyS, ttyUSB, ttyACM
+    int number;
+    QString path;
+};
+
+Device Describe(const QString& name)
+{
+    int i = name.size();
+    while (i > 0 && name[i - 1].isDigit())
+        --i;
+    return {name.left(i), i < name.size() ? name.mid(i).toInt() : -1,
+            QStringLiteral("/dev/") + name};
+}
+
+// Legacy 8250 slots exist whether or not a UART sits behind them; the serial
+// core reports those as type 0 (unknown).
+bool IsEmptyLegacySlot(const QString& ttyDir, const QString& driver)
+{
+    if (driver != QLatin1String("serial8250"))
+        return false;
+    QFile type(ttyDir + QStringLiteral("/type"));
+    if (!type.open(QIODevice::ReadOnly))
+        return false;
+    return type.readAll().trimmed() == "0";
+}
+
+} // namespace
+
+bool TComPort::GetPortList(QStringList& list)
+{
+    list.clear();
+    const QString root = QStringLiteral("/sys/class/tty");
+    std::vector<Device> devices;
+    const QStringList names = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    for (const QString& name : names) {
+        const QString ttyDir = root + QLatin1Char('/') + name;
+        const QFileInfo driver(ttyDir + QStringLiteral("/device/driver"));
+        if (!driver.exists()) // virtual terminals, ptys and the like
+            continue;
+        if (IsEmptyLegacySlot(ttyDir, QFileInfo(driver.canonicalFilePath()).fileName()))
+            continue;
+        devices.push_back(Describe(name));
+    }
+    std::sort(devices.begin(), devices.end(), [](const Device& a, const Device& b) {
+        return a.kind != b.kind ? a.kind < b.kind : a.number < b.number;
+    });
+    for (const Device& d : devices)
+        list << d.path;
+    list << kkm::LiveEmulatorPorts(kkm::EmulatorPortDir());
+    return true;
+}
+
+QString TComPort::EmulatorPortDir()
+{
+    return kkm::EmulatorPortDir();
+}
