@@ -1,0 +1,150 @@
+#include "UiTestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QEventLoop>
+#include <QTextBlock>
+#include <QTextEdit>
+
+TModalDriver::TModalDriver(int limitMs) : limitMs_(limitMs)
+{
+    timer_.setInterval(5);
+    connect(&timer_, &QTimer::timeout, this, &TModalDriver::Poll);
+    timer_.start();
+    idleFor_.start();
+}
+
+TModalDriver::~TModalDriver() = default;
+
+void TModalDriver::Then(Step s)
+{
+    steps_.push_back(std::move(s));
+}
+
+void TModalDriver::AcceptBox(TSeenBox* seen)
+{
+    Then([seen](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box || !box->isVisible())
+            return false;
+        if (seen)
+            *seen = {box->windowTitle(), box->text(), box->icon()};
+        QPointer<QMessageBox> guard(box);
+        QTimer::singleShot(0, box, [guard] {
+            if (!guard)
+                return;
+            if (QAbstractButton* ok = guard->button(QMessageBox::Ok))
+                ok->click();
+            else
+                guard->reject();
+        });
+        return true;
+    });
+}
+
+void TModalDriver::Poll()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) {
+        idleFor_.restart();
+        return;
+    }
+    if (modal != lastSeen_) {
+        lastSeen_ = modal;
+        idleFor_.restart();
+    }
+    if (!steps_.empty() && steps_.front()(modal)) {
+        steps_.pop_front();
+        lastSeen_ = nullptr;
+        idleFor_.restart();
+        return;
+    }
+    if (idleFor_.elapsed() < limitMs_)
+        return;
+    // Nobody wants this window: close it so that the test can go on and fail.
+    QString what = QString::fromLatin1(modal->metaObject()->className());
+    if (auto* box = qobject_cast<QMessageBox*>(modal))
+        what += QStringLiteral(": ") + box->text();
+    Unexpected << what;
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+        QTimer::singleShot(0, dialog, &QDialog::reject);
+    else
+        modal->close();
+    idleFor_.restart();
+}
+
+bool SpinUntil(const std::function<bool()>& condition, int limitMs)
+{
+    if (condition())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition())
+            loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    poll.start();
+    limit.start(limitMs);
+    loop.exec();
+    return condition();
+}
+
+QList<TLogEntry> JournalEntries(const QTextEdit* journal, bool* wellFormed)
+{
+    QList<TLogEntry> entries;
+    bool ok = true;
+    const QTextDocument* doc = journal->document();
+    QTextBlock block = doc->begin();
+    if (doc->isEmpty())
+        return entries;
+    if (block.text() != QString())
+        ok = false;
+    for (block = block.next(); block.isValid(); block = block.next()) {
+        TLogEntry e;
+        const QString line = block.text();
+        const int sep = line.indexOf(QStringLiteral(" >> "));
+        if (sep < 0) {
+            ok = false;
+            continue;
+        }
+        e.Time = line.left(sep);
+        e.Text = line.mid(sep + 4);
+        // Colour of every character, split at the separator.
+        int pos = 0;
+        bool textColourSet = false;
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            const QColor c = f.charFormat().foreground().color();
+            for (int i = 0; i < f.length(); ++i, ++pos) {
+                if (pos < sep + 4) {
+                    if (!e.TimeColor.isValid())
+                        e.TimeColor = c;
+                    else if (e.TimeColor != c)
+                        ok = false;
+                } else if (!textColourSet) {
+                    e.TextColor = c;
+                    textColourSet = true;
+                } else if (e.TextColor != c) {
+                    e.TextColor = QColor();
+                }
+            }
+        }
+        entries << e;
+    }
+    if (wellFormed)
+        *wellFormed = ok;
+    return entries;
+}
+
+QStringList JournalTexts(const QTextEdit* journal)
+{
+    QStringList texts;
+    for (const TLogEntry& e : JournalEntries(journal))
+        texts << e.Text;
+    return texts;
+}

@@ -1,0 +1,96 @@
+// Helpers of the window tests: a driver that answers modal dialogs and
+// message boxes as a person would, a way to let the event loop go idle, and
+// a reader of the journal.
+#pragma once
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+
+class QTextEdit;
+class QWidget;
+
+// What a message box showed before the driver pressed its button.
+struct TSeenBox {
+    QString Title;
+    QString Text;
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
+};
+
+// Polls QApplication::activeModalWidget() and works through its steps in
+// order: a step waits until the active modal window is of its kind, then
+// acts on it. Actions are posted, not run inside the poll, so that a modal
+// loop they open does not stop the polling. A modal window that no step
+// wants within the time limit is closed and counted as unexpected, so a
+// broken test fails instead of hanging.
+class TModalDriver : public QObject {
+    Q_OBJECT
+
+public:
+    // Returns true when it took the modal window (and acted on it).
+    using Step = std::function<bool(QWidget* Modal)>;
+
+    explicit TModalDriver(int LimitMs = 20000);
+    ~TModalDriver() override;
+
+    void Then(Step S);
+
+    // A message box: note what it showed, then press its OK button.
+    void AcceptBox(TSeenBox* Seen = nullptr);
+
+    // A dialog of class T: run Action on it.
+    template <class T>
+    void OnDialog(std::function<void(T*)> Action)
+    {
+        Then([Action](QWidget* modal) {
+            T* dialog = qobject_cast<T*>(modal);
+            if (!dialog || !dialog->isVisible())
+                return false;
+            QPointer<T> guard(dialog);
+            QTimer::singleShot(0, dialog, [guard, Action] {
+                if (guard)
+                    Action(guard.data());
+            });
+            return true;
+        });
+    }
+
+    bool Done() const { return steps_.empty(); }
+    // Modal windows that no step wanted, closed by the driver.
+    QStringList Unexpected;
+
+private:
+    void Poll();
+
+    std::deque<Step> steps_;
+    QTimer timer_;
+    QElapsedTimer idleFor_;
+    QPointer<QWidget> lastSeen_;
+    int limitMs_;
+};
+
+// Runs a real event loop, which blocks and so goes idle, until Condition
+// holds or LimitMs has passed. QTest's waits only pump events and never let
+// the loop block, so the idle-time update does not run inside them.
+bool SpinUntil(const std::function<bool()>& Condition, int LimitMs = 10000);
+
+// One journal entry as written: time, separator, text, and their colours.
+struct TLogEntry {
+    QString Time;     // HH:mm:ss
+    QString Text;
+    QColor TimeColor; // colour of the time and " >> "
+    QColor TextColor; // colour of the text (invalid if it mixes colours)
+};
+
+// The journal's entries, newest first; false in *WellFormed when the
+// journal does not start with an empty line or an entry lacks " >> ".
+QList<TLogEntry> JournalEntries(const QTextEdit* Journal, bool* WellFormed = nullptr);
+QStringList JournalTexts(const QTextEdit* Journal);
