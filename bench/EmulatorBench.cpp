@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+using namespace kkm;
 using namespace kkm::emu;
 using Clock = std::chrono::steady_clock;
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "KkmTypes.h"
+#include "RegisterCodes.h"
 
 #include <array>
 #include <cstddef>
@@ -33,32 +34,8 @@ constexpr int GoodsCount = 9999;
 constexpr int UserCount = 7;
 constexpr int UserTable = 9;
 constexpr int GoodsTable = 1;
-// Longest data part of a write or a logo row.
-constexpr std::size_t MaxWriteData = 100;
 // Largest sales quantity: 8 BCD digits of thousandths.
-constexpr std::int64_t MaxSales = 99999999;
-
-enum ErrorCode : std::uint8_t {
-    errNoData = 1,
-    errNotSupported = 2,
-    errCannotDo = 3,
-    errBadParams = 4,
-    errAccessDenied = 5,
-};
-
-enum CommandCode : std::uint8_t {
-    cmdGetDeviceInfo = 1,
-    cmdGetDeviceState = 2,
-    cmdConnect = 6,
-    cmdLogo = 7,
-    cmdReadTableRecord = 12,
-    cmdReadTableField = 13,
-    cmdWriteTableRecord = 14,
-    cmdWriteTableField = 15,
-    cmdReadGoodsSales = 19,
-    cmdWriteGoodsSales = 20,
-    cmdAuthorize = 30,
-};
+constexpr std::int64_t MaxSales = Max8Digits;
 
 // The response Code bytes.
 constexpr std::uint8_t AnswerDone = 0x00;

@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace kkm;
 using namespace kkm::emu;
 
 namespace {

@@ -130,6 +130,8 @@ public:
     // Device paths of the real serial ports, sorted by kind and number,
     // then the ports published by running register emulators.
     static bool GetPortList(QStringList& List);
+    // The serial devices described under a sysfs tty class directory.
+    static QStringList SerialDevices(const QString& SysClassTty);
     static void ResultText(int Code, QString& Text);
     static QString ResultText(int Code);
 

@@ -2,18 +2,15 @@
 // response reader over the one transaction.
 #include "OmvekCP.h"
 #include "PayloadFields.h"
+#include "RegisterCodes.h"
 
 using namespace kkm;
 
 namespace {
 
-constexpr std::size_t kMaxWriteData = 100;
-// Sales quantities and passwords travel as 8 BCD digits.
-constexpr std::int64_t kMax8Digits = 99999999;
-
 bool WriteDataOk(const TArrayOfByte& data)
 {
-    return !data.empty() && data.size() <= kMaxWriteData;
+    return !data.empty() && data.size() <= MaxWriteData;
 }
 
 TArrayOfByte Address(std::uint8_t table, std::uint16_t record)
@@ -51,7 +48,7 @@ std::int32_t TOmvekCP::GetDeviceInfo(std::uint8_t AR, std::uint8_t AT, std::int6
     int infoByte = 0, version = 0;
     TDateTime date;
     TKkmText model;
-    const std::int32_t r = Transact(AR, AT, 1, NoPayload(), [&](const TArrayOfByte& b) {
+    const std::int32_t r = Transact(AR, AT, cmdGetDeviceInfo, NoPayload(), [&](const TArrayOfByte& b) {
         if (b.size() < 18 || !ReadBcd(b, 4, 6, serial) || !ReadBcdByte(b, 12, infoByte)
             || !ReadBcdByte(b, 13, version) || !ReadDate(b, 14, date))
             return false;
@@ -80,7 +77,7 @@ std::int32_t TOmvekCP::GetDeviceState(std::uint8_t AR, std::uint8_t AT, std::uin
     int oper = 0;
     TCurrency total, cash;
     TArrayOfByte body;
-    const std::int32_t r = Transact(AR, AT, 2, NoPayload(), [&](const TArrayOfByte& b) {
+    const std::int32_t r = Transact(AR, AT, cmdGetDeviceState, NoPayload(), [&](const TArrayOfByte& b) {
         body = b;
         return b.size() == 26 && ReadDate(b, 5, date) && ReadTime(b, 8, time)
             && ReadBcdByte(b, 12, oper) && ReadAmount(b, 14, 6, total)
@@ -102,7 +99,7 @@ std::int32_t TOmvekCP::GetDeviceState(std::uint8_t AR, std::uint8_t AT, std::uin
 std::int32_t TOmvekCP::Connect(std::uint8_t AR, std::uint8_t AT, std::uint8_t Param1,
                                std::uint8_t Param2)
 {
-    return TransactNoData(AR, AT, 6, [&](TArrayOfByte& p) {
+    return TransactNoData(AR, AT, cmdConnect, [&](TArrayOfByte& p) {
         p = {Param1, Param2};
         return true;
     });
@@ -112,7 +109,7 @@ std::int32_t TOmvekCP::ReadTableRecord(std::uint8_t AR, std::uint8_t AT, std::ui
                                        std::uint16_t Record, TArrayOfByte& Data)
 {
     TArrayOfByte data;
-    const std::int32_t r = Transact(AR, AT, 12, [&](TArrayOfByte& p) {
+    const std::int32_t r = Transact(AR, AT, cmdReadTableRecord, [&](TArrayOfByte& p) {
         p = Address(Table, Record);
         return true;
     }, ReadPayloadInto(data));
@@ -125,7 +122,7 @@ std::int32_t TOmvekCP::ReadTableField(std::uint8_t AR, std::uint8_t AT, std::uin
                                       std::uint16_t Record, std::uint8_t Field, TArrayOfByte& Data)
 {
     TArrayOfByte data;
-    const std::int32_t r = Transact(AR, AT, 13, [&](TArrayOfByte& p) {
+    const std::int32_t r = Transact(AR, AT, cmdReadTableField, [&](TArrayOfByte& p) {
         p = Address(Table, Record);
         p.push_back(Field);
         return true;
@@ -138,7 +135,7 @@ std::int32_t TOmvekCP::ReadTableField(std::uint8_t AR, std::uint8_t AT, std::uin
 std::int32_t TOmvekCP::WriteTableRecord(std::uint8_t AR, std::uint8_t AT, std::uint8_t Table,
                                         std::uint16_t Record, const TArrayOfByte& Data)
 {
-    return TransactNoData(AR, AT, 14, [&](TArrayOfByte& p) {
+    return TransactNoData(AR, AT, cmdWriteTableRecord, [&](TArrayOfByte& p) {
         p = Address(Table, Record);
         p.insert(p.end(), Data.begin(), Data.end());
         return WriteDataOk(Data);
@@ -149,7 +146,7 @@ std::int32_t TOmvekCP::WriteTableField(std::uint8_t AR, std::uint8_t AT, std::ui
                                        std::uint16_t Record, std::uint8_t Field,
                                        const TArrayOfByte& Data)
 {
-    return TransactNoData(AR, AT, 15, [&](TArrayOfByte& p) {
+    return TransactNoData(AR, AT, cmdWriteTableField, [&](TArrayOfByte& p) {
         p = Address(Table, Record);
         p.push_back(Field);
         p.insert(p.end(), Data.begin(), Data.end());
@@ -161,7 +158,7 @@ std::int32_t TOmvekCP::ReadGoodsSales(std::uint8_t AR, std::uint8_t AT, std::uin
                                       TCurrency& Quantity)
 {
     TCurrency quantity;
-    const std::int32_t r = Transact(AR, AT, 19, [&](TArrayOfByte& p) {
+    const std::int32_t r = Transact(AR, AT, cmdReadGoodsSales, [&](TArrayOfByte& p) {
         p.clear();
         AppendWord(p, Record);
         return true;
@@ -174,11 +171,11 @@ std::int32_t TOmvekCP::ReadGoodsSales(std::uint8_t AR, std::uint8_t AT, std::uin
 std::int32_t TOmvekCP::WriteGoodsSales(std::uint8_t AR, std::uint8_t AT, std::uint16_t Record,
                                        TCurrency Quantity)
 {
-    return TransactNoData(AR, AT, 20, [&](TArrayOfByte& p) {
+    return TransactNoData(AR, AT, cmdWriteGoodsSales, [&](TArrayOfByte& p) {
         // The field holds 8 digits of thousandths and no sign: refuse what
         // would otherwise be sent cut or wrapped.
         const std::int64_t thousandths = Quantity.ToThousandths();
-        if (Quantity.Raw < 0 || thousandths > kMax8Digits)
+        if (Quantity.Raw < 0 || thousandths > Max8Digits)
             return false;
         p.clear();
         AppendWord(p, Record);
@@ -190,7 +187,7 @@ std::int32_t TOmvekCP::WriteGoodsSales(std::uint8_t AR, std::uint8_t AT, std::ui
 std::int32_t TOmvekCP::SendLogoHeader(std::uint8_t AR, std::uint8_t AT, std::uint8_t Kind,
                                       std::uint8_t BytesPerRow, std::uint8_t Rows)
 {
-    return TransactNoData(AR, AT, 7, [&](TArrayOfByte& p) {
+    return TransactNoData(AR, AT, cmdLogo, [&](TArrayOfByte& p) {
         p = {0, Kind, BytesPerRow, Rows};
         return true;
     });
@@ -199,7 +196,7 @@ std::int32_t TOmvekCP::SendLogoHeader(std::uint8_t AR, std::uint8_t AT, std::uin
 std::int32_t TOmvekCP::SendLogoRow(std::uint8_t AR, std::uint8_t AT, std::uint8_t Row,
                                    const TArrayOfByte& Data)
 {
-    return TransactNoData(AR, AT, 7, [&](TArrayOfByte& p) {
+    return TransactNoData(AR, AT, cmdLogo, [&](TArrayOfByte& p) {
         // Row 0 would read as a header.
         p = {Row};
         p.insert(p.end(), Data.begin(), Data.end());
@@ -210,9 +207,9 @@ std::int32_t TOmvekCP::SendLogoRow(std::uint8_t AR, std::uint8_t AT, std::uint8_
 std::int32_t TOmvekCP::Authorize(std::uint8_t AR, std::uint8_t AT, std::uint8_t User,
                                  std::int64_t Password)
 {
-    return TransactNoData(AR, AT, 30, [&](TArrayOfByte& p) {
+    return TransactNoData(AR, AT, cmdAuthorize, [&](TArrayOfByte& p) {
         // Dropping digits would send another password than the one typed.
-        if (Password < 0 || Password > kMax8Digits)
+        if (Password < 0 || Password > Max8Digits)
             return false;
         p = {User, 0, 0, 0, 0};
         return EncodeBCD(p, 1, 4, Password);

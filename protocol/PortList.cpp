@@ -40,10 +40,8 @@ bool IsEmptyLegacySlot(const QString& ttyDir, const QString& driver)
 
 } // namespace
 
-bool TComPort::GetPortList(QStringList& list)
+QStringList TComPort::SerialDevices(const QString& root)
 {
-    list.clear();
-    const QString root = QStringLiteral("/sys/class/tty");
     std::vector<Device> devices;
     const QStringList names = QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
@@ -58,8 +56,15 @@ bool TComPort::GetPortList(QStringList& list)
     std::sort(devices.begin(), devices.end(), [](const Device& a, const Device& b) {
         return a.kind != b.kind ? a.kind < b.kind : a.number < b.number;
     });
+    QStringList list;
     for (const Device& d : devices)
         list << d.path;
+    return list;
+}
+
+bool TComPort::GetPortList(QStringList& list)
+{
+    list = SerialDevices(QStringLiteral("/sys/class/tty"));
     list << kkm::LiveEmulatorPorts(kkm::EmulatorPortDir());
     return true;
 }

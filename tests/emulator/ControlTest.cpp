@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace kkm;
 using namespace kkm::emu;
 
 namespace {

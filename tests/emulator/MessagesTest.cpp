@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+using namespace kkm;
 using namespace kkm::emu;
 
 namespace {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+using namespace kkm;
 using namespace kkm::emu;
 
 namespace {

@@ -17,6 +17,7 @@
 
 #include <sys/stat.h>
 
+using namespace kkm;
 using namespace kkm::emu;
 using namespace std::chrono_literals;
 

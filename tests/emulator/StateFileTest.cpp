@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
+using namespace kkm;
 using namespace kkm::emu;
 
 namespace {

@@ -297,3 +297,37 @@ TEST(PortList, OffersLiveEmulatorPortsOnly)
         ::close(fd);
     qputenv("KKM_EMULATOR_DIR", previousDir);
 }
+
+// A made-up sysfs tree: devices with a driver are listed, sorted by kind and
+// number; virtual terminals (no driver) and empty legacy UART slots are not.
+TEST(PortList, SerialDevicesFromSysfs)
+{
+    QTemporaryDir sys;
+    QDir root(sys.path());
+    ASSERT_TRUE(root.mkpath(QStringLiteral("drivers/usbserial")));
+    ASSERT_TRUE(root.mkpath(QStringLiteral("drivers/serial8250")));
+    auto device = [&](const QString& name, const QString& driver, const char* type) {
+        ASSERT_TRUE(root.mkpath(QStringLiteral("tty/%1/device").arg(name)));
+        if (!driver.isEmpty()) {
+            ASSERT_TRUE(QFile::link(root.filePath(QStringLiteral("drivers/") + driver),
+                                    root.filePath(QStringLiteral("tty/%1/device/driver").arg(name))));
+        }
+        if (type) {
+            QFile f(root.filePath(QStringLiteral("tty/%1/type").arg(name)));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(type);
+        }
+    };
+    device(QStringLiteral("ttyUSB10"), QStringLiteral("usbserial"), nullptr);
+    device(QStringLiteral("ttyUSB2"), QStringLiteral("usbserial"), nullptr);
+    device(QStringLiteral("ttyS1"), QStringLiteral("serial8250"), "4\n");
+    device(QStringLiteral("ttyS0"), QStringLiteral("serial8250"), "0\n"); // no UART behind it
+    device(QStringLiteral("ttyS10"), QStringLiteral("serial8250"), "4\n");
+    device(QStringLiteral("tty1"), QString(), nullptr);
+    device(QStringLiteral("ttyACM0"), QStringLiteral("usbserial"), nullptr);
+
+    EXPECT_EQ(TComPort::SerialDevices(root.filePath(QStringLiteral("tty"))),
+              (QStringList{QStringLiteral("/dev/ttyACM0"), QStringLiteral("/dev/ttyS1"),
+                           QStringLiteral("/dev/ttyS10"), QStringLiteral("/dev/ttyUSB2"),
+                           QStringLiteral("/dev/ttyUSB10")}));
+}

@@ -24,6 +24,7 @@
 
 #include <memory>
 
+using namespace kkm;
 using namespace kkm::emu;
 
 namespace {
