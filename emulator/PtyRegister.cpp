@@ -85,7 +85,6 @@ bool PtyRegister::Start(const Options& options, QString* error)
     }
     tx_.clear();
     collector_.Reset();
-    lineFree_ = Clock::now();
     running_ = true;
     thread_ = std::thread(&PtyRegister::Run, this);
     return true;
@@ -234,7 +233,7 @@ void PtyRegister::SendRaw(const TArrayOfByte& wire)
             return;
         if (options_.LogRequests)
             notes.push_back("-> " + ToHex(wire) + "  (sent unasked)");
-        Schedule(wire, Clock::now());
+        Schedule(wire, Clock::now(), Placement::FirstGap);
         Wake();
     }
     Emit(notes);
@@ -390,11 +389,25 @@ void PtyRegister::DoHangUp(std::vector<std::string>& notes)
     changed_.notify_all();
 }
 
-void PtyRegister::Schedule(TArrayOfByte bytes, Clock::time_point earliest)
+Clock::time_point PtyRegister::Schedule(TArrayOfByte bytes, Clock::time_point earliest,
+                                        Placement placement)
 {
-    const Clock::time_point start = std::max({earliest, lineFree_, Clock::now()});
-    lineFree_ = start + LineTime(bytes.size(), options_.Baud);
-    tx_.push_back({start, std::move(bytes), 0, options_.Baud});
+    // The queue is kept in order of due time and chunks never overlap on the
+    // line. Answers queue behind everything, as the register answers one
+    // request after the other; unasked bytes take the first gap between two
+    // frames, so a message can go out while an answer is still being thought
+    // about.
+    const Clock::duration length = LineTime(bytes.size(), options_.Baud);
+    Clock::time_point start = std::max(earliest, Clock::now());
+    auto at = tx_.begin();
+    for (; at != tx_.end(); ++at) {
+        if (placement == Placement::FirstGap && at->Sent == 0 && at->OpensFrame
+            && start + length < at->Due)
+            break;
+        start = std::max(start, at->Due + LineTime(at->Bytes.size(), at->Baud));
+    }
+    tx_.insert(at, {start, std::move(bytes), 0, options_.Baud, placement != Placement::Piece});
+    return start + length;
 }
 
 Clock::time_point PtyRegister::Flush()
@@ -622,10 +635,11 @@ void PtyRegister::OnFrame(const TArrayOfByte& wire, std::vector<std::string>& no
     for (int copy = 0; copy < (plan.twice ? 2 : 1); ++copy) {
         for (std::size_t at = 0; at < frame.size(); at += pieceSize) {
             const std::size_t n = std::min(pieceSize, frame.size() - at);
-            Schedule(TArrayOfByte(frame.begin() + static_cast<std::ptrdiff_t>(at),
-                                  frame.begin() + static_cast<std::ptrdiff_t>(at + n)),
-                     earliest);
-            earliest = lineFree_ + milliseconds(plan.pauseMs);
+            const Clock::time_point end =
+                Schedule(TArrayOfByte(frame.begin() + static_cast<std::ptrdiff_t>(at),
+                                      frame.begin() + static_cast<std::ptrdiff_t>(at + n)),
+                         earliest, at == 0 ? Placement::Last : Placement::Piece);
+            earliest = end + milliseconds(plan.pauseMs);
         }
         rec.Answer.insert(rec.Answer.end(), frame.begin(), frame.end());
     }

@@ -128,6 +128,7 @@ private:
         TArrayOfByte Bytes;
         std::size_t Sent = 0;
         int Baud = 0;
+        bool OpensFrame = true; // false for the later pieces of a split answer
     };
     struct ActiveFault {
         int Id;
@@ -147,7 +148,15 @@ private:
     bool ReadMaster(std::vector<std::string>& notes);
     void OnFrame(const TArrayOfByte& wire, std::vector<std::string>& notes);
     void AppendLog(RequestRecord record);
-    void Schedule(TArrayOfByte bytes, std::chrono::steady_clock::time_point earliest);
+    enum class Placement {
+        Last,     // an answer, or its first piece: behind everything queued
+        Piece,    // a further piece of the frame queued just before
+        FirstGap, // unasked bytes: the first gap between two frames
+    };
+    // Queues bytes to start no earlier than earliest; returns when they end.
+    std::chrono::steady_clock::time_point Schedule(TArrayOfByte bytes,
+                                                   std::chrono::steady_clock::time_point earliest,
+                                                   Placement placement);
     // Writes what is due; returns when the next write is due (max() if none).
     std::chrono::steady_clock::time_point Flush();
     void Emit(std::vector<std::string>& notes);
@@ -180,7 +189,6 @@ private:
     FrameCollector collector_;
     TArrayOfByte current_; // the frame being collected, as received
     std::deque<Chunk> tx_;
-    std::chrono::steady_clock::time_point lineFree_{};
     std::chrono::steady_clock::time_point frameStarted_{};
     std::chrono::steady_clock::time_point lastWrite_{};
 };

@@ -1,0 +1,192 @@
+// A register that misbehaves on the line: each fault gives its result code,
+// and the component takes the next command as if nothing had happened.
+#include "RegisterFixture.h"
+
+#include <functional>
+
+using namespace kkm;
+using namespace kkm::emu;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class CommandFaults : public RegisterFixture {
+protected:
+    void SetUp() override
+    {
+        RegisterFixture::SetUp();
+        proto.onConfirmation = [this](std::uint8_t, std::uint8_t, std::uint8_t PID, TCurrency, bool) {
+            lastMarker_ = PID;
+        };
+    }
+
+    // Waits until everything the register sent before now has been taken
+    // in: a message sent behind it has come through.
+    bool Settle()
+    {
+        const std::uint8_t pid = ++marker_;
+        reg.SendBody({1, 2, pid, 0x2E});
+        return WaitUntil([&] { return lastMarker_ == pid; });
+    }
+
+    // The component still works: a plain read gets the register's record.
+    void ExpectReady(const char* after)
+    {
+        ASSERT_TRUE(Settle()) << after;
+        TArrayOfByte data;
+        EXPECT_EQ(proto.ReadTableRecord(2, 1, 9, 1, data), rcOk) << after;
+        EXPECT_EQ(data, reg.WithModel([](RegisterModel& m) { return m.Record(9, 1); })) << after;
+    }
+
+    std::uint8_t marker_ = 0x80;
+    int lastMarker_ = -1;
+};
+
+const std::int64_t kUntouched = -99;
+
+} // namespace
+
+TEST_F(CommandFaults, EachFaultGivesItsResult)
+{
+    TArrayOfByte data;
+    TCurrency quantity;
+    const TArrayOfByte record3 = reg.WithModel([](RegisterModel& m) { return m.Record(9, 3); });
+    const QByteArray model = reg.WithModel(
+        [](RegisterModel& m) { return QByteArray::fromStdString(m.State().identity.ModelName); });
+    TKkmText name;
+
+    auto readRecord = [&] { return proto.ReadTableRecord(2, 1, 9, 3, data); };
+    auto readSales = [&] { return proto.ReadGoodsSales(2, 1, 1, quantity); };
+    auto connect = [&] { return proto.Connect(2, 1, 5, 5); };
+    auto state = [&] {
+        std::uint8_t e, m, o, s;
+        TDateTime d, t;
+        TCurrency a, b;
+        return proto.GetDeviceState(2, 1, e, d, t, m, o, s, a, b);
+    };
+    auto info = [&] {
+        std::int64_t serial;
+        std::uint16_t w;
+        std::uint8_t b, v;
+        TDateTime d;
+        return proto.GetDeviceInfo(2, 1, serial, w, b, v, d, name);
+    };
+
+    struct Case {
+        const char* fault;
+        std::function<std::int32_t()> call;
+        std::int32_t result;
+        std::uint32_t timeOut = kAnswerTimeOut;
+    };
+    const Case cases[] = {
+        {"refuse 4 code=12 record=3", readRecord, 4},
+        {"refuse code=12", readRecord, 3},
+        {"refuse 0xFE code=19", readSales, 0xFE},
+        {"silent", readRecord, rcTimeout, 150},
+        {"silent code=19", readSales, rcTimeout, 150},
+        {"delay 50", readRecord, rcOk},
+        {"badcrc", readRecord, rcCrcMismatch},
+        {"badpid", readSales, rcPidMismatch},
+        {"badar", connect, rcOtherReceiver},
+        {"badat", connect, rcOtherSender},
+        {"longer code=19", readSales, rcBadResponse},
+        {"shorter code=19", readSales, rcBadResponse},
+        {"longer code=2", state, rcBadResponse},
+        {"shorter code=2", state, rcBadResponse},
+        {"longer code=6", connect, rcBadResponse},
+        {"zeroerror", readRecord, rcBadResponse},
+        {"garbage", readRecord, rcOk},
+        {"garbage FD0102FF0203", readRecord, rcOk}, // a start marker inside the noise
+        {"split 3 30", readRecord, rcOk},
+        {"split 9 5", info, rcOk},
+        {"twice", readRecord, rcOk},
+        // Readers that take what comes: one byte more or less is still data.
+        {"longer code=1", info, rcOk},
+        {"shorter code=1", info, rcOk}, // only the name's closing zero is lost
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const auto fault = ParseFault(c.fault);
+        ASSERT_TRUE(fault.has_value());
+        reg.AddFault(*fault);
+        data = {0xAA};
+        quantity = TCurrency::FromRaw(kUntouched);
+        name = "untouched";
+        proto.setTimeOut(c.timeOut);
+
+        EXPECT_EQ(c.call(), c.result);
+        EXPECT_EQ(proto.State(), TOmvekCP::tsIdle);
+        if (c.result == rcOk) {
+            // Whatever the command read, it read right.
+            if (data != TArrayOfByte{0xAA}) {
+                EXPECT_EQ(data, record3);
+            }
+            if (name != "untouched") {
+                EXPECT_EQ(name, model);
+            }
+        } else {
+            EXPECT_EQ(data, TArrayOfByte{0xAA});
+            EXPECT_EQ(quantity, TCurrency::FromRaw(kUntouched));
+        }
+
+        reg.ClearFaults();
+        proto.setTimeOut(kAnswerTimeOut);
+        ExpectReady(c.fault);
+    }
+}
+
+// Records are taken whole, whatever their length: a byte more or less comes
+// back as it was sent.
+TEST_F(CommandFaults, RecordReadsTakeWhatComes)
+{
+    const TArrayOfByte record = reg.WithModel([](RegisterModel& m) { return m.Record(9, 2); });
+    TArrayOfByte data;
+    reg.AddFault(*ParseFault("longer once"));
+    ASSERT_EQ(proto.ReadTableRecord(2, 1, 9, 2, data), rcOk);
+    EXPECT_EQ(data, Concat(record, {0x00}));
+    reg.AddFault(*ParseFault("shorter once"));
+    ASSERT_EQ(proto.ReadTableRecord(2, 1, 9, 2, data), rcOk);
+    EXPECT_EQ(data, TArrayOfByte(record.begin(), record.end() - 1));
+}
+
+// The second copy of an answer reaches a component with no command waiting
+// and is dropped; it leaves neither RMsg nor the next command touched.
+TEST_F(CommandFaults, DuplicateAnswerIsDropped)
+{
+    reg.AddFault(*ParseFault("twice once"));
+    TArrayOfByte data;
+    ASSERT_EQ(proto.ReadTableRecord(2, 1, 9, 1, data), rcOk);
+    const TArrayOfByte answer = proto.RMsg();
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(proto.RMsg(), kkm::emu::FrameBody({1, 2, marker_, 0x2E}));
+    const auto log = reg.Requests();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().Answer, Concat(answer, answer)) << "the register did send it twice";
+
+    TCurrency quantity;
+    EXPECT_EQ(proto.ReadGoodsSales(2, 1, 1, quantity), rcOk);
+}
+
+// An unplugged cable: the command waiting then times out, and so does every
+// later one, each in its own time; a new port brings the register back.
+TEST_F(CommandFaults, HangUpFailsEveryLaterCommandUntilReconnected)
+{
+    const QString before = reg.SlavePath();
+    reg.AddFault(*ParseFault("hangup once"));
+    proto.setTimeOut(150);
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcTimeout);
+    EXPECT_EQ(proto.State(), TOmvekCP::tsIdle);
+    ASSERT_TRUE(WaitUntil([&] { return reg.SlavePath() != before; })) << "the register has a new port";
+
+    TArrayOfByte data{0xAA};
+    for (int i = 0; i < 3; ++i) {
+        const auto start = Clock::now();
+        EXPECT_EQ(proto.ReadTableRecord(2, 1, 9, 1, data), rcTimeout) << i;
+        EXPECT_LT(Clock::now() - start, 10s) << "a dead line must not hold the window";
+        EXPECT_EQ(proto.State(), TOmvekCP::tsIdle);
+    }
+    EXPECT_EQ(data, TArrayOfByte{0xAA});
+
+    ASSERT_TRUE(Attach());
+    ExpectReady("reconnecting");
+}
