@@ -4,6 +4,7 @@
 // receipt of the end marker) and the answer leg (peer's reply to return).
 #include "OmvekCP.h"
 #include "PtyPeer.h"
+#include "PtyRegister.h"
 
 #include <QCoreApplication>
 
@@ -87,8 +88,40 @@ void BM_ReadGoodsRecord(benchmark::State& state)
                  [&](TOmvekCP& p) { return p.ReadTableRecord(2, 1, 1, 1, data); });
 }
 
+// The whole goods list as the goods read does it: record and sales quantity
+// of items 1 to 9999, 19 998 exchanges, against the unpaced emulator.
+void BM_GoodsListRead(benchmark::State& state)
+{
+    kkm::emu::PtyRegister reg;
+    kkm::emu::PtyOptions options;
+    options.Publish = false;
+    if (!reg.Start(options)) {
+        state.SkipWithError("cannot start the emulator");
+        return;
+    }
+    TOmvekCP proto;
+    proto.setTimeOut(200);
+    if (proto.Port.Open(reg.SlavePath(), 115200) != prOk || proto.Connect(2, 1, 5, 5) != 0) {
+        state.SkipWithError("cannot reach the emulator");
+        return;
+    }
+    TArrayOfByte record;
+    TCurrency sales;
+    for (auto _ : state) {
+        for (std::uint16_t item = 1; item <= 9999; ++item) {
+            if (proto.ReadTableRecord(2, 1, 1, item, record) != 0
+                || proto.ReadGoodsSales(2, 1, item, sales) != 0) {
+                state.SkipWithError("exchange failed");
+                return;
+            }
+        }
+    }
+    state.counters["exchanges"] = 19998;
+}
+
 } // namespace
 
+BENCHMARK(BM_GoodsListRead)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Connect)->Iterations(20000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_ReadGoodsRecord)->Iterations(20000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
