@@ -1,8 +1,10 @@
 #include "ComPort.h"
+#include "PortDirectory.h"
 
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -63,14 +65,6 @@ int OpenErrorResult(int err)
     default:
         return prGetSettings;
     }
-}
-
-std::uint8_t TrailingNumber(const QString& name)
-{
-    int i = name.size();
-    while (i > 0 && name[i - 1].isDigit())
-        --i;
-    return static_cast<std::uint8_t>(name.mid(i).toUInt());
 }
 
 } // namespace
@@ -210,7 +204,7 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
 {
     if (Opened)
         return prAlreadyOpen;
-    PortNumber = TrailingNumber(name);
+    PortNumber = static_cast<std::uint8_t>(std::max(0, kkm::SplitPortName(name).number));
 
     const QByteArray path = QFile::encodeName(name);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

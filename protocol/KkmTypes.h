@@ -21,10 +21,7 @@ struct TCurrency {
     static constexpr TCurrency FromUnits(std::int64_t v) { return TCurrency{v * Scale}; }
 
     // Truncates toward zero, as the register's fields keep fewer decimals.
-    constexpr std::int64_t ToHundredths() const { return Raw / 100; }
     constexpr std::int64_t ToThousandths() const { return Raw / 10; }
-
-    double ToDouble() const { return static_cast<double>(Raw) / Scale; }
 
     // Shortest decimal form: "." separator, no thousands separators, no
     // trailing zeros, no point at all for a whole amount (1234.5, 100, 0.05).

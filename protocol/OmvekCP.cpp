@@ -3,8 +3,6 @@
 #include <QCoreApplication>
 #include <QPointer>
 
-#include <thread>
-
 using Clock = std::chrono::steady_clock;
 
 TOmvekCP::TOmvekCP(QObject* owner) : QObject(owner)

@@ -75,21 +75,25 @@ std::int32_t TOmvekCP::GetDeviceState(std::uint8_t AR, std::uint8_t AT, std::uin
 {
     TDateTime date, time;
     int oper = 0;
+    std::uint8_t error = 0, mode = 0, session = 0;
     TCurrency total, cash;
-    TArrayOfByte body;
     const std::int32_t r = Transact(AR, AT, cmdGetDeviceState, NoPayload(), [&](const TArrayOfByte& b) {
-        body = b;
-        return b.size() == 26 && ReadDate(b, 5, date) && ReadTime(b, 8, time)
+        if (b.size() != 26)
+            return false;
+        error = b[4];
+        mode = b[11];
+        session = b[13];
+        return ReadDate(b, 5, date) && ReadTime(b, 8, time)
             && ReadBcdByte(b, 12, oper) && ReadAmount(b, 14, 6, total)
             && ReadAmount(b, 20, 6, cash);
     });
     if (r == rcOk) {
-        ErrorCode = body[4];
+        ErrorCode = error;
         Date = date;
         Time = time;
-        ModeCode = body[11];
+        ModeCode = mode;
         OperatorNo = static_cast<std::uint8_t>(oper);
-        SessionOpen = body[13];
+        SessionOpen = session;
         SessionTotal = total;
         CashInDrawer = cash;
     }

@@ -42,15 +42,15 @@ bool EmulatorAlive(const QString& linkPath)
     return held;
 }
 
-int TrailingNumber(const QString& name)
+} // namespace
+
+PortName SplitPortName(const QString& name)
 {
-    int i = name.size();
+    qsizetype i = name.size();
     while (i > 0 && name[i - 1].isDigit())
         --i;
-    return i < name.size() ? name.mid(i).toInt() : -1;
+    return {name.left(i), i < name.size() ? name.mid(i).toInt() : -1};
 }
-
-} // namespace
 
 QStringList LiveEmulatorPorts(const QString& dir)
 {
@@ -64,7 +64,7 @@ QStringList LiveEmulatorPorts(const QString& dir)
             ports << entry.absoluteFilePath();
     }
     std::stable_sort(ports.begin(), ports.end(), [](const QString& a, const QString& b) {
-        return TrailingNumber(a) < TrailingNumber(b);
+        return SplitPortName(a).number < SplitPortName(b).number;
     });
     return ports;
 }

@@ -10,6 +10,15 @@
 
 namespace kkm {
 
+// A port name split into its kind and the number at its end: "ttyUSB10"
+// gives "ttyUSB" and 10, "/dev/pts/3" gives "/dev/pts/" and 3; no number
+// gives -1.
+struct PortName {
+    QString kind;
+    int number;
+};
+PortName SplitPortName(const QString& name);
+
 // $KKM_EMULATOR_DIR, else $XDG_RUNTIME_DIR/kkm-emulator, else
 // /tmp/kkm-emulator-<uid>.
 QString EmulatorPortDir();

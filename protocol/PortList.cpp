@@ -12,19 +12,9 @@
 namespace {
 
 struct Device {
-    QString kind; // name without its trailing number: ttyS, ttyUSB, ttyACM
-    int number;
+    kkm::PortName name; // kind (ttyS, ttyUSB, ttyACM) and number
     QString path;
 };
-
-Device Describe(const QString& name)
-{
-    int i = name.size();
-    while (i > 0 && name[i - 1].isDigit())
-        --i;
-    return {name.left(i), i < name.size() ? name.mid(i).toInt() : -1,
-            QStringLiteral("/dev/") + name};
-}
 
 // Legacy 8250 slots exist whether or not a UART sits behind them; the serial
 // core reports those as type 0 (unknown).
@@ -51,10 +41,11 @@ QStringList TComPort::SerialDevices(const QString& root)
             continue;
         if (IsEmptyLegacySlot(ttyDir, QFileInfo(driver.canonicalFilePath()).fileName()))
             continue;
-        devices.push_back(Describe(name));
+        devices.push_back({kkm::SplitPortName(name), QStringLiteral("/dev/") + name});
     }
     std::sort(devices.begin(), devices.end(), [](const Device& a, const Device& b) {
-        return a.kind != b.kind ? a.kind < b.kind : a.number < b.number;
+        return a.name.kind != b.name.kind ? a.name.kind < b.name.kind
+                                          : a.name.number < b.name.number;
     });
     QStringList list;
     for (const Device& d : devices)

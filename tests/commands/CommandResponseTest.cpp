@@ -3,6 +3,7 @@
 // dates, and payloads read exactly as they came.
 #include "OmvekCP.h"
 #include "PtyPeer.h"
+#include "TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +12,6 @@
 #include <vector>
 
 namespace {
-
-TArrayOfByte Bytes(std::initializer_list<int> values)
-{
-    TArrayOfByte out;
-    for (int v : values)
-        out.push_back(static_cast<std::uint8_t>(v));
-    return out;
-}
 
 TArrayOfByte Concat(TArrayOfByte a, const TArrayOfByte& b)
 {

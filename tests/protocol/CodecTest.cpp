@@ -1,6 +1,7 @@
 // Frame codec, packed decimal, frame collection and the value types.
 #include "FrameCodec.h"
 #include "KkmTypes.h"
+#include "TestBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +11,6 @@
 using namespace kkm;
 
 namespace {
-
-TArrayOfByte Bytes(std::initializer_list<int> values)
-{
-    TArrayOfByte out;
-    for (int v : values)
-        out.push_back(static_cast<std::uint8_t>(v));
-    return out;
-}
 
 TArrayOfByte Ascii(const std::string& s) { return TArrayOfByte(s.begin(), s.end()); }
 
