@@ -10,6 +10,9 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kkm-configurator"));
+    // Lets a Wayland desktop match the window to the installed .desktop entry
+    // and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kkm-configurator"));
 
     // The window lives on this stack frame, so it is destroyed only after the
     // event loop has returned, that is after any handler that was still

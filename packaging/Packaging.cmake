@@ -1,0 +1,47 @@
+# Install rules and the Debian package (cpack -G DEB, see tools/make-deb.sh).
+# Included from the top CMakeLists.txt after every folder has been added, so
+# the program targets exist here.
+include(GNUInstallDirs)
+
+set(KKM_PACKAGE_NAME kkm-configurator)
+set(KKM_PACKAGE_MAINTAINER "KKM configurator developers <kkm-configurator@localhost>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+install(TARGETS kkm-configurator kkm-emulator
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/kkm-configurator.desktop
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/kkm-configurator.svg
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps)
+# Renamed so it does not pass for the configurator's own README.
+install(FILES ${PROJECT_SOURCE_DIR}/emulator/README.md
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${KKM_PACKAGE_NAME}
+        RENAME kkm-emulator.md)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${KKM_PACKAGE_NAME})
+set(CPACK_PACKAGE_VENDOR "KKM configurator developers")
+set(CPACK_PACKAGE_CONTACT "${KKM_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configurator for a fiscal cash register (KKM) on a serial line")
+set(CPACK_PACKAGE_DESCRIPTION
+  "A desktop program that reads and writes the settings, users, goods list and
+receipt logo of a fiscal cash register joined to the PC by a serial line.
+Also contains kkm-emulator, a register on a pseudo-terminal to try the
+configurator without hardware.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# dpkg-shlibdeps finds the Qt 6 libraries the binaries link and adds them with
+# their versions. The libjpeg runtime is named as well so the package asks for
+# it whatever the binaries of this build happen to link. Qt's platform plugins
+# are loaded at run time, out of dpkg-shlibdeps' sight; some releases ship the
+# X11 one in qt6-qpa-plugins rather than in libqt6gui6, and a Wayland session
+# wants qt6-wayland (without it Qt falls back to X11 through XWayland).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjpeg62-turbo, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+
+include(CPack)
