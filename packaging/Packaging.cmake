@@ -38,10 +38,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # their versions. The libjpeg runtime is named as well so the package asks for
 # it whatever the binaries of this build happen to link. Qt's platform plugins
 # are loaded at run time, out of dpkg-shlibdeps' sight; some releases ship the
-# X11 one in qt6-qpa-plugins rather than in libqt6gui6, and a Wayland session
-# wants qt6-wayland (without it Qt falls back to X11 through XWayland).
+# X11 one in qt6-qpa-plugins rather than in libqt6gui6. qt6-wayland is only
+# suggested: it brings Qt Quick along, and without it Qt runs the window
+# through XWayland.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libjpeg62-turbo, qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 
 include(CPack)
