@@ -514,6 +514,7 @@ void TSettingsPage::SetUpOperatorsGrid()
         QListWidget* list = new QListWidget(pnl_operators);
         list->setObjectName(Named("CheckListBox", r));
         list->setProperty("Tag", r);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         for (const QString& right : Rights) {
             auto* item = new QListWidgetItem(right, list);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
