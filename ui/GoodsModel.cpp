@@ -96,9 +96,12 @@ Qt::ItemFlags TGoodsModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     // Names, barcodes, sections and prices are typed in place; the item
-    // number, the fractional flag and the sales are not.
+    // number is not. "Дробное" is toggled by a click and "Продажи" only
+    // shows what was read: neither is ever selected.
+    if (index.column() >= 5)
+        return Qt::ItemIsEnabled;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (index.column() >= 1 && index.column() <= 4)
+    if (index.column() >= 1)
         f |= Qt::ItemIsEditable;
     return f;
 }

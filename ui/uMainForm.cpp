@@ -1,9 +1,7 @@
 #include "uMainForm.h"
 
-#include "GoodsModel.h"
 #include "KkmText.h"
 #include "NavIcons.h"
-#include "StringGrid.h"
 #include "TLed.h"
 #include "uAuthForm.h"
 #include "uConnectForm.h"
@@ -12,22 +10,14 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QStackedWidget>
 #include <QStatusBar>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTableWidget>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QThread>
@@ -38,20 +28,6 @@
 #include <QVBoxLayout>
 
 #include <clocale>
-
-namespace {
-
-QString Number(std::int64_t v)
-{
-    return QString::number(v);
-}
-
-QString FromStd(const std::string& s)
-{
-    return QString::fromStdString(s);
-}
-
-} // namespace
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
 {
@@ -158,6 +134,10 @@ void TMainForm::BuildSpeedBar()
     si_Import = button("si_Import", QStringLiteral("Импорт"), NavIcons::Import());
     si_Export = button("si_Export", QStringLiteral("Экспорт"), NavIcons::Export());
     si_StopReading = button("si_StopReading", QStringLiteral("Прервать"), NavIcons::Stop());
+    connect(si_ReadTableFromKKM, &QToolButton::clicked, this, &TMainForm::si_ReadTableFromKKMClick);
+    connect(si_WriteTableToKKM, &QToolButton::clicked, this, &TMainForm::si_WriteTableToKKMClick);
+    connect(si_Import, &QToolButton::clicked, this, &TMainForm::si_ImportClick);
+    connect(si_Export, &QToolButton::clicked, this, &TMainForm::si_ExportClick);
     connect(si_StopReading, &QToolButton::clicked, this, &TMainForm::si_StopReadingClick);
 
     // The goods range stays against the right edge: a stretching spacer in
@@ -252,22 +232,16 @@ void TMainForm::BuildPages()
     // a stack without tabs; each keeps its caption as its title.
     PageControl = new QStackedWidget(central);
     PageControl->setObjectName(QStringLiteral("PageControl"));
-    auto page = [this](const char* name, const QString& caption) {
-        QWidget* p = new QWidget(PageControl);
-        p->setObjectName(QLatin1String(name));
-        p->setWindowTitle(caption);
-        PageControl->addWidget(p);
-        return p;
-    };
-    ts_Information = page("ts_Information", QStringLiteral("Информация"));
-    ts_KKMOptions = page("ts_KKMOptions", QStringLiteral("Настройки ДЛФ"));
-    ts_Goods = page("ts_Goods", QStringLiteral("Товары"));
-    ts_Logo = page("ts_Logo", QStringLiteral("Логотип"));
+    ts_Information = new TInfoPage(this, PageControl);
+    ts_KKMOptions = new TSettingsPage(this, PageControl);
+    ts_Goods = new TGoodsPage(this, PageControl);
+    ts_Logo = new QWidget(PageControl);
+    ts_Logo->setObjectName(QStringLiteral("ts_Logo"));
+    ts_Logo->setWindowTitle(QStringLiteral("Логотип"));
+    for (QWidget* page : {static_cast<QWidget*>(ts_Information), static_cast<QWidget*>(ts_KKMOptions),
+                          static_cast<QWidget*>(ts_Goods), ts_Logo})
+        PageControl->addWidget(page);
     centre->addWidget(PageControl, 1);
-
-    BuildInformationPage();
-    BuildOptionsPage();
-    BuildGoodsPage();
 
     re_LogOut = new QTextEdit(central);
     re_LogOut->setObjectName(QStringLiteral("re_LogOut"));
@@ -277,126 +251,6 @@ void TMainForm::BuildPages()
     centre->addWidget(re_LogOut);
 
     setCentralWidget(central);
-}
-
-void TMainForm::BuildInformationPage()
-{
-    auto* page = new QVBoxLayout(ts_Information);
-    page->setContentsMargins(8, 8, 8, 8);
-    page->setSpacing(8);
-
-    gb_KKMInfo = new QGroupBox(QStringLiteral(" Общие данные по ДЛФ"), ts_Information);
-    gb_KKMInfo->setObjectName(QStringLiteral("gb_KKMInfo"));
-    QFont bold = gb_KKMInfo->font();
-    bold.setBold(true);
-    gb_KKMInfo->setFont(bold);
-    QFont regular = bold;
-    regular.setBold(false);
-
-    auto* grid = new QGridLayout(gb_KKMInfo);
-    grid->setContentsMargins(16, 14, 16, 14);
-    grid->setHorizontalSpacing(24);
-    grid->setVerticalSpacing(9);
-    grid->setColumnMinimumWidth(0, 220);
-    grid->setColumnStretch(1, 1);
-    int rowNo = 0;
-    auto row = [&](QLabel*& caption, const char* captionName, const QString& text,
-                   QLabel*& value, const char* valueName) {
-        caption = new QLabel(text, gb_KKMInfo);
-        caption->setObjectName(QLatin1String(captionName));
-        caption->setFont(regular);
-        value = new QLabel(QStringLiteral("--"), gb_KKMInfo);
-        value->setObjectName(QLatin1String(valueName));
-        value->setFont(regular);
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        grid->addWidget(caption, rowNo, 0);
-        grid->addWidget(value, rowNo, 1);
-        ++rowNo;
-    };
-    row(lb_c_ModelName, "lb_c_ModelName", QStringLiteral("Название модели ККМ"), lb_ModelName,
-        "lb_ModelName");
-    row(lb_c_znumber, "lb_c_znumber", QStringLiteral("Заводской номер ККМ"), lb_zNumber,
-        "lb_zNumber");
-    row(lb_c_Sp, "lb_c_Sp", QStringLiteral("Версия и дата СП"), lb_SP, "lb_SP");
-    row(lb_c_KKMDate, "lb_c_KKMDate", QStringLiteral("Дата и время в ККМ"), lb_KKMDate,
-        "lb_KKMDate");
-    row(lb_c_KKMError, "lb_c_KKMError", QStringLiteral("Код ошибки устройства"), lb_KKMError,
-        "lb_KKMError");
-    row(lb_c_Opertor, "lb_c_Opertor", QStringLiteral("Текущий оператор и код режима"), lb_Operator,
-        "lb_Operator");
-    row(lb_c_Smena, "lb_c_Smena", QStringLiteral("Состояние смены"), lb_Smena, "lb_Smena");
-    row(lb_c_itog, "lb_c_itog", QStringLiteral("Сумма сменного итога"), lb_itog, "lb_itog");
-    row(lb_c_Nal, "lb_c_Nal", QStringLiteral("Сумма наличности в ККМ"), lb_Nal, "lb_Nal");
-    page->addWidget(gb_KKMInfo);
-
-    b_infoRefresh = new QPushButton(QStringLiteral("Обновить"), ts_Information);
-    b_infoRefresh->setObjectName(QStringLiteral("b_infoRefresh"));
-    b_infoRefresh->setFixedSize(75, 25);
-    page->addWidget(b_infoRefresh, 0, Qt::AlignLeft);
-    page->addStretch(1);
-
-    connect(b_infoRefresh, &QPushButton::clicked, this, &TMainForm::b_InfoRefreshClick);
-}
-
-void TMainForm::BuildOptionsPage()
-{
-    auto* page = new QVBoxLayout(ts_KKMOptions);
-    page->setContentsMargins(4, 4, 4, 4);
-    pc_Options = new QTabWidget(ts_KKMOptions);
-    pc_Options->setObjectName(QStringLiteral("pc_Options"));
-    page->addWidget(pc_Options);
-
-    auto sub = [this](const char* name, const QString& caption) {
-        QWidget* p = new QWidget(pc_Options);
-        p->setObjectName(QLatin1String(name));
-        pc_Options->addTab(p, caption);
-        return p;
-    };
-    ts_KKMMainOptions = sub("ts_KKMMainOptions", QStringLiteral("Опции ДЛФ"));
-    ts_KKMPrintOpt = sub("ts_KKMPrintOpt", QStringLiteral("Опции печати ДЛФ"));
-    ts_KKMReklama = sub("ts_KKMReklama", QStringLiteral("Рекламные строки"));
-    ts_KKMDiscounts = sub("ts_KKMDiscounts", QStringLiteral("Скидки / Наценки"));
-    ts_Taxes = sub("ts_Taxes", QStringLiteral("Налоги"));
-    ts_Sections = sub("ts_Sections", QStringLiteral("Опции отделов"));
-    ts_Devices = sub("ts_Devices", QStringLiteral("Устройства"));
-    ts_Operators = sub("ts_Operators", QStringLiteral("Операторы"));
-    ts_PayTypes = sub("ts_PayTypes", QStringLiteral("Типы оплаты"));
-
-    // The two grids stand on panels; the per-row lists created at start-up
-    // lie on the same panels, over the grid.
-    auto gridOnPanel = [](QWidget* sheet, const char* panelName, const char* gridName,
-                          QWidget*& panel, QTableWidget*& grid) {
-        auto* sheetLayout = new QVBoxLayout(sheet);
-        sheetLayout->setContentsMargins(4, 4, 4, 4);
-        panel = new QWidget(sheet);
-        panel->setObjectName(QLatin1String(panelName));
-        sheetLayout->addWidget(panel);
-        auto* panelLayout = new QVBoxLayout(panel);
-        panelLayout->setContentsMargins(0, 0, 0, 0);
-        grid = new QTableWidget(panel);
-        grid->setObjectName(QLatin1String(gridName));
-        grid->verticalHeader()->hide();
-        grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        grid->horizontalHeader()->setHighlightSections(false);
-        panelLayout->addWidget(grid);
-    };
-    gridOnPanel(ts_Sections, "pnl_sections", "SectionsSettings", pnl_sections, SectionsSettings);
-    gridOnPanel(ts_Operators, "pnl_operators", "Operators", pnl_operators, Operators);
-}
-
-void TMainForm::BuildGoodsPage()
-{
-    auto* page = new QVBoxLayout(ts_Goods);
-    page->setContentsMargins(4, 4, 4, 4);
-    GoodsModel = new TGoodsModel(this);
-    GoodsModel->setObjectName(QStringLiteral("GoodsModel"));
-    Goods = new QTableView(ts_Goods);
-    Goods->setObjectName(QStringLiteral("Goods"));
-    Goods->setModel(GoodsModel);
-    Goods->verticalHeader()->hide();
-    Goods->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    Goods->horizontalHeader()->setHighlightSections(false);
-    page->addWidget(Goods);
 }
 
 void TMainForm::BuildStatusBar()
@@ -450,90 +304,10 @@ void TMainForm::FormCreate()
         QLocale::setDefault(numbers);
         std::setlocale(LC_NUMERIC, "C");
 
-        // Sections grid: a fixed row of headers and a fixed column of labels.
-        SectionsSettings->setColumnCount(5);
-        SectionsSettings->setRowCount(SectionRows);
-        SectionsSettings->verticalHeader()->setDefaultSectionSize(20);
-        const int sectionWidths[] = {100, 140, 90, 100, 120};
-        const QString sectionHeaders[] = {
-            QStringLiteral("Отделы"), QStringLiteral("Наименование"), QStringLiteral("Код налога"),
-            QStringLiteral("Разрядность"), QStringLiteral("Сфера применен.")};
-        for (int c = 0; c < 5; ++c) {
-            SectionsSettings->setColumnWidth(c, sectionWidths[c]);
-            SetSectionsCell(c, 0, sectionHeaders[c]);
-        }
-        for (int r = 1; r <= SectionRows; ++r) {
-            SetSectionsCell(0, r, QStringLiteral("Отдел ") + QString::number(r));
-            QTableWidgetItem* label = SectionsSettings->item(r - 1, 0);
-            label->setFlags(Qt::ItemIsEnabled);
-            label->setBackground(palette().brush(QPalette::Button));
-
-            QComboBox* list = new QComboBox(pnl_sections);
-            list->setObjectName(QStringLiteral("cb_Sections%1").arg(r));
-            list->addItems({QStringLiteral("Торговля"), QStringLiteral("Услуги")});
-            list->setProperty("Tag", r);
-            list->hide();
-            list->raise();
-            connect(list, &QComboBox::currentIndexChanged, this,
-                    [this, list] { cb_SectionsInvisChange(list); });
-            sectionsLists_[r] = list;
-        }
-
-        // Operators grid: no fixed column; a rights check list per row.
-        Operators->setColumnCount(3);
-        Operators->setRowCount(OperatorRows);
-        Operators->verticalHeader()->setDefaultSectionSize(70);
-        const int operatorWidths[] = {250, 250, 120};
-        const QString operatorHeaders[] = {QStringLiteral("Должность"), QStringLiteral("ФИО"),
-                                           QStringLiteral("Права доступа")};
-        for (int c = 0; c < 3; ++c) {
-            Operators->setColumnWidth(c, operatorWidths[c]);
-            SetOperatorsCell(c, 0, operatorHeaders[c]);
-        }
-        const QStringList rights = {
-            QStringLiteral("продажа"),  QStringLiteral("возврат"),  QStringLiteral("Скидки/наценки"),
-            QStringLiteral("Доп. оплаты"), QStringLiteral("x-отчеты"), QStringLiteral("z-отчеты"),
-            QStringLiteral("программирование")};
-        for (int r = 1; r <= OperatorRows; ++r) {
-            QListWidget* list = new QListWidget(pnl_operators);
-            list->setObjectName(QStringLiteral("CheckListBox%1").arg(r));
-            list->setProperty("Tag", r);
-            for (const QString& right : rights) {
-                auto* item = new QListWidgetItem(right, list);
-                item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-                item->setCheckState(Qt::Unchecked);
-            }
-            connect(list, &QListWidget::itemChanged, this,
-                    [this, list] { CheckListBoxClickCheck(list); });
-            list->hide();
-            list->raise();
-            operatorRights_[r] = list;
-        }
-
-        // Goods grid.
-        const int goodsWidths[] = {40, 240, 90, 40, 60, 50, 60};
-        const QString goodsHeaders[] = {
-            QStringLiteral("Товар"), QStringLiteral("Наименование"), QStringLiteral("Штрих-код"),
-            QStringLiteral("Отдел"), QStringLiteral("Цена"), QStringLiteral("Дробное"),
-            QStringLiteral("Продажи")};
-        Goods->verticalHeader()->setDefaultSectionSize(20);
-        GoodsModel->BeginUpdate();
-        for (int c = 0; c < TGoodsModel::ColCount; ++c) {
-            Goods->setColumnWidth(c, goodsWidths[c]);
-            GoodsModel->SetCell(c, 0, goodsHeaders[c]);
-        }
-        for (int item = 1; item <= GoodsItems; ++item) {
-            GoodsModel->SetCell(0, item, QString::number(item));
-            GoodsItemFlags[item - 1] = 0;
-        }
-        GoodsModel->EndUpdate();
-
-        // Settings sub-pages: the read-only tables can be shown and filled
-        // by reading, but their controls take no input.
-        for (int i = 3; i < pc_Options->count(); ++i)
-            pc_Options->widget(i)->setEnabled(false);
-        pc_Options->widget(7)->setEnabled(true);
-        pc_Options->setCurrentIndex(0);
+        ts_KKMOptions->SetUpSectionsGrid();
+        ts_KKMOptions->SetUpOperatorsGrid();
+        ts_Goods->SetUpGrid();
+        ts_KKMOptions->DisableReadOnlyPages();
 
         SourcePicture = QImage();
 
@@ -696,7 +470,7 @@ void TMainForm::mm_c_connectClick()
                  QColor(clBlack));
         WriteLog(QStringLiteral("Программа работает в режиме \"Только чтение\""), QColor(clBlue));
         WorkMode = wmReadOnly;
-        b_InfoRefreshClick();
+        ts_Information->b_InfoRefreshClick();
         PageControl->setCurrentIndex(pgInformation);
     });
 }
@@ -728,118 +502,72 @@ void TMainForm::mm_c_authClick()
     });
 }
 
-void TMainForm::b_InfoRefreshClick()
-{
-    Guard(QStringLiteral("TMainForm.b_InfoRefreshClick"), [&] {
-        WriteLog(QStringLiteral("Чтение информации об устройстве..."), QColor(clBlack));
-
-        std::int64_t serialNumber = 0;
-        std::uint16_t infoWord = 0;
-        std::uint8_t infoByte = 0;
-        std::uint8_t softVersion = 0;
-        TDateTime softDate;
-        TKkmText modelName;
-        std::int32_t r = Protokol->GetDeviceInfo(AR, AT, serialNumber, infoWord, infoByte,
-                                                 softVersion, softDate, modelName);
-        if (r != 0) {
-            WriteLog(TOmvekCP::ErrorText(r), QColor(clRed));
-            return;
-        }
-        lb_zNumber->setText(Number(serialNumber));
-        lb_ModelName->setText(KkmTextToString(modelName));
-        lb_SP->setText(Number(softVersion) + QStringLiteral("  [") + FromStd(softDate.DateString()) +
-                       QStringLiteral("]"));
-
-        std::uint8_t errorCode = 0;
-        TDateTime date;
-        TDateTime time;
-        std::uint8_t modeCode = 0;
-        std::uint8_t operatorNo = 0;
-        std::uint8_t sessionOpen = 0;
-        TCurrency sessionTotal;
-        TCurrency cashInDrawer;
-        r = Protokol->GetDeviceState(AR, AT, errorCode, date, time, modeCode, operatorNo,
-                                     sessionOpen, sessionTotal, cashInDrawer);
-        if (r != 0) {
-            WriteLog(TOmvekCP::ErrorText(r), QColor(clRed));
-            return;
-        }
-        lb_KKMDate->setText(FromStd(date.DateString()) + QStringLiteral("  ") +
-                            FromStd(time.TimeString()));
-        lb_KKMError->setText(Number(errorCode));
-        lb_Operator->setText(Number(operatorNo) + QStringLiteral(" , ") + Number(modeCode));
-        lb_Smena->setText(sessionOpen != 0 ? QStringLiteral("Смена открыта")
-                                           : QStringLiteral("Смена закрыта"));
-        lb_itog->setText(FromStd(sessionTotal.ToShortString()));
-        lb_Nal->setText(FromStd(cashInDrawer.ToShortString()));
-
-        WriteLog(QStringLiteral("Чтение информации об устройстве завершено."), QColor(clBlack));
-    });
-}
-
-void TMainForm::cb_SectionsInvisChange(QComboBox* list)
-{
-    Guard(QStringLiteral("Tfm_Main.cb_SectionsInvisChange"), [&] {
-        const int row = list->property("Tag").toInt();
-        SetSectionsCell(4, row, QString::number(list->currentIndex()));
-        const int col = SectionsSettings->currentColumn();
-        SectionsSettings->setCurrentCell(row - 1, col > 0 ? col : 1);
-    });
-}
-
-void TMainForm::CheckListBoxClickCheck(QListWidget* list)
-{
-    Guard(QStringLiteral("Tfm_Main.CheckListBoxClickCheck"), [&] {
-        const int row = list->property("Tag").toInt();
-        int mask = 0;
-        for (int i = 0; i < list->count() && i < 7; ++i)
-            if (list->item(i)->checkState() == Qt::Checked)
-                mask += 1 << i;
-        SetOperatorsCell(2, row, QString::number(mask));
-        const int col = Operators->currentColumn();
-        Operators->setCurrentCell(row - 1, col >= 0 ? col : 0);
-    });
-}
-
 // ---------------------------------------------------------------------------
-// Grid access
+// Speed-bar commands: the frame keeps the buttons and the guard, the page in
+// front does the work.
 
-QString TMainForm::GoodsCell(int col, int row) const
+TPage* TMainForm::FrontPage() const
 {
-    return GoodsModel->Cell(col, row);
+    return qobject_cast<TPage*>(PageControl->currentWidget());
 }
 
-void TMainForm::SetGoodsCell(int col, int row, const QString& text)
+void TMainForm::si_ReadTableFromKKMClick()
 {
-    GoodsModel->SetCell(col, row, text);
+    si_ReadTableFromKKM->setEnabled(false);
+    si_WriteTableToKKM->setEnabled(false);
+    Guard(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"), [&] {
+        if (TPage* page = FrontPage())
+            page->ReadTable();
+    });
+    // Enabled in every case; the next idle moment decides by mode and page.
+    si_ReadTableFromKKM->setEnabled(true);
+    si_WriteTableToKKM->setEnabled(true);
 }
 
-QString TMainForm::SectionsCell(int col, int row) const
+void TMainForm::si_WriteTableToKKMClick()
 {
-    return GridCell(SectionsSettings, col, row);
+    si_ReadTableFromKKM->setEnabled(false);
+    si_WriteTableToKKM->setEnabled(false);
+    cb_QuantNull->setEnabled(false);
+    Guard(QStringLiteral("TMainForm.si_WriteTableToKKMClick"), [&] {
+        if (TPage* page = FrontPage())
+            page->WriteTable();
+    });
+    si_ReadTableFromKKM->setEnabled(true);
+    si_WriteTableToKKM->setEnabled(true);
+    cb_QuantNull->setEnabled(true);
 }
 
-void TMainForm::SetSectionsCell(int col, int row, const QString& text)
+void TMainForm::si_ImportClick()
 {
-    SetGridCell(SectionsSettings, col, row, text);
+    Guard(QStringLiteral("TMainForm.si_ImportClick"), [&] {
+        if (TPage* page = FrontPage())
+            page->Import();
+    });
 }
 
-QString TMainForm::OperatorsCell(int col, int row) const
+void TMainForm::si_ExportClick()
 {
-    return GridCell(Operators, col, row);
+    Guard(QStringLiteral("TMainForm.si_ExportClick"), [&] {
+        if (TPage* page = FrontPage())
+            page->Export();
+    });
 }
 
-void TMainForm::SetOperatorsCell(int col, int row, const QString& text)
+void TMainForm::ShowProgress(int item, int first, int last)
 {
-    SetGridCell(Operators, col, row, text);
+    // The panel widens to hold the longest text and keeps that width while
+    // the transfer runs, so it does not jitter from item to item.
+    const int width = lb_StatusEmpty->fontMetrics().horizontalAdvance(
+                          QStringLiteral("9999 / 9999..9999")) + 12;
+    if (lb_StatusEmpty->width() < width)
+        lb_StatusEmpty->setFixedWidth(width);
+    lb_StatusEmpty->setText(QString::number(item) + QStringLiteral(" / ") + QString::number(first) +
+                            QStringLiteral("..") + QString::number(last));
 }
 
-QComboBox* TMainForm::SectionsList(int row) const
+void TMainForm::ClearProgress()
 {
-    return row >= 1 && row <= SectionRows ? sectionsLists_[row] : nullptr;
-}
-
-QListWidget* TMainForm::OperatorRights(int row) const
-{
-    return row >= 1 && row <= OperatorRows ? operatorRights_[row] : nullptr;
+    lb_StatusEmpty->clear();
+    lb_StatusEmpty->setFixedWidth(50);
 }

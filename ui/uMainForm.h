@@ -6,6 +6,9 @@
 
 #include "ErrorGuard.h"
 #include "OmvekCP.h"
+#include "uGoodsPage.h"
+#include "uInfoPage.h"
+#include "uSettingsPage.h"
 
 #include <QColor>
 #include <QImage>
@@ -17,17 +20,10 @@
 
 class QAction;
 class QCheckBox;
-class QComboBox;
-class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QMenu;
-class QPushButton;
 class QStackedWidget;
-class QTabWidget;
-class QTableView;
-class QTableWidget;
 class QTextEdit;
 class QTimer;
 class QToolBar;
@@ -35,7 +31,6 @@ class QToolButton;
 
 class TAuthForm;
 class TConnectForm;
-class TGoodsModel;
 class TLed;
 
 // Journal colours: progress and completion, errors, changes of work mode.
@@ -65,11 +60,9 @@ public:
     static constexpr std::uint8_t wmReadWrite = 3;
 
     // Pages of PageControl.
-    enum TPage { pgInformation = 0, pgKKMOptions = 1, pgGoods = 2, pgLogo = 3 };
+    enum TPageIndex { pgInformation = 0, pgKKMOptions = 1, pgGoods = 2, pgLogo = 3 };
 
     static constexpr int GoodsItems = 9999;
-    static constexpr int SectionRows = 16;
-    static constexpr int OperatorRows = 7;
 
     explicit TMainForm(QWidget* Parent = nullptr);
     ~TMainForm() override;
@@ -103,18 +96,13 @@ public:
     }
 
     int ActivePage() const;
+    // The page in front when it takes the speed-bar commands, else nullptr.
+    TPage* FrontPage() const;
 
-    // Grid cells in the grids' own numbering (row 0 is the header row).
-    QString GoodsCell(int Col, int Row) const;
-    void SetGoodsCell(int Col, int Row, const QString& Text);
-    QString SectionsCell(int Col, int Row) const;
-    void SetSectionsCell(int Col, int Row, const QString& Text);
-    QString OperatorsCell(int Col, int Row) const;
-    void SetOperatorsCell(int Col, int Row, const QString& Text);
-    // The list laid over the cell of column 4 of section row 1..16, and the
-    // rights check list over the cell of column 2 of operator row 1..7.
-    QComboBox* SectionsList(int Row) const;
-    QListWidget* OperatorRights(int Row) const;
+    // Progress of a long transfer in the status bar's empty panel:
+    // "137 / 1..9999"; cleared at the end.
+    void ShowProgress(int Item, int First, int Last);
+    void ClearProgress();
 
     // Main menu.
     QMenu* mm_File = nullptr;
@@ -149,54 +137,12 @@ public:
     QToolButton* eb_Goods = nullptr;
     QToolButton* eb_Logo = nullptr;
 
-    // Pages.
+    // Pages; each owns its controls.
     QStackedWidget* PageControl = nullptr;
-    QWidget* ts_Information = nullptr;
-    QWidget* ts_KKMOptions = nullptr;
-    QWidget* ts_Goods = nullptr;
+    TInfoPage* ts_Information = nullptr;
+    TSettingsPage* ts_KKMOptions = nullptr;
+    TGoodsPage* ts_Goods = nullptr;
     QWidget* ts_Logo = nullptr;
-
-    // Device information page.
-    QGroupBox* gb_KKMInfo = nullptr;
-    QLabel* lb_c_ModelName = nullptr;
-    QLabel* lb_ModelName = nullptr;
-    QLabel* lb_c_znumber = nullptr;
-    QLabel* lb_zNumber = nullptr;
-    QLabel* lb_c_Sp = nullptr;
-    QLabel* lb_SP = nullptr;
-    QLabel* lb_c_KKMDate = nullptr;
-    QLabel* lb_KKMDate = nullptr;
-    QLabel* lb_c_KKMError = nullptr;
-    QLabel* lb_KKMError = nullptr;
-    QLabel* lb_c_Opertor = nullptr;
-    QLabel* lb_Operator = nullptr;
-    QLabel* lb_c_Smena = nullptr;
-    QLabel* lb_Smena = nullptr;
-    QLabel* lb_c_itog = nullptr;
-    QLabel* lb_itog = nullptr;
-    QLabel* lb_c_Nal = nullptr;
-    QLabel* lb_Nal = nullptr;
-    QPushButton* b_infoRefresh = nullptr;
-
-    // Settings page and its sub-pages, by index.
-    QTabWidget* pc_Options = nullptr;
-    QWidget* ts_KKMMainOptions = nullptr;
-    QWidget* ts_KKMPrintOpt = nullptr;
-    QWidget* ts_KKMReklama = nullptr;
-    QWidget* ts_KKMDiscounts = nullptr;
-    QWidget* ts_Taxes = nullptr;
-    QWidget* ts_Sections = nullptr;
-    QWidget* ts_Devices = nullptr;
-    QWidget* ts_Operators = nullptr;
-    QWidget* ts_PayTypes = nullptr;
-    QWidget* pnl_sections = nullptr;
-    QTableWidget* SectionsSettings = nullptr;
-    QWidget* pnl_operators = nullptr;
-    QTableWidget* Operators = nullptr;
-
-    // Goods page.
-    QTableView* Goods = nullptr;
-    TGoodsModel* GoodsModel = nullptr;
 
     // Journal and status bar.
     QTextEdit* re_LogOut = nullptr;
@@ -220,10 +166,11 @@ public slots:
     void led_connectedDblClick();
     void led_writingDblClick();
     void si_StopReadingClick();
-    void b_InfoRefreshClick();
-
-    void cb_SectionsInvisChange(QComboBox* List);
-    void CheckListBoxClickCheck(QListWidget* List);
+    // The speed-bar commands, carried out by the page in front.
+    void si_ReadTableFromKKMClick();
+    void si_WriteTableToKKMClick();
+    void si_ImportClick();
+    void si_ExportClick();
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -233,14 +180,9 @@ private:
     void BuildSpeedBar();
     void BuildExpressPanel();
     void BuildPages();
-    void BuildInformationPage();
-    void BuildOptionsPage();
-    void BuildGoodsPage();
     void BuildStatusBar();
     void ShowPage(int Index, const char* Location);
 
-    std::array<QComboBox*, SectionRows + 1> sectionsLists_{};   // by row, 0 unused
-    std::array<QListWidget*, OperatorRows + 1> operatorRights_{}; // by row, 0 unused
     QTimer* clockTimer_ = nullptr;
     bool inUpdate_ = false;
 };

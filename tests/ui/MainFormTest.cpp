@@ -116,13 +116,13 @@ void MainFormTest::startUpState()
     QVERIFY(!m.led_writing->Active());
 
     // The information page shows "--" until it is first filled.
-    for (QLabel* value : {m.lb_ModelName, m.lb_zNumber, m.lb_SP, m.lb_KKMDate, m.lb_KKMError,
-                          m.lb_Operator, m.lb_Smena, m.lb_itog, m.lb_Nal})
+    for (QLabel* value : {m.ts_Information->lb_ModelName, m.ts_Information->lb_zNumber, m.ts_Information->lb_SP, m.ts_Information->lb_KKMDate, m.ts_Information->lb_KKMError,
+                          m.ts_Information->lb_Operator, m.ts_Information->lb_Smena, m.ts_Information->lb_itog, m.ts_Information->lb_Nal})
         QCOMPARE(value->text(), QStringLiteral("--"));
-    QCOMPARE(m.gb_KKMInfo->title(), QStringLiteral(" Общие данные по ДЛФ"));
-    QVERIFY(m.gb_KKMInfo->font().bold());
-    QVERIFY(!m.lb_c_ModelName->font().bold());
-    QVERIFY(m.b_infoRefresh->isEnabled());
+    QCOMPARE(m.ts_Information->gb_KKMInfo->title(), QStringLiteral(" Общие данные по ДЛФ"));
+    QVERIFY(m.ts_Information->gb_KKMInfo->font().bold());
+    QVERIFY(!m.ts_Information->lb_c_ModelName->font().bold());
+    QVERIFY(m.ts_Information->b_infoRefresh->isEnabled());
 
     // Numbers are written with "." whatever the regional settings say.
     QCOMPARE(QLocale().toString(1234.5, 'f', 1), QStringLiteral("1234.5"));
@@ -155,28 +155,28 @@ void MainFormTest::pagesAndGridsAreCreated()
     const QStringList captions = {"Опции ДЛФ",  "Опции печати ДЛФ", "Рекламные строки",
                                   "Скидки / Наценки", "Налоги", "Опции отделов",
                                   "Устройства", "Операторы",        "Типы оплаты"};
-    QCOMPARE(m.pc_Options->count(), 9);
+    QCOMPARE(m.ts_KKMOptions->pc_Options->count(), 9);
     for (int i = 0; i < 9; ++i) {
-        QCOMPARE(m.pc_Options->widget(i)->objectName(), names[i]);
-        QCOMPARE(m.pc_Options->tabText(i), captions[i]);
-        QVERIFY(m.pc_Options->isTabEnabled(i));
+        QCOMPARE(m.ts_KKMOptions->pc_Options->widget(i)->objectName(), names[i]);
+        QCOMPARE(m.ts_KKMOptions->pc_Options->tabText(i), captions[i]);
+        QVERIFY(m.ts_KKMOptions->pc_Options->isTabEnabled(i));
         const bool takesInput = i <= 2 || i == 7;
-        QCOMPARE(m.pc_Options->widget(i)->isEnabled(), takesInput);
+        QCOMPARE(m.ts_KKMOptions->pc_Options->widget(i)->isEnabled(), takesInput);
     }
-    QCOMPARE(m.pc_Options->currentIndex(), 0);
-    m.pc_Options->setCurrentIndex(4);
-    QCOMPARE(m.pc_Options->currentWidget(), m.ts_Taxes);
+    QCOMPARE(m.ts_KKMOptions->pc_Options->currentIndex(), 0);
+    m.ts_KKMOptions->pc_Options->setCurrentIndex(4);
+    QCOMPARE(m.ts_KKMOptions->pc_Options->currentWidget(), m.ts_KKMOptions->ts_Taxes);
 
     // Sections grid with a hidden list per row over column 4.
-    QCOMPARE(m.SectionsSettings->rowCount(), 16);
-    QCOMPARE(m.SectionsSettings->columnCount(), 5);
-    QCOMPARE(m.SectionsCell(4, 0), QStringLiteral("Сфера применен."));
-    QCOMPARE(m.SectionsSettings->columnWidth(1), 140);
+    QCOMPARE(m.ts_KKMOptions->SectionsSettings->rowCount(), 16);
+    QCOMPARE(m.ts_KKMOptions->SectionsSettings->columnCount(), 5);
+    QCOMPARE(m.ts_KKMOptions->SectionsCell(4, 0), QStringLiteral("Сфера применен."));
+    QCOMPARE(m.ts_KKMOptions->SectionsSettings->columnWidth(1), 140);
     for (int row = 1; row <= 16; ++row) {
-        QCOMPARE(m.SectionsCell(0, row), QStringLiteral("Отдел %1").arg(row));
-        QComboBox* list = m.SectionsList(row);
+        QCOMPARE(m.ts_KKMOptions->SectionsCell(0, row), QStringLiteral("Отдел %1").arg(row));
+        QComboBox* list = m.ts_KKMOptions->SectionsList(row);
         QVERIFY(list);
-        QCOMPARE(list->parentWidget(), m.pnl_sections);
+        QCOMPARE(list->parentWidget(), m.ts_KKMOptions->pnl_sections);
         QVERIFY(list->isHidden());
         QVERIFY(!list->isEditable());
         QCOMPARE(list->property("Tag").toInt(), row);
@@ -185,14 +185,14 @@ void MainFormTest::pagesAndGridsAreCreated()
     }
 
     // Operators grid with a hidden rights list per row over column 2.
-    QCOMPARE(m.Operators->rowCount(), 7);
-    QCOMPARE(m.Operators->columnCount(), 3);
-    QCOMPARE(m.Operators->rowHeight(0), 70);
-    QCOMPARE(m.OperatorsCell(2, 0), QStringLiteral("Права доступа"));
+    QCOMPARE(m.ts_KKMOptions->Operators->rowCount(), 7);
+    QCOMPARE(m.ts_KKMOptions->Operators->columnCount(), 3);
+    QCOMPARE(m.ts_KKMOptions->Operators->rowHeight(0), 70);
+    QCOMPARE(m.ts_KKMOptions->OperatorsCell(2, 0), QStringLiteral("Права доступа"));
     for (int row = 1; row <= 7; ++row) {
-        QListWidget* rights = m.OperatorRights(row);
+        QListWidget* rights = m.ts_KKMOptions->OperatorRights(row);
         QVERIFY(rights);
-        QCOMPARE(rights->parentWidget(), m.pnl_operators);
+        QCOMPARE(rights->parentWidget(), m.ts_KKMOptions->pnl_operators);
         QVERIFY(rights->isHidden());
         QCOMPARE(rights->count(), 7);
         QCOMPARE(rights->item(0)->text(), QStringLiteral("продажа"));
@@ -200,21 +200,21 @@ void MainFormTest::pagesAndGridsAreCreated()
         QCOMPARE(rights->item(3)->checkState(), Qt::Unchecked);
     }
     // A rights mark makes the row's cell the sum of the checked bits.
-    m.OperatorRights(3)->item(0)->setCheckState(Qt::Checked);
-    m.OperatorRights(3)->item(4)->setCheckState(Qt::Checked);
-    QCOMPARE(m.OperatorsCell(2, 3), QStringLiteral("17"));
+    m.ts_KKMOptions->OperatorRights(3)->item(0)->setCheckState(Qt::Checked);
+    m.ts_KKMOptions->OperatorRights(3)->item(4)->setCheckState(Qt::Checked);
+    QCOMPARE(m.ts_KKMOptions->OperatorsCell(2, 3), QStringLiteral("17"));
 
     // Goods grid: 9999 item rows under the header, item numbers in column 0.
-    QCOMPARE(m.GoodsModel->rowCount(), 9999);
-    QCOMPARE(m.GoodsModel->columnCount(), 7);
-    QCOMPARE(m.GoodsCell(1, 0), QStringLiteral("Наименование"));
-    QCOMPARE(m.GoodsCell(0, 1), QStringLiteral("1"));
-    QCOMPARE(m.GoodsCell(0, 9999), QStringLiteral("9999"));
-    QCOMPARE(m.GoodsCell(1, 9999), QString());
-    QCOMPARE(m.Goods->columnWidth(1), 240);
-    QCOMPARE(m.Goods->model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Продажи"));
-    m.SetGoodsCell(2, 9999, QStringLiteral("4600000000001"));
-    QCOMPARE(m.Goods->model()->index(9998, 2).data().toString(), QStringLiteral("4600000000001"));
+    QCOMPARE(m.ts_Goods->GoodsModel->rowCount(), 9999);
+    QCOMPARE(m.ts_Goods->GoodsModel->columnCount(), 7);
+    QCOMPARE(m.ts_Goods->Cell(1, 0), QStringLiteral("Наименование"));
+    QCOMPARE(m.ts_Goods->Cell(0, 1), QStringLiteral("1"));
+    QCOMPARE(m.ts_Goods->Cell(0, 9999), QStringLiteral("9999"));
+    QCOMPARE(m.ts_Goods->Cell(1, 9999), QString());
+    QCOMPARE(m.ts_Goods->Goods->columnWidth(1), 240);
+    QCOMPARE(m.ts_Goods->Goods->model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Продажи"));
+    m.ts_Goods->SetCell(2, 9999, QStringLiteral("4600000000001"));
+    QCOMPARE(m.ts_Goods->Goods->model()->index(9998, 2).data().toString(), QStringLiteral("4600000000001"));
     for (std::uint8_t flag : m.GoodsItemFlags)
         QCOMPARE(flag, std::uint8_t(0));
 

@@ -204,8 +204,8 @@ void SessionTest::connectSucceeds()
     QCOMPARE(Codes(*reg_), (QList<int>{kConnect, kDeviceInfo, kDeviceState}));
     const TArrayOfByte connectBody = reg_->Requests()[0].Body;
     QCOMPARE(TArrayOfByte(connectBody.begin() + 4, connectBody.end()), (TArrayOfByte{5, 5}));
-    QCOMPARE(main_->lb_zNumber->text(), QStringLiteral("110000123456"));
-    QCOMPARE(main_->lb_ModelName->text(), QStringLiteral("ОМВЕК-100Ф"));
+    QCOMPARE(main_->ts_Information->lb_zNumber->text(), QStringLiteral("110000123456"));
+    QCOMPARE(main_->ts_Information->lb_ModelName->text(), QStringLiteral("ОМВЕК-100Ф"));
 
     // At the next idle moment the lamps and commands follow the mode.
     QVERIFY(SpinUntil([&] { return main_->led_connected->Active(); }));
@@ -307,7 +307,7 @@ void SessionTest::connectAgainFromReadWrite()
     QVERIFY(ConnectThroughDialog());
     QCOMPARE(main_->WorkMode, TMainForm::wmReadOnly);
     QCOMPARE(main_->ActivePage(), int(TMainForm::pgInformation));
-    QCOMPARE(main_->lb_Nal->text(), QStringLiteral("1"));
+    QCOMPARE(main_->ts_Information->lb_Nal->text(), QStringLiteral("1"));
     const QStringList log = Journal();
     QCOMPARE(log.size(), entries + 4);
     QVERIFY(log[3].startsWith(QStringLiteral("Подключение успешно. Порт [")));
@@ -336,7 +336,7 @@ void SessionTest::disconnect()
     QVERIFY(!main_->mm_c_disconnect->isEnabled());
 
     // Offline again, a refresh finds the port closed.
-    main_->b_infoRefresh->click();
+    main_->ts_Information->b_infoRefresh->click();
     QCOMPARE(Journal().first(), QStringLiteral("Порт не открыт."));
 }
 
@@ -561,11 +561,11 @@ void SessionTest::infoPage()
     });
     const int entries = Journal().size();
 
-    QTest::mouseClick(main_->b_infoRefresh, Qt::LeftButton);
+    QTest::mouseClick(main_->ts_Information->b_infoRefresh, Qt::LeftButton);
 
-    const QList<QLabel*> values = {main_->lb_ModelName, main_->lb_zNumber, main_->lb_SP,
-                                   main_->lb_KKMDate,   main_->lb_KKMError, main_->lb_Operator,
-                                   main_->lb_Smena,     main_->lb_itog,     main_->lb_Nal};
+    const QList<QLabel*> values = {main_->ts_Information->lb_ModelName, main_->ts_Information->lb_zNumber, main_->ts_Information->lb_SP,
+                                   main_->ts_Information->lb_KKMDate,   main_->ts_Information->lb_KKMError, main_->ts_Information->lb_Operator,
+                                   main_->ts_Information->lb_Smena,     main_->ts_Information->lb_itog,     main_->ts_Information->lb_Nal};
     for (int i = 0; i < values.size(); ++i)
         QCOMPARE(values[i]->text(), shown[i]);
     const QStringList log = Journal();
@@ -577,7 +577,7 @@ void SessionTest::infoPage()
 void SessionTest::infoStateTimeoutAfterIdentity()
 {
     QVERIFY(ConnectThroughDialog());
-    QCOMPARE(main_->lb_Nal->text(), QStringLiteral("5630.5"));
+    QCOMPARE(main_->ts_Information->lb_Nal->text(), QStringLiteral("5630.5"));
     reg_->WithModel([](RegisterModel& m) {
         m.State().identity.SerialNumber = 777;
         m.State().device.CashInDrawer = 1;
@@ -586,12 +586,12 @@ void SessionTest::infoStateTimeoutAfterIdentity()
     reg_->AddFault(*ParseFault("silent code=2", &error));
     const int entries = Journal().size();
 
-    main_->b_infoRefresh->click();
+    main_->ts_Information->b_infoRefresh->click();
 
     // The identity is new, the state rows keep what they showed.
-    QCOMPARE(main_->lb_zNumber->text(), QStringLiteral("777"));
-    QCOMPARE(main_->lb_Nal->text(), QStringLiteral("5630.5"));
-    QCOMPARE(main_->lb_KKMDate->text(), QStringLiteral("31.12.2009  23:59:58"));
+    QCOMPARE(main_->ts_Information->lb_zNumber->text(), QStringLiteral("777"));
+    QCOMPARE(main_->ts_Information->lb_Nal->text(), QStringLiteral("5630.5"));
+    QCOMPARE(main_->ts_Information->lb_KKMDate->text(), QStringLiteral("31.12.2009  23:59:58"));
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log.size(), entries + 2);
     QCOMPARE(log[0].Text, QStringLiteral("Истёк тайм-аут ожидания ответа."));
@@ -601,7 +601,7 @@ void SessionTest::infoStateTimeoutAfterIdentity()
 
 void SessionTest::infoRefreshOffline()
 {
-    main_->b_infoRefresh->click();
+    main_->ts_Information->b_infoRefresh->click();
 
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log.size(), 3);
@@ -609,7 +609,7 @@ void SessionTest::infoRefreshOffline()
     QCOMPARE(log[0].TextColor, QColor(clRed));
     QCOMPARE(log[1].Text, kInfoStart);
     QCOMPARE(log[1].TextColor, QColor(clBlack));
-    QCOMPARE(main_->lb_zNumber->text(), QStringLiteral("--"));
+    QCOMPARE(main_->ts_Information->lb_zNumber->text(), QStringLiteral("--"));
     QCOMPARE(reg_->RequestCount(), std::size_t(0));
 }
 
@@ -634,7 +634,7 @@ void SessionTest::closeWhileCommandWaits()
     closer.start();
     QElapsedTimer took;
     took.start();
-    main_->b_infoRefresh->click();
+    main_->ts_Information->b_infoRefresh->click();
 
     // The handler ran to its end: the wait ended with the port, not the time.
     QVERIFY(took.elapsed() < 20000);

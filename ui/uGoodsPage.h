@@ -1,0 +1,72 @@
+// Page 2: the register's goods table in the grid Goods, one row per item,
+// with the editing rules of its columns. The goods range edits and
+// cb_QuantNull stand on the main window's speed bar; the range correction
+// is handled here.
+#pragma once
+
+#include "uPage.h"
+
+#include <QTableView>
+
+#include <functional>
+
+class QLineEdit;
+class TGoodsModel;
+
+// The goods grid: asks OnSelectCell before a cell is selected by a click or
+// a key, as a string grid does, and stays where it is when refused.
+class TGoodsGrid : public QTableView {
+    Q_OBJECT
+
+public:
+    using QTableView::QTableView;
+
+    // Grid numbering: row n is item n. False refuses the selection.
+    std::function<bool(int Col, int Row)> OnSelectCell;
+
+protected:
+    void mousePressEvent(QMouseEvent* Event) override;
+    void mouseDoubleClickEvent(QMouseEvent* Event) override;
+    void mouseMoveEvent(QMouseEvent* Event) override;
+    QModelIndex moveCursor(CursorAction Action, Qt::KeyboardModifiers Modifiers) override;
+
+private:
+    bool Refused(const QModelIndex& Index);
+};
+
+class TGoodsPage : public TPage {
+    Q_OBJECT
+
+public:
+    static constexpr int ItemCount = 9999;
+    // Columns of Goods.
+    enum { colItem = 0, colName, colBarcode, colSection, colPrice, colFractional, colSales };
+
+    TGoodsPage(TMainForm* Main, QWidget* Parent);
+
+    TGoodsGrid* Goods = nullptr;
+    TGoodsModel* GoodsModel = nullptr;
+
+    // Cells in grid numbering: row 0 is the header row, row n is item n.
+    QString Cell(int Col, int Row) const;
+    void SetCell(int Col, int Row, const QString& Text);
+    // The "Дробное" cell of an item and its flag in GoodsItemFlags together.
+    void SetFractional(int Item, bool On);
+
+    // Start-up: headers, widths, the item numbers, every item's flag cleared.
+    void SetUpGrid();
+
+    // What typing leaves in a cell of column Col; the text unchanged for an
+    // empty text and for the columns without a rule.
+    static QString GoodsEditText(int Col, const QString& Text);
+    // What the range correction leaves in a goods range edit.
+    static QString GoodsRangeText(const QString& Text);
+
+public slots:
+    // True for the columns that may be selected; toggles "Дробное".
+    bool GoodsSelectCell(int Col, int Row);
+    // The editor's text of a cell changed.
+    void GoodsSetEditText(int Col, int Row, const QString& Text);
+    // The text of ed_GoodsStart or ed_GoodsEND changed.
+    void ed_GoodsStartChange(QLineEdit* Edit);
+};

@@ -1,0 +1,213 @@
+// Page 1: the register's settings tables 2 to 10, one sub-page of pc_Options
+// per table, with the editing aids of the sections and operators grids, the
+// numeric edits and the text lines.
+//
+// Every control is a public member named as on the window and carries the
+// same objectName; the controls of numbered rows are arrays indexed by the
+// row number (ed_DscValue[1] is "ed_DscValue1", index 0 unused). Control()
+// finds any of them by name. The kinds: QLineEdit for texts and numbers,
+// QComboBox for lists, TCheckComboBox (also a QComboBox) for checked lists,
+// QCheckBox for flags.
+#pragma once
+
+#include "uPage.h"
+
+#include <QString>
+
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QKeyEvent;
+class QLineEdit;
+class QListWidget;
+class QTabWidget;
+class QTableWidget;
+class QToolButton;
+class TCheckComboBox;
+
+class TSettingsPage : public TPage {
+    Q_OBJECT
+
+public:
+    static constexpr int SectionRows = 16;
+    static constexpr int OperatorRows = 7;
+    static constexpr int TextLines = 9;
+    static constexpr int DiscountRows = 8;
+    static constexpr int TaxRows = 4;
+    static constexpr int PayTypeRows = 3;
+
+    // Sub-pages of pc_Options by index.
+    enum { spMainOptions = 0, spPrintOpt, spReklama, spDiscounts, spTaxes, spSections, spDevices,
+           spOperators, spPayTypes };
+
+    TSettingsPage(TMainForm* Main, QWidget* Parent);
+
+    // A control of the page by its name, or nullptr.
+    template <class T = QWidget>
+    T* Control(const QString& Name) const
+    {
+        return findChild<T*>(Name);
+    }
+
+    // Start-up steps, in this order: the two grids with their per-row lists,
+    // then the sub-pages of the read-only tables made to take no input.
+    void SetUpSectionsGrid();
+    void SetUpOperatorsGrid();
+    void DisableReadOnlyPages();
+
+    // Cells in the grids' own numbering (row 0 is the header row).
+    QString SectionsCell(int Col, int Row) const;
+    void SetSectionsCell(int Col, int Row, const QString& Text);
+    QString OperatorsCell(int Col, int Row) const;
+    void SetOperatorsCell(int Col, int Row, const QString& Text);
+    // The list laid over column 4 of section row 1..16, and the rights check
+    // list over column 2 of operator row 1..7.
+    QComboBox* SectionsList(int Row) const;
+    QListWidget* OperatorRights(int Row) const;
+    // Column 4 of a section row and its list together: 1 "Услуги", anything
+    // else 0 "Торговля". The list's change handler is not run.
+    void SetSectionsSphere(int Row, int Value);
+    // The seven marks of an operator row's rights list from bits 0..6 of
+    // Mask; the rights cell is left as it is.
+    void SetOperatorRightsMarks(int Row, int Mask);
+
+    // The text line of record 1..9: its edit, its attribute list, its centre
+    // button.
+    QLineEdit* TextLineEdit(int Record) const;
+    TCheckComboBox* TextLineAttributes(int Record) const;
+    QToolButton* CentreButton(int Record) const;
+    // The centring of a text line: the trimmed text with leading spaces, the
+    // line 16 characters wide with double width, else 32.
+    static QString CentredText(const QString& Text, bool DoubleWidth);
+    // False when the key press of Key into Edit is to be discarded.
+    static bool NumericKeyAllowed(const QString& EditName, QChar Key);
+
+    QTabWidget* pc_Options = nullptr;
+    QWidget* ts_KKMMainOptions = nullptr;
+    QWidget* ts_KKMPrintOpt = nullptr;
+    QWidget* ts_KKMReklama = nullptr;
+    QWidget* ts_KKMDiscounts = nullptr;
+    QWidget* ts_Taxes = nullptr;
+    QWidget* ts_Sections = nullptr;
+    QWidget* ts_Devices = nullptr;
+    QWidget* ts_Operators = nullptr;
+    QWidget* ts_PayTypes = nullptr;
+
+    // Table 2, register options.
+    TCheckComboBox* cb_RegOptions = nullptr;
+    QComboBox* cb_MoneyBoxList = nullptr;
+    TCheckComboBox* cb_zOptions = nullptr;
+    QComboBox* cb_Kassir = nullptr;
+    QLineEdit* ed_ScreenDelay = nullptr;
+    QLineEdit* ed_AutoLock = nullptr;
+    QComboBox* cb_WritingJournal = nullptr;
+    QLineEdit* ed_INN = nullptr;
+
+    // Table 3, print options.
+    QLineEdit* ed_PoContrast = nullptr;
+    QLineEdit* ed_PoStringInterval = nullptr;
+    QComboBox* cb_PoEconFont = nullptr;
+    QComboBox* cb_PoDocSep = nullptr;
+    TCheckComboBox* cb_PoObraml = nullptr;
+    TCheckComboBox* cb_PoCheck = nullptr;
+
+    // Table 4, text lines, records 1 to 9.
+    QLineEdit* ed_CheckBeginFirst = nullptr;
+    QLineEdit* ed_CheckBeginSecond = nullptr;
+    QLineEdit* ed_CheckBeginThird = nullptr;
+    QLineEdit* ed_CheckTop = nullptr;
+    QLineEdit* ed_CheckEndFirst = nullptr;
+    QLineEdit* ed_CheckEndSecond = nullptr;
+    QLineEdit* ed_CheckEndThird = nullptr;
+    QLineEdit* ed_BuyDisplayFirst = nullptr;
+    QLineEdit* ed_BuyDisplaySecond = nullptr;
+    TCheckComboBox* cb_CheckBeginfirstc = nullptr;
+    TCheckComboBox* cb_CheckBeginSecondc = nullptr;
+    TCheckComboBox* cb_CheckBeginThirdc = nullptr;
+    TCheckComboBox* cb_checkTopc = nullptr;
+    TCheckComboBox* cb_CheckEndFirstc = nullptr;
+    TCheckComboBox* cb_CheckEndSecondc = nullptr;
+    TCheckComboBox* cb_CheckEndThirdc = nullptr;
+    TCheckComboBox* cb_BuyDisplayFirstc = nullptr;
+    TCheckComboBox* cb_BuyDisplaySecondc = nullptr;
+    QToolButton* bCenter1 = nullptr;
+    QToolButton* bCenter2 = nullptr;
+    QToolButton* bCenter3 = nullptr;
+    QToolButton* bCenter4 = nullptr;
+    QToolButton* bCenter5 = nullptr;
+    QToolButton* bCenter6 = nullptr;
+    QToolButton* bCenter7 = nullptr;
+    QToolButton* bCenter8 = nullptr;
+    QToolButton* bCenter9 = nullptr;
+
+    // Table 5, discounts and surcharges, rows 1 to 8.
+    std::array<QLineEdit*, DiscountRows + 1> ed_DscValue{};
+    std::array<QLineEdit*, DiscountRows + 1> ed_DscName{};
+    std::array<QComboBox*, DiscountRows + 1> cb_DscType{};
+    std::array<QComboBox*, DiscountRows + 1> cb_DscSummType{};
+    std::array<QCheckBox*, DiscountRows + 1> cb_DscAuth{};
+
+    // Table 6, taxes, rows 1 to 4.
+    std::array<QLineEdit*, TaxRows + 1> ed_txName{};
+    std::array<QLineEdit*, TaxRows + 1> ed_txValue{};
+
+    // Table 7, sections.
+    QWidget* pnl_sections = nullptr;
+    QTableWidget* SectionsSettings = nullptr;
+
+    // Table 8, attached devices.
+    QComboBox* cb_BarcodeSpeed = nullptr;
+    QComboBox* cb_ElectronicScaleSpeed = nullptr;
+    QComboBox* cb_ElectronicScaleProtocol = nullptr;
+    QComboBox* cb_ElecticScalesInterface = nullptr;
+    QComboBox* cb_PCSpeed = nullptr;
+
+    // Table 9, operators.
+    QWidget* pnl_operators = nullptr;
+    QTableWidget* Operators = nullptr;
+
+    // Table 10, payment types, rows 1 to 3.
+    std::array<QLineEdit*, PayTypeRows + 1> ed_PayType{};
+    std::array<QCheckBox*, PayTypeRows + 1> cb_PayType{};
+
+public slots:
+    // Sections grid: places, syncs and shows or hides the list of a cell of
+    // column 4; the selection of a row's list goes into its cell; a released
+    // key normalises the current cell.
+    void SectionsSettingsDrawCell(int Col, int Row);
+    void cb_SectionsInvisChange(QComboBox* List);
+    void SectionsSettingsKeyUp();
+    // Operators grid: places the rights lists; a changed mark recomputes the
+    // row's rights cell; a cell takes at most 32 characters.
+    void OperatorsDrawCell(int Col, int Row);
+    void CheckListBoxClickCheck(QListWidget* List);
+    void OperatorsSetEditText(int Col, int Row, const QString& Text);
+    // The key filter of the numeric edits; false discards the key.
+    bool ed_DateIntervalKeyPress(QLineEdit* Edit, QChar Key);
+    // Centres the text of the button's line.
+    void bCenter1Click(QToolButton* Button);
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    void BuildMainOptions();
+    void BuildPrintOptions();
+    void BuildTextLines();
+    void BuildDiscounts();
+    void BuildTaxes();
+    void BuildDevices();
+    void BuildPayTypes();
+    void BuildGrids();
+    // Every overlay of a grid follows its cell.
+    void PlaceSectionsLists();
+    void PlaceOperatorRights();
+
+    std::array<QComboBox*, SectionRows + 1> sectionsLists_{};      // by row, 0 unused
+    std::array<QListWidget*, OperatorRows + 1> operatorRights_{}; // by row, 0 unused
+    std::array<QLineEdit*, TextLines + 1> lineEdits_{};
+    std::array<TCheckComboBox*, TextLines + 1> lineAttributes_{};
+    std::array<QToolButton*, TextLines + 1> centreButtons_{};
+    std::array<QLineEdit*, 5> numericEdits_{};
+};
