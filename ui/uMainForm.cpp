@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,6 +45,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     BuildSpeedBar();
     BuildPages();
     BuildStatusBar();
+    BuildFileDialogs();
 
     FormCreate();
     // The commands show their state from the first paint on.
@@ -66,6 +68,22 @@ TMainForm::~TMainForm()
 
 // ---------------------------------------------------------------------------
 // Layout of the window
+
+void TMainForm::BuildFileDialogs()
+{
+    const auto make = [this](const char* name, QFileDialog::AcceptMode mode) {
+        auto* dialog = new QFileDialog(this);
+        dialog->setObjectName(QString::fromLatin1(name));
+        dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog->setAcceptMode(mode);
+        dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                            : QFileDialog::AnyFile);
+        dialog->setModal(true);
+        return dialog;
+    };
+    OpenDialog = make("OpenDialog", QFileDialog::AcceptOpen);
+    SaveDialog = make("SaveDialog", QFileDialog::AcceptSave);
+}
 
 void TMainForm::BuildMenu()
 {

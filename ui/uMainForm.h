@@ -19,6 +19,7 @@
 #include <utility>
 
 class QAction;
+class QFileDialog;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -144,6 +145,11 @@ public:
     TGoodsPage* ts_Goods = nullptr;
     QWidget* ts_Logo = nullptr;
 
+    // File dialogs shared by the picture loader and the goods CSV exchange;
+    // Qt's own widgets, not the platform's, so they behave alike everywhere.
+    QFileDialog* OpenDialog = nullptr;
+    QFileDialog* SaveDialog = nullptr;
+
     // Journal and status bar.
     QTextEdit* re_LogOut = nullptr;
     TLed* led_connected = nullptr;
@@ -181,6 +187,7 @@ private:
     void BuildExpressPanel();
     void BuildPages();
     void BuildStatusBar();
+    void BuildFileDialogs();
     void ShowPage(int Index, const char* Location);
 
     QTimer* clockTimer_ = nullptr;
