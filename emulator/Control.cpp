@@ -228,7 +228,7 @@ bool ParseValue(ArgType type, const std::string& text, ArgValue& v)
                 return false;
             v.text.assign(bytes->begin(), bytes->end());
         } else {
-            v.text = ToCp1251(text);
+            v.text = Utf8ToCp1251(text);
         }
         return true;
     }

@@ -8,7 +8,7 @@ namespace {
 
 void Text(TArrayOfByte& rec, std::size_t offset, std::size_t width, std::string_view utf8)
 {
-    PutText(rec, offset, width, ToCp1251(utf8));
+    PutText(rec, offset, width, Utf8ToCp1251(utf8));
 }
 
 struct Goods {
@@ -55,7 +55,7 @@ RegisterState DefaultState()
     s.identity.InfoByte = 1;
     s.identity.SoftVersion = 21;
     s.identity.SoftDate = {15, 5, 2009};
-    s.identity.ModelName = ToCp1251("ОМВЕК-100Ф");
+    s.identity.ModelName = Utf8ToCp1251("ОМВЕК-100Ф");
 
     s.device.ErrorCode = 0;
     s.device.ModeCode = 1;

@@ -115,7 +115,7 @@ void Apply(const QJsonObject& json, RegisterState& s)
             const TArrayOfByte b = FromHex(o.value(QStringLiteral("modelNameHex")).toString(), QStringLiteral("modelNameHex"));
             id.ModelName.assign(b.begin(), b.end());
         } else if (o.contains(QStringLiteral("modelName"))) {
-            id.ModelName = ToCp1251(o.value(QStringLiteral("modelName")).toString().toStdString());
+            id.ModelName = Utf8ToCp1251(o.value(QStringLiteral("modelName")).toString().toStdString());
         }
     }
     if (json.contains(QStringLiteral("state"))) {
@@ -208,7 +208,7 @@ QJsonObject StateToJson(const RegisterState& s)
     id.insert(QStringLiteral("softVersion"), s.identity.SoftVersion);
     id.insert(QStringLiteral("softDate"), DateText(s.identity.SoftDate));
     bool exact = false;
-    const std::string name = FromCp1251(s.identity.ModelName, &exact);
+    const std::string name = Cp1251ToUtf8(s.identity.ModelName, &exact);
     if (exact && name.find('\0') == std::string::npos)
         id.insert(QStringLiteral("modelName"), QString::fromStdString(name));
     else

@@ -5,21 +5,19 @@
 #pragma once
 
 #include "KkmTypes.h"
+#include "TextRules.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 
-// Removes every character up to and including the space (code 0..32) from
-// both ends.
-QString TrimText(const QString& Text);
-
-// One character per byte, Windows-1251, nothing trimmed.
+// One character per byte, Windows-1251, nothing trimmed (Cp1251.h).
 QString KkmTextToString(const QByteArray& Bytes);
 QString KkmTextToString(const TArrayOfByte& Bytes, std::size_t First, std::size_t Count);
 
-// The text as Windows-1251 bytes; characters the code page lacks become '?'.
+// The text as Windows-1251 bytes, one per character; characters the code
+// page lacks become '?'.
 QByteArray StringToKkmText(const QString& Text);
 
 // A decimal integer with an optional sign and nothing else around it;

@@ -547,7 +547,7 @@ void SessionTest::infoPage()
     QVERIFY(ConnectThroughDialog());
     reg_->WithModel([&](RegisterModel& m) {
         Identity& id = m.State().identity;
-        id.ModelName = ToCp1251(modelName.toStdString());
+        id.ModelName = Utf8ToCp1251(modelName.toStdString());
         id.SerialNumber = serial;
         id.SoftVersion = static_cast<std::uint8_t>(version);
         id.SoftDate = {15, 5, 2009};
