@@ -118,25 +118,30 @@ void FillImage(const TSourcePicture& Picture, const TFillOptions& Options, QImag
 
     // Floyd-Steinberg over the shown pixels only; the error stays inside the
     // shown part of the picture and is split so that nothing of it is lost.
+    // The share for the right-hand neighbour is carried in a register, the
+    // next row's shares in a buffer written just ahead of its use.
     const std::array<int, 256> levels = DitherLevels(Options.Contrast);
     std::vector<int> errThis(static_cast<std::size_t>(shownW) + 2, 0);
     std::vector<int> errNext(static_cast<std::size_t>(shownW) + 2, 0);
     for (int y = 0; y < shownH; ++y) {
         std::swap(errThis, errNext);
-        std::fill(errNext.begin(), errNext.end(), 0);
+        errNext[0] = errNext[1] = 0;
         const std::uint8_t* src = Picture.Row(rows[y]);
         std::uint8_t* out = Preview.scanLine(y);
+        int* below = errNext.data();
+        const int* here = errThis.data() + 1;
+        int carry = 0;
         for (int x = 0; x < shownW; ++x) {
-            const int v = levels[src[columns[x]]] + errThis[x + 1];
-            const bool isWhite = v >= 128;
+            const int v = levels[src[columns[x]]] + here[x] + carry;
+            const int isWhite = v >= 128;
             const std::uint8_t c = isWhite ? white : black;
             out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = c;
-            const int e = v - (isWhite ? 255 : 0);
+            const int e = v - 255 * isWhite;
             const int e1 = e / 16, e3 = e * 3 / 16, e5 = e * 5 / 16;
-            errThis[x + 2] += e - e1 - e3 - e5;
-            errNext[x] += e3;
-            errNext[x + 1] += e5;
-            errNext[x + 2] += e1;
+            carry = e - e1 - e3 - e5;
+            below[x] += e3;
+            below[x + 1] += e5;
+            below[x + 2] = e1;
         }
     }
 }

@@ -259,6 +259,8 @@ TEST_F(LoadTest, BitmapDepthsAndPalettes)
          [&](int x, int y) { return expectGrey(palette256[(x * 11 + y * 5) % 256]); }},
         {"8bit-topdown", {w, h, 8, true, palette256, {}, [](int x, int y) { return (x * 11 + y * 5) % 256u; }},
          [&](int x, int y) { return expectGrey(palette256[(x * 11 + y * 5) % 256]); }},
+        {"8bit-rle", {w, h, 8, false, palette256, {}, [](int x, int y) { return (x * 11 + y * 5) % 256u; }, true},
+         [&](int x, int y) { return expectGrey(palette256[(x * 11 + y * 5) % 256]); }},
         {"24bit", {w, h, 24, false, {}, {}, rgbAt}, [&](int x, int y) { return expectGrey(rgbAt(x, y)); }},
         {"24bit-topdown", {w, h, 24, true, {}, {}, rgbAt}, [&](int x, int y) { return expectGrey(rgbAt(x, y)); }},
         {"32bit", {w, h, 32, false, {}, {}, rgbAt}, [&](int x, int y) { return expectGrey(rgbAt(x, y)); }},
@@ -295,6 +297,10 @@ TEST_F(LoadTest, BrokenBitmapsAreRefusedAndThePreviousPictureStays)
     badMagic[1] = 'X';
     QByteArray badHeaderSize = good;
     badHeaderSize[14] = 7;
+    std::vector<QRgb> grey256(256);
+    for (int i = 0; i < 256; ++i)
+        grey256[i] = qRgb(i, i, i);
+    const QByteArray rle = BitmapBytes({40, 30, 8, false, grey256, {}, [](int x, int) { return x * 5u; }, true});
     QByteArray badDepth = good;
     badDepth[28] = 7;
 
@@ -309,6 +315,7 @@ TEST_F(LoadTest, BrokenBitmapsAreRefusedAndThePreviousPictureStays)
         {"cut-header.bmp", good.left(30)},
         {"cut-pixels.bmp", good.left(14 + 40 + 40 * 3 * 10)},
         {"cut-last-byte.bmp", good.left(good.size() - 1)},
+        {"cut-rle.bmp", rle.left(rle.size() - 30)},
     };
     for (const auto& c : cases)
         ExpectRefused(Write(c.name, c.bytes), TPictureFormat::Bitmap, "Ошибка чтения BMP");

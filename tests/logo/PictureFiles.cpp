@@ -81,7 +81,19 @@ QByteArray BitmapBytes(const TBmpSpec& Spec)
     const int paletteBytes = static_cast<int>(Spec.Palette.size()) * 4;
     const int maskBytes = static_cast<int>(Spec.Masks.size()) * 4;
     const int offset = 14 + 40 + maskBytes + paletteBytes;
-    const int imageBytes = stride * Spec.Height;
+    QByteArray rle;
+    if (Spec.Rle8) {
+        for (int row = 0; row < Spec.Height; ++row) {
+            const int y = Spec.TopDown ? row : Spec.Height - 1 - row;
+            for (int x = 0; x < Spec.Width; ++x) {
+                rle.append(char(1));
+                rle.append(char(Spec.Pixel(x, y)));
+            }
+            rle.append(QByteArray("\0\0", 2));  // end of line
+        }
+        rle.append(QByteArray("\0\1", 2));  // end of bitmap
+    }
+    const int imageBytes = Spec.Rle8 ? static_cast<int>(rle.size()) : stride * Spec.Height;
 
     QByteArray b;
     b.append("BM");
@@ -93,7 +105,7 @@ QByteArray BitmapBytes(const TBmpSpec& Spec)
     Put32(b, static_cast<std::uint32_t>(Spec.TopDown ? -Spec.Height : Spec.Height));
     Put16(b, 1);
     Put16(b, static_cast<std::uint32_t>(Spec.Bits));
-    Put32(b, Spec.Masks.empty() ? 0 : 3);  // BI_RGB or BI_BITFIELDS
+    Put32(b, Spec.Rle8 ? 1 : (Spec.Masks.empty() ? 0 : 3));  // BI_RLE8, BI_RGB or BI_BITFIELDS
     Put32(b, static_cast<std::uint32_t>(imageBytes));
     Put32(b, 2835);
     Put32(b, 2835);
@@ -107,6 +119,8 @@ QByteArray BitmapBytes(const TBmpSpec& Spec)
         b.append(char(qRed(c)));
         b.append(char(0));
     }
+    if (Spec.Rle8)
+        return b + rle;
     for (int row = 0; row < Spec.Height; ++row) {
         const int y = Spec.TopDown ? row : Spec.Height - 1 - row;
         QByteArray line(stride, '\0');

@@ -42,6 +42,8 @@ struct TBmpSpec {
     // 16 or 32 bits with explicit masks (BI_BITFIELDS); empty for BI_RGB.
     std::vector<std::uint32_t> Masks;
     std::function<std::uint32_t(int x, int y)> Pixel;
+    // 8 bits only: run-length encoded (BI_RLE8), every pixel a run of one.
+    bool Rle8 = false;
 };
 
 QByteArray BitmapBytes(const TBmpSpec& Spec);
