@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <csetjmp>
