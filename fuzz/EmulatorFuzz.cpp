@@ -7,7 +7,10 @@
 #include "FuzzSupport.h"
 #include "RegisterModel.h"
 
+#include <optional>
+#include <stdexcept>
 #include <string_view>
+#include <vector>
 
 using namespace kkm::emu;
 
@@ -18,21 +21,52 @@ const char* const kFaults[] = {
     "longer", "shorter", "garbage 00FE", "split 3 0", "twice", "zeroerror", "hangup nth=3",
 };
 
-bool IsWrite(std::uint8_t code)
-{
-    return code == kkm::cmdWriteTableRecord || code == kkm::cmdWriteTableField || code == kkm::cmdWriteGoodsSales ||
-           code == kkm::cmdLogo;
-}
+// What the requests of one input change, put back afterwards: copying the
+// whole register for every input would cost most of the time.
+class Undo {
+public:
+    explicit Undo(RegisterModel& model) : model_(model), logo_(model.State().LastLogo) {}
+    ~Undo()
+    {
+        for (auto it = records_.rbegin(); it != records_.rend(); ++it)
+            model_.Record(it->table, it->record) = it->bytes;
+        for (auto it = sales_.rbegin(); it != sales_.rend(); ++it)
+            model_.SetSales(it->first, it->second);
+        model_.State().LastLogo = logo_;
+        model_.ResetSession();
+    }
+    // Before the model handles request body req.
+    void Note(const TArrayOfByte& req)
+    {
+        const TArrayOfByte p(req.begin() + 4, req.end());
+        if ((req[3] == kkm::cmdWriteTableRecord || req[3] == kkm::cmdWriteTableField) && p.size() >= 3) {
+            const int table = p[0], record = p[1] | p[2] << 8;
+            try {
+                records_.push_back({table, record, model_.Record(table, record)});
+            } catch (const std::out_of_range&) {
+            }
+        } else if (req[3] == kkm::cmdWriteGoodsSales && p.size() >= 2) {
+            const int item = p[0] | p[1] << 8;
+            if (item >= 1 && item <= GoodsCount)
+                sales_.emplace_back(item, model_.Sales(item));
+        }
+    }
+
+private:
+    struct Record {
+        int table, record;
+        TArrayOfByte bytes;
+    };
+    RegisterModel& model_;
+    std::optional<Logo> logo_;
+    std::vector<Record> records_;
+    std::vector<std::pair<int, std::int64_t>> sales_;
+};
 
 void Requests(fuzz::Input& in)
 {
-    static const RegisterModel pristine(DefaultState());
-    static RegisterModel model = pristine;
-    static bool dirty = false;
-    if (dirty)
-        model = pristine;
-    dirty = false;
-    model.ResetSession();
+    static RegisterModel model(DefaultState());
+    Undo undo(model);
 
     FaultList faults;
     for (std::uint8_t mask = in.Byte(), i = 0; i < 8; ++i)
@@ -62,7 +96,7 @@ void Requests(fuzz::Input& in)
         DescribeRequest(req);
         if (!plan.Answers())
             continue;
-        dirty = dirty || IsWrite(req[3]) || req[3] == kkm::cmdAuthorize;
+        undo.Note(req);
         const TArrayOfByte body = plan.Refuse ? RefusalBody(req, plan.Error) : model.Respond(req);
         // The answer: addresses swapped, PID kept, done or refused with a
         // known error, and short enough for one frame.

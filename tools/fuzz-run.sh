@@ -16,16 +16,21 @@ known_list=$(grep -v '^#' "$root/fuzz/known-findings.txt" | grep -v '^$' || true
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 
-execs=0 known=0 new=0
+execs=0 known=0 new=0 cpu_ms=0
 start=$(date +%s)
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+trap 'rm -f "$log" "$log.cpu"' EXIT
 while :; do
   left=$(( seconds - ($(date +%s) - start) ))
   [ "$left" -gt 0 ] || break
-  "$target" -max_total_time="$left" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
-            -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1
+  # CPU time as well as wall time: on a shared machine the rate per CPU
+  # second tells how long a number of executions takes on an idle core.
+  TIMEFORMAT='%3U %3S'
+  { time "$target" -max_total_time="$left" -print_final_stats=1 -timeout=10 -rss_limit_mb=2048 \
+            -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1; } 2>"$log.cpu"
   rc=$?
+  read -r user sys <"$log.cpu" || true
+  cpu_ms=$(( cpu_ms + $(awk -v u="${user:-0}" -v s="${sys:-0}" 'BEGIN { printf "%d", (u + s) * 1000 }') ))
   n=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
   if [ -z "$n" ]; then # a crash prints no final stats: take the last progress line
     n=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#')
@@ -52,6 +57,7 @@ while :; do
 done
 elapsed=$(( $(date +%s) - start ))
 [ "$elapsed" -gt 0 ] || elapsed=1
-printf '%-22s %12d executions in %4d s (%d/s), findings: %d new, %d known\n' \
-  "$name" "$execs" "$elapsed" $(( execs / elapsed )) "$new" "$known"
+[ "$cpu_ms" -gt 0 ] || cpu_ms=1
+printf '%-22s %10d executions in %4d s (%d/s; %d/s of CPU time), findings: %d new, %d known\n' \
+  "$name" "$execs" "$elapsed" $(( execs / elapsed )) $(( execs * 1000 / cpu_ms )) "$new" "$known"
 [ "$new" -eq 0 ]
