@@ -18,7 +18,9 @@ const bool kSkipKnown = std::getenv("KKM_FUZZ_SKIP_KNOWN") != nullptr;
 
 bool KnownCurrencyOverflow(const std::string& text)
 {
-    const std::size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    std::size_t at = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    while (at < text.size() && text[at] == '0')
+        ++at;
     return text.compare(at, 16, "922337203685477.") == 0;
 }
 
