@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test through ctest
 # (window tests on Qt's offscreen platform). Then builds the serial link and
-# transaction tests under ThreadSanitizer and AddressSanitizer and runs them.
+# transaction tests under ThreadSanitizer, and those and the window tests
+# under AddressSanitizer with UndefinedBehaviorSanitizer, and runs them.
+# Last, builds the fuzz targets with clang and runs each for a few seconds.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -14,10 +16,18 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-for san in thread address; do
-  dir="build-$san"
+for san in thread address,undefined; do
+  dir="build-${san%%,*}"
+  ui=OFF labels=sanitize
+  if [ "$san" != thread ]; then ui=ON labels='sanitize|ui'; fi
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKKM_SANITIZE=$san \
-        -DKKM_BUILD_UI=OFF -DKKM_BUILD_BENCH=OFF
+        -DKKM_BUILD_UI=$ui -DKKM_BUILD_BENCH=OFF
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -L sanitize
+  ctest --test-dir "$dir" --output-on-failure -L "$labels"
 done
+
+# Fuzz smoke runs: each target a few seconds (tools/fuzz-long.sh for long runs).
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_CXX_COMPILER=clang++ -DKKM_FUZZ=ON
+cmake --build build-fuzz -j "$jobs"
+ctest --test-dir build-fuzz --output-on-failure -L fuzz -j "$jobs"

@@ -5,8 +5,7 @@
 #include "StateFile.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
+#include <cstdio>
 #include <sstream>
 
 namespace kkm::emu {
@@ -140,28 +139,6 @@ const std::vector<KindInfo>& Kinds()
 
 #undef KKM_ARG
 
-std::string Lower(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
-
-bool ParseUnsigned(std::string_view text, std::int64_t max, std::int64_t& out)
-{
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    std::int64_t v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v < 0 || v > max)
-        return false;
-    out = v;
-    return true;
-}
-
 // "123.45" with at most `decimals` digits after the point, as a count of
 // 10^-decimals.
 bool ParseFixed(std::string_view text, int decimals, std::int64_t& out)
@@ -172,9 +149,9 @@ bool ParseFixed(std::string_view text, int decimals, std::int64_t& out)
     if (static_cast<int>(frac.size()) > decimals || (whole.empty() && frac.empty()))
         return false;
     std::int64_t w = 0, f = 0;
-    if (!whole.empty() && !ParseUnsigned(whole, 9999999999999LL, w))
+    if (!whole.empty() && !ParseNumber(whole, 0, 9999999999999LL, w))
         return false;
-    if (!frac.empty() && (!ParseUnsigned(frac, 999, f) || frac.find_first_not_of("0123456789") != std::string_view::npos))
+    if (!frac.empty() && (!ParseNumber(frac, 0, 999, f) || frac.find_first_not_of("0123456789") != std::string_view::npos))
         return false;
     for (std::size_t i = frac.size(); i < static_cast<std::size_t>(decimals); ++i)
         f *= 10;
@@ -192,7 +169,7 @@ bool ParseParts(std::string_view text, char sep, int count, int* parts)
         if (end == std::string_view::npos)
             return false;
         std::int64_t v = 0;
-        if (!ParseUnsigned(text.substr(0, end), 9999, v))
+        if (!ParseNumber(text.substr(0, end), 0, 9999, v))
             return false;
         parts[i] = static_cast<int>(v);
         text.remove_prefix(std::min(text.size(), end + 1));
@@ -203,8 +180,8 @@ bool ParseParts(std::string_view text, char sep, int count, int* parts)
 bool ParseValue(ArgType type, const std::string& text, ArgValue& v)
 {
     switch (type) {
-    case ArgType::Byte: return ParseUnsigned(text, 255, v.number);
-    case ArgType::Number: return ParseUnsigned(text, 999999999999LL, v.number);
+    case ArgType::Byte: return ParseNumber(text, 0, 255, v.number);
+    case ArgType::Number: return ParseNumber(text, 0, 999999999999LL, v.number);
     case ArgType::Amount: return ParseFixed(text, 2, v.number);
     case ArgType::Quantity: return ParseFixed(text, 3, v.number);
     case ArgType::DateArg: {
@@ -234,6 +211,28 @@ bool ParseValue(ArgType type, const std::string& text, ArgValue& v)
     }
     return false;
 }
+
+struct CommandHelp {
+    const char* usage;
+    const char* help;
+};
+
+constexpr CommandHelp kCommands[] = {
+    {"fault FAULT", "add a fault (see FAULTS)"},
+    {"fault clear", "remove all faults"},
+    {"fault remove ID", "remove one fault"},
+    {"faults", "list the faults with their ids"},
+    {"msg KIND [ARGS]", "send an unsolicited message (see MESSAGES)"},
+    {"msg body HEX", "send a body AR AT PID Code ...; CRC, stuffing, markers added"},
+    {"msg wire HEX", "send bytes exactly as given"},
+    {"hangup", "unplug the cable; the link then leads to a new port"},
+    {"save [FILE]", "save the state (default: the --save-state file)"},
+    {"logo FILE", "save the last complete logo as a PBM picture"},
+    {"log on|off", "log every request and answer to stderr"},
+    {"status", "ports, faults, authorised user"},
+    {"help", "this text"},
+    {"quit", "end the emulator"},
+};
 
 std::optional<ControlCommand> Fail(std::string* error, std::string text)
 {
@@ -269,7 +268,7 @@ std::optional<Message> ParseMessage(std::string_view text, std::optional<std::ui
         return fail("which message?");
     const std::string name = Lower(words[0]);
     std::int64_t code = -1;
-    ParseUnsigned(name, 255, code);
+    ParseNumber(name, 0, 255, code);
     const KindInfo* kind = nullptr;
     for (const KindInfo& k : Kinds())
         if (name == Lower(k.name) || name == "on" + Lower(k.name) || code == k.code)
@@ -289,7 +288,7 @@ std::optional<Message> ParseMessage(std::string_view text, std::optional<std::ui
             value = w.substr(eq + 1);
             if (key == "pid") {
                 std::int64_t p = 0;
-                if (!ParseUnsigned(value, 255, p))
+                if (!ParseNumber(value, 0, 255, p))
                     return fail("bad PID '" + value + "'");
                 if (pid)
                     *pid = static_cast<std::uint8_t>(p);
@@ -329,7 +328,7 @@ std::optional<ControlCommand> ParseControl(std::string_view line, std::string* e
         }
         if (arg1 == "remove") {
             std::int64_t id = 0;
-            if (words.size() != 3 || !ParseUnsigned(words[2], 1000000000, id))
+            if (words.size() != 3 || !ParseNumber(words[2], 0, 1000000000, id))
                 return Fail(error, "usage: fault remove ID");
             c.kind = ControlCommand::Kind::RemoveFault;
             c.faultId = static_cast<int>(id);
@@ -390,62 +389,28 @@ std::optional<ControlCommand> ParseControl(std::string_view line, std::string* e
 
 std::string ControlHelp()
 {
-    return "Control commands (stdin or the control FIFO, one per line):\n"
-           "  fault FAULT          add a fault (see FAULTS)\n"
-           "  fault clear          remove all faults\n"
-           "  fault remove ID      remove one fault\n"
-           "  faults               list the faults with their ids\n"
-           "  msg KIND [ARGS]      send an unsolicited message (see MESSAGES)\n"
-           "  msg body HEX         send a body AR AT PID Code ...; CRC, stuffing, markers added\n"
-           "  msg wire HEX         send bytes exactly as given\n"
-           "  hangup               unplug the cable; the link then leads to a new port\n"
-           "  save [FILE]          save the state (default: the --save-state file)\n"
-           "  logo FILE            save the last complete logo as a PBM picture\n"
-           "  log on|off           log every request and answer to stderr\n"
-           "  status               ports, faults, authorised user\n"
-           "  help                 this text\n"
-           "  quit                 end the emulator\n"
-           "\n"
-           "FAULTS: KIND [ARGS] [code=N] [table=N] [record=N] [field=N] [row=N] [nth=N] [once|always]\n"
-           "  refuse [E]     error-form answer with error code E (default 3); not carried out\n"
-           "  silent         no answer; not carried out\n"
-           "  delay MS       answer MS ms late\n"
-           "  badcrc         corrupt the answer's CRC\n"
-           "  badpid         answer with PID + 1\n"
-           "  badar, badat   answer with AR + 1 or AT + 1\n"
-           "  longer         one byte (00) more in the answer body\n"
-           "  shorter        one byte less in the answer body\n"
-           "  garbage [HEX]  bytes before the answer frame (default 0011FE55)\n"
-           "  split [N [MS]] the answer in N pieces (default 2), MS ms apart (default 20)\n"
-           "  twice          the answer sent twice\n"
-           "  zeroerror      error-form answer with error byte 0\n"
-           "  hangup         unplug the cable instead of answering\n"
-           "  A fault matches requests with the given command code, table, record (goods\n"
-           "  item for codes 19, 20), field and logo row (0 = header); nth=N only the N-th\n"
-           "  request from now (1 = next; implies once). Default: always, every request.\n"
-           "  Examples: 'refuse 5 code=14 table=9'  'silent nth=2'  'delay 300 code=2'\n"
-           "\n"
-           "MESSAGES: msg KIND [ARGS], KIND an event name (with or without 'on') or code:\n"
-           "  SaleOnFree    0x20 tOper vOper Quant Price nSection nOperator nDoc\n"
-           "  SaleOnCode    0x21 tOper vOper Quant wCode nOperator nDoc\n"
-           "  SaleOnBarcode 0x22 tOper vOper Quant wBCode nOperator nDoc\n"
-           "  FreeDisc      0x23 tOper tDisc vOper dSumm nOperator nDoc\n"
-           "  DiscOnQuery   0x24 tOper tDisc vOper rSumm nOperator nDoc\n"
-           "  DiscOnCode    0x25 tOper tDisc vOper rSumm dCode nOperator nDoc\n"
-           "  DiscOnBarcode 0x26 tOper tDisc vOper rSumm dBCode nOperator nDoc\n"
-           "  PayReceipt    0x27 tPay tOper vOper rSumm nOperator nDoc\n"
-           "  CloseReceipt  0x29 tOper rDate rTime rSumm nOperator nDoc\n"
-           "  AbortReceipt  0x2A tOper rDate rTime nOperator nDoc\n"
-           "  InSumm        0x2B inSumm inDate inTime nOperator nDoc nIn\n"
-           "  OutSumm       0x2C outSumm outDate outTime nOperator nDoc nOut\n"
-           "  CloseSession  0x2D cSumm cDate cTime nOperator nDoc nSession\n"
-           "  Confirmation  0x2E [rSumm]  (without rSumm: the 4-byte body)\n"
-           "  Values in that order or as name=value; pid=N sets the PID. Amounts 123.45,\n"
-           "  quantities 1.5, dates 28.02.2009 or 28.02.09, times 23:59:59 (not checked,\n"
-           "  so impossible ones go out as given), texts UTF-8 (sent as Windows-1251) or\n"
-           "  hex:4601 for exact bytes. Not given: 0; nSection, nOperator, nDoc, Quant 1;\n"
-           "  dates and times the PC's clock.\n"
-           "  Examples: 'msg confirmation 123.45'  'msg SaleOnFree Quant=1.5 Price=199.90'\n";
+    auto line = [](std::string head, std::size_t width, const std::string& text) {
+        head.resize(std::max(head.size() + 1, width), ' ');
+        return "  " + head + text + "\n";
+    };
+    std::string s = "Control commands (stdin or the control FIFO, one per line):\n";
+    for (const CommandHelp& c : kCommands)
+        s += line(c.usage, 21, c.help);
+    s += "\n" + FaultHelp() + "\nMESSAGES: msg KIND [ARGS], KIND an event name (with or without 'on') or code:\n";
+    for (const KindInfo& k : Kinds()) {
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%02X", k.code);
+        std::string args = code;
+        for (const ArgInfo& a : k.args)
+            args += std::string(" ") + a.name;
+        s += line(k.name, 14, args);
+    }
+    return s + "  Values in that order or as name=value; pid=N sets the PID. Amounts 123.45,\n"
+               "  quantities 1.5, dates 28.02.2009 or 28.02.09, times 23:59:59 (not checked,\n"
+               "  so impossible ones go out as given), texts UTF-8 (sent as Windows-1251) or\n"
+               "  hex:4601 for exact bytes. Not given: 0; nSection, nOperator, nDoc, Quant 1;\n"
+               "  dates and times the PC's clock; Confirmation without rSumm: the 4-byte body.\n"
+               "  Examples: 'msg confirmation 123.45'  'msg SaleOnFree Quant=1.5 Price=199.90'\n";
 }
 
 std::string ExecuteControl(PtyRegister& reg, const ControlCommand& c, const std::string& defaultSavePath)

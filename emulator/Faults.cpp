@@ -1,8 +1,6 @@
 #include "Faults.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <sstream>
 
 namespace kkm::emu {
@@ -12,38 +10,39 @@ namespace {
 struct KindName {
     FaultKind kind;
     const char* name;
+    const char* args; // for the help
+    const char* help;
 };
 
 constexpr KindName kKinds[] = {
-    {FaultKind::Refuse, "refuse"},   {FaultKind::Silent, "silent"},   {FaultKind::Delay, "delay"},
-    {FaultKind::BadCrc, "badcrc"},   {FaultKind::BadPid, "badpid"},   {FaultKind::BadAR, "badar"},
-    {FaultKind::BadAT, "badat"},     {FaultKind::Longer, "longer"},   {FaultKind::Shorter, "shorter"},
-    {FaultKind::Garbage, "garbage"}, {FaultKind::Split, "split"},     {FaultKind::Twice, "twice"},
-    {FaultKind::ZeroError, "zeroerror"}, {FaultKind::HangUp, "hangup"},
+    {FaultKind::Refuse, "refuse", "[E]", "error-form answer with error code E (default 3); not carried out"},
+    {FaultKind::Silent, "silent", "", "no answer; not carried out"},
+    {FaultKind::Delay, "delay", "MS", "answer MS ms late"},
+    {FaultKind::BadCrc, "badcrc", "", "corrupt the answer's CRC"},
+    {FaultKind::BadPid, "badpid", "", "answer with PID + 1"},
+    {FaultKind::BadAR, "badar", "", "answer with AR + 1"},
+    {FaultKind::BadAT, "badat", "", "answer with AT + 1"},
+    {FaultKind::Longer, "longer", "", "one byte (00) more in the answer body"},
+    {FaultKind::Shorter, "shorter", "", "one byte less in the answer body"},
+    {FaultKind::Garbage, "garbage", "[HEX]", "bytes before the answer frame (default 0011FE55)"},
+    {FaultKind::Split, "split", "[N [MS]]", "the answer in N pieces (default 2), MS ms apart (default 20)"},
+    {FaultKind::Twice, "twice", "", "the answer sent twice"},
+    {FaultKind::ZeroError, "zeroerror", "", "error-form answer with error byte 0"},
+    {FaultKind::HangUp, "hangup", "", "unplug the cable instead of answering"},
 };
 
-std::string Lower(std::string_view s)
-{
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
+// The conditions, with what they match.
+struct Condition {
+    const char* key;
+    int Fault::*target;
+    std::int64_t lo, hi;
+};
 
-// Decimal, or hexadecimal with 0x.
-bool ParseInt(std::string_view text, long long lo, long long hi, long long& out)
-{
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    long long v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < lo || v > hi)
-        return false;
-    out = v;
-    return true;
-}
+constexpr Condition kConditions[] = {
+    {"code", &Fault::Code, 0, 255},     {"table", &Fault::Table, 0, 255}, {"record", &Fault::Record, 0, 65535},
+    {"item", &Fault::Record, 0, 65535}, {"field", &Fault::Field, 0, 255}, {"row", &Fault::Row, 0, 255},
+    {"nth", &Fault::Nth, 1, 1000000000},
+};
 
 bool SetError(std::string* error, std::string text)
 {
@@ -53,65 +52,6 @@ bool SetError(std::string* error, std::string text)
 }
 
 } // namespace
-
-std::vector<std::string> SplitWords(std::string_view line)
-{
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false, quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\\' && i + 1 < line.size()) {
-            word.push_back(line[++i]);
-            inWord = true;
-        } else if (c == '"') {
-            quoted = !quoted;
-            inWord = true;
-        } else if (!quoted && std::isspace(static_cast<unsigned char>(c))) {
-            if (inWord)
-                words.push_back(std::move(word));
-            word.clear();
-            inWord = false;
-        } else {
-            word.push_back(c);
-            inWord = true;
-        }
-    }
-    if (inWord)
-        words.push_back(std::move(word));
-    return words;
-}
-
-std::optional<TArrayOfByte> ParseHex(std::string_view text)
-{
-    std::string digits;
-    for (char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c)) || c == ',' || c == ':')
-            continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return std::nullopt;
-        digits.push_back(c);
-    }
-    if (digits.size() % 2)
-        return std::nullopt;
-    TArrayOfByte bytes;
-    for (std::size_t i = 0; i < digits.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
-std::string ToHex(const TArrayOfByte& bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i)
-            s.push_back(' ');
-        s.push_back(digits[bytes[i] >> 4]);
-        s.push_back(digits[bytes[i] & 0x0F]);
-    }
-    return s;
-}
 
 std::optional<Fault> ParseFault(std::string_view text, std::string* error)
 {
@@ -152,28 +92,16 @@ std::optional<Fault> ParseFault(std::string_view text, std::string* error)
             continue;
         }
         const std::string key = w.substr(0, eq);
-        long long v = 0;
-        struct Match {
-            const char* key;
-            int* target;
-            long long lo, hi;
-        } matches[] = {
-            {"code", &f.Code, 0, 255},     {"table", &f.Table, 0, 255}, {"record", &f.Record, 0, 65535},
-            {"item", &f.Record, 0, 65535}, {"field", &f.Field, 0, 255}, {"row", &f.Row, 0, 255},
-            {"nth", &f.Nth, 1, 1000000000},
-        };
-        bool known = false;
-        for (const Match& m : matches) {
-            if (key != m.key)
-                continue;
-            known = true;
-            if (!ParseInt(std::string_view(w).substr(eq + 1), m.lo, m.hi, v)) {
+        const auto c = std::find_if(std::begin(kConditions), std::end(kConditions),
+                                    [&](const Condition& n) { return key == n.key; });
+        if (c != std::end(kConditions)) {
+            std::int64_t v = 0;
+            if (!ParseNumber(std::string_view(w).substr(eq + 1), c->lo, c->hi, v)) {
                 SetError(error, "bad value in '" + words[i] + "'");
                 return std::nullopt;
             }
-            *m.target = static_cast<int>(v);
-        }
-        if (!known) {
+            f.*(c->target) = static_cast<int>(v);
+        } else {
             SetError(error, "unknown condition '" + words[i] + "'");
             return std::nullopt;
         }
@@ -184,11 +112,11 @@ std::optional<Fault> ParseFault(std::string_view text, std::string* error)
         return std::nullopt;
     }
 
-    auto arg = [&](std::size_t i, long long lo, long long hi, int& out, const char* what) {
-        long long v = 0;
+    auto arg = [&](std::size_t i, std::int64_t lo, std::int64_t hi, int& out, const char* what) {
+        std::int64_t v = 0;
         if (i >= args.size())
             return true;
-        if (!ParseInt(args[i], lo, hi, v))
+        if (!ParseNumber(args[i], lo, hi, v))
             return SetError(error, std::string("bad ") + what + " '" + args[i] + "'");
         out = static_cast<int>(v);
         return true;
@@ -250,24 +178,33 @@ std::string FormatFault(const Fault& f)
     switch (f.Kind) {
     case FaultKind::Refuse: s << ' ' << int(f.Error); break;
     case FaultKind::Delay: s << ' ' << f.DelayMs; break;
-    case FaultKind::Garbage: {
-        std::string hex = ToHex(f.Garbage);
-        hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
-        s << ' ' << hex;
-        break;
-    }
+    case FaultKind::Garbage: s << ' ' << ToHex(f.Garbage, ""); break;
     case FaultKind::Split: s << ' ' << f.Pieces << ' ' << f.PauseMs; break;
     default: break;
     }
-    const std::pair<const char*, int> conds[] = {
-        {"code", f.Code}, {"table", f.Table}, {"record", f.Record}, {"field", f.Field}, {"row", f.Row}};
-    for (const auto& [name, value] : conds)
-        if (value >= 0)
-            s << ' ' << name << '=' << value;
-    if (f.Nth > 0)
-        s << " nth=" << f.Nth;
+    for (const Condition& c : kConditions)
+        if (f.*(c.target) >= c.lo && std::string_view(c.key) != "item")
+            s << ' ' << c.key << '=' << f.*(c.target);
     s << (f.Once ? " once" : " always");
     return s.str();
+}
+
+std::string FaultHelp()
+{
+    std::string s = "FAULTS: KIND [ARGS]";
+    for (const Condition& c : kConditions)
+        if (std::string_view(c.key) != "item")
+            s += std::string(" [") + c.key + "=N]";
+    s += " [once|always]\n";
+    for (const KindName& k : kKinds) {
+        std::string head = std::string(k.name) + (*k.args ? " " : "") + k.args;
+        head.resize(std::max<std::size_t>(head.size() + 1, 15), ' ');
+        s += "  " + head + k.help + "\n";
+    }
+    return s + "  A fault matches requests with the given command code, table, record (goods\n"
+               "  item for codes 19, 20), field and logo row (0 = header); nth=N only the N-th\n"
+               "  request from now (1 = next; implies once). Default: always, every request.\n"
+               "  Examples: 'refuse 5 code=14 table=9'  'silent nth=2'  'delay 300 code=2'\n";
 }
 
 bool FaultMatches(const Fault& f, const TArrayOfByte& body)

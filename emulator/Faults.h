@@ -3,31 +3,18 @@
 //
 //   KIND [ARGS] [code=N] [table=N] [record=N] [field=N] [row=N] [nth=N] [once|always]
 //
-//   refuse [E]        answer with the error form, error code E (default 3);
-//                     the command is not carried out
-//   silent            no answer; the command is not carried out
-//   delay MS          answer MS milliseconds late
-//   badcrc            corrupt the answer's CRC
-//   badpid            answer with PID + 1
-//   badar | badat     answer with AR + 1 or AT + 1
-//   longer | shorter  one byte more (0x00) or less in the answer body
-//   garbage [HEX]     bytes before the answer frame (default 00 11 FE 55)
-//   split [N [MS]]    the answer in N pieces (default 2) with MS ms
-//                     between them (default 20)
-//   twice             the answer sent twice
-//   zeroerror         the error form with error byte 0 instead of the answer
-//   hangup            unplug the cable instead of answering
-//
-// A fault matches the requests whose command code, table, record (or goods
-// item), field and logo row (0 = the header) equal those given; with none
-// given it matches every request. nth=N matches only the N-th request
-// received from the moment the fault is added (1 = the next one) and implies
-// once. A "once" fault is removed after it has fired. Several faults can
-// match one request; their effects add up (refuse and silent win).
+// FaultHelp() describes the kinds (`kkm-emulator --help` prints it). A fault
+// matches the requests whose command code, table, record (or goods item),
+// field and logo row (0 = the header) equal those given; with none given it
+// matches every request. nth=N matches only the N-th request received from
+// the moment the fault is added (1 = the next one) and implies once. A "once"
+// fault is removed after it has fired. Several faults can match one request;
+// their effects add up (refuse and silent win). FaultPlan.h applies them.
 #pragma once
 
 #include "KkmTypes.h"
 #include "RegisterModel.h"
+#include "Text.h"
 
 #include <optional>
 #include <string>
@@ -80,11 +67,7 @@ std::string FormatFault(const Fault& fault);
 // for; Nth is left to the caller, who counts the requests.
 bool FaultMatches(const Fault& fault, const TArrayOfByte& body);
 
-// Whitespace-separated words; double quotes keep spaces inside a word and a
-// backslash keeps the next character.
-std::vector<std::string> SplitWords(std::string_view line);
-// Hex digits, spaces allowed between bytes: "FD 02 01", "FD0201".
-std::optional<TArrayOfByte> ParseHex(std::string_view text);
-std::string ToHex(const TArrayOfByte& bytes);
+// The grammar and one line per kind, for the help text.
+std::string FaultHelp();
 
 } // namespace kkm::emu

@@ -142,12 +142,12 @@ TArrayOfByte BuildMessageBody(const Message& m, std::uint8_t pid)
     return std::visit(Builder{pid}, m);
 }
 
-TArrayOfByte FrameBody(const TArrayOfByte& body)
+TArrayOfByte FrameBody(const TArrayOfByte& body, std::uint16_t crcXor)
 {
-    // The body already holds the header; BuildFrame would add another, so
-    // the CRC and stuffing are done here.
+    // The body already holds the header, which BuildFrame would add again;
+    // and a fault may want a body too short or too long for BuildFrame.
     TArrayOfByte frame = body;
-    const std::uint16_t crc = CalcCRC(frame.data(), frame.size());
+    const std::uint16_t crc = CalcCRC(frame.data(), frame.size()) ^ crcXor;
     frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<std::uint8_t>(crc >> 8));
     StuffFrame(frame);

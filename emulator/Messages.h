@@ -129,7 +129,8 @@ const char* MessageName(const Message& m);
 // The body: AR 1, AT 2, PID, Code, then the fields.
 TArrayOfByte BuildMessageBody(const Message& m, std::uint8_t pid);
 
-// A body made into a frame: CRC, byte stuffing, markers.
-TArrayOfByte FrameBody(const TArrayOfByte& body);
+// A body (header included) made into a frame: CRC, byte stuffing, markers.
+// crcXor spoils the CRC on purpose (the badcrc fault).
+TArrayOfByte FrameBody(const TArrayOfByte& body, std::uint16_t crcXor = 0);
 
 } // namespace kkm::emu

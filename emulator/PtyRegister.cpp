@@ -1,11 +1,5 @@
 #include "PtyRegister.h"
 
-#include "PortDirectory.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,8 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,24 +17,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-using std::chrono::nanoseconds;
 
 // How often to look whether a client has opened the slave.
 constexpr milliseconds kNoClientPoll{25};
-// Paced output is written in bursts at most this often.
-constexpr milliseconds kPacedBurst{1};
 // The request log keeps this many of the newest requests.
 constexpr std::size_t kMaxLog = 100000;
-
-constexpr std::int64_t kNsPerTenBits = 10'000'000'000LL; // 10 bits of 1 baud
-
-// Time a run of n bytes takes on the line (start and stop bit each).
-nanoseconds LineTime(std::size_t n, int baud)
-{
-    if (baud <= 0)
-        return nanoseconds(0);
-    return nanoseconds(static_cast<std::int64_t>(n) * kNsPerTenBits / baud);
-}
 
 std::string Errno(const char* what)
 {
@@ -77,13 +56,19 @@ bool PtyRegister::Start(const Options& options, QString* error)
     wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake_ < 0)
         return SetError(error, Errno("eventfd"));
-    if (!OpenPty(error) || (options_.Publish && !Publish(error))) {
+    std::string why;
+    if (!OpenPty(error) ||
+        (options_.Publish &&
+         !link_.Publish(options_.Directory.isEmpty() ? EmulatorPortDir() : options_.Directory, options_.BaseName,
+                        slavePath_, &why) &&
+         !SetError(error, why))) {
         ClosePty();
         ::close(wake_);
         wake_ = -1;
         return false;
     }
-    tx_.clear();
+    line_.Clear();
+    line_.SetBaud(options_.Baud);
     collector_.Reset();
     running_ = true;
     thread_ = std::thread(&PtyRegister::Run, this);
@@ -102,10 +87,10 @@ void PtyRegister::Stop()
     thread_.join();
     std::lock_guard lock(mutex_);
     ClosePty();
-    Unpublish();
+    link_.Unpublish();
     ::close(wake_);
     wake_ = -1;
-    tx_.clear();
+    line_.Clear();
     running_ = false;
     changed_.notify_all();
 }
@@ -125,13 +110,14 @@ QString PtyRegister::SlavePath() const
 QString PtyRegister::PublishedPath() const
 {
     std::lock_guard lock(mutex_);
-    return linkPath_;
+    return link_.Path();
 }
 
 void PtyRegister::SetBaud(int baud)
 {
     std::lock_guard lock(mutex_);
     options_.Baud = std::max(0, baud);
+    line_.SetBaud(options_.Baud);
 }
 
 void PtyRegister::SetThinkTime(int ms)
@@ -174,34 +160,25 @@ bool PtyRegister::WaitForRequests(std::size_t n, milliseconds timeout) const
 int PtyRegister::AddFault(const Fault& fault)
 {
     std::lock_guard lock(mutex_);
-    const int id = nextFaultId_++;
-    faults_.push_back({id, fault, received_ + static_cast<std::uint64_t>(std::max(0, fault.Nth))});
-    return id;
+    return faults_.Add(fault);
 }
 
 bool PtyRegister::RemoveFault(int id)
 {
     std::lock_guard lock(mutex_);
-    const auto it = std::find_if(faults_.begin(), faults_.end(), [id](const ActiveFault& f) { return f.Id == id; });
-    if (it == faults_.end())
-        return false;
-    faults_.erase(it);
-    return true;
+    return faults_.Remove(id);
 }
 
 void PtyRegister::ClearFaults()
 {
     std::lock_guard lock(mutex_);
-    faults_.clear();
+    faults_.Clear();
 }
 
 std::vector<std::pair<int, Fault>> PtyRegister::Faults() const
 {
     std::lock_guard lock(mutex_);
-    std::vector<std::pair<int, Fault>> out;
-    for (const ActiveFault& f : faults_)
-        out.emplace_back(f.Id, f.F);
-    return out;
+    return faults_.List();
 }
 
 void PtyRegister::SendMessage(const Message& message)
@@ -233,7 +210,7 @@ void PtyRegister::SendRaw(const TArrayOfByte& wire)
             return;
         if (options_.LogRequests)
             notes.push_back("-> " + ToHex(wire) + "  (sent unasked)");
-        Schedule(wire, Clock::now(), Placement::FirstGap);
+        line_.Schedule(wire, line_.Now(), LineScheduler::Placement::FirstGap);
         Wake();
     }
     Emit(notes);
@@ -297,154 +274,20 @@ void PtyRegister::ClosePty()
     master_ = -1;
 }
 
-bool PtyRegister::Publish(QString* error)
-{
-    const QString dir = QDir::cleanPath(
-        QFileInfo(options_.Directory.isEmpty() ? EmulatorPortDir() : options_.Directory).absoluteFilePath());
-    QDir().mkpath(QFileInfo(dir).absolutePath());
-    const QByteArray dirName = QFile::encodeName(dir);
-    if (::mkdir(dirName.constData(), 0700) != 0 && errno != EEXIST)
-        return SetError(error, Errno(dirName.constData()));
-    struct stat st {};
-    if (::lstat(dirName.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
-        return SetError(error, dir.toStdString() + ": not a directory of this user");
-    if ((st.st_mode & 0077) != 0)
-        ::chmod(dirName.constData(), 0700);
-
-    for (int n = 0; n < 1000; ++n) {
-        const QString link = dir + QLatin1Char('/') + options_.BaseName + QString::number(n);
-        const QByteArray lockName = QFile::encodeName(EmulatorLockPath(link));
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            const int fd = ::open(lockName.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            if (fd < 0)
-                return SetError(error, Errno(lockName.constData()));
-            if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-                ::close(fd);
-                break; // a live emulator has this number
-            }
-            // The previous owner may have removed the file between our open
-            // and our lock: then the lock is on a file nobody else sees.
-            struct stat held {}, named {};
-            if (::fstat(fd, &held) == 0 && ::stat(lockName.constData(), &named) == 0 &&
-                held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
-                lockFd_ = fd;
-                linkPath_ = link;
-                if (!RepointLink()) {
-                    const std::string why = Errno("symlink");
-                    Unpublish();
-                    return SetError(error, why);
-                }
-                return true;
-            }
-            ::close(fd);
-        }
-    }
-    return SetError(error, "no free port number in " + dir.toStdString());
-}
-
-bool PtyRegister::RepointLink()
-{
-    if (linkPath_.isEmpty())
-        return true;
-    // A new link renamed over the old one, so the link never goes missing.
-    const QFileInfo info(linkPath_);
-    const QByteArray tmp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                                             QStringLiteral(".new"));
-    const QByteArray target = QFile::encodeName(slavePath_);
-    ::unlink(tmp.constData());
-    if (::symlink(target.constData(), tmp.constData()) != 0)
-        return false;
-    if (::rename(tmp.constData(), QFile::encodeName(linkPath_).constData()) != 0) {
-        ::unlink(tmp.constData());
-        return false;
-    }
-    return true;
-}
-
-void PtyRegister::Unpublish()
-{
-    if (!linkPath_.isEmpty()) {
-        ::unlink(QFile::encodeName(linkPath_).constData());
-        ::unlink(QFile::encodeName(EmulatorLockPath(linkPath_)).constData());
-    }
-    if (lockFd_ >= 0)
-        ::close(lockFd_);
-    lockFd_ = -1;
-    linkPath_.clear();
-}
-
 void PtyRegister::DoHangUp(std::vector<std::string>& notes)
 {
     ClosePty();
-    tx_.clear();
+    line_.Clear();
     collector_.Reset();
     current_.clear();
     QString error;
-    hangUpOk_ = OpenPty(&error) && RepointLink();
+    hangUpOk_ = OpenPty(&error) && link_.Repoint(slavePath_);
     if (hangUpOk_)
         notes.push_back("hung up; the port is now " + slavePath_.toStdString());
     else
         notes.push_back("hung up; no new port: " + error.toStdString());
     ++hangUps_;
     changed_.notify_all();
-}
-
-Clock::time_point PtyRegister::Schedule(TArrayOfByte bytes, Clock::time_point earliest,
-                                        Placement placement)
-{
-    // The queue is kept in order of due time and chunks never overlap on the
-    // line. Answers queue behind everything, as the register answers one
-    // request after the other; unasked bytes take the first gap between two
-    // frames, so a message can go out while an answer is still being thought
-    // about.
-    const Clock::duration length = LineTime(bytes.size(), options_.Baud);
-    Clock::time_point start = std::max(earliest, Clock::now());
-    auto at = tx_.begin();
-    for (; at != tx_.end(); ++at) {
-        if (placement == Placement::FirstGap && at->Sent == 0 && at->OpensFrame
-            && start + length < at->Due)
-            break;
-        start = std::max(start, at->Due + LineTime(at->Bytes.size(), at->Baud));
-    }
-    tx_.insert(at, {start, std::move(bytes), 0, options_.Baud, placement != Placement::Piece});
-    return start + length;
-}
-
-Clock::time_point PtyRegister::Flush()
-{
-    while (!tx_.empty()) {
-        Chunk& c = tx_.front();
-        const Clock::time_point now = Clock::now();
-        if (now < c.Due)
-            return c.Due;
-        std::size_t ready = c.Bytes.size();
-        if (c.Baud > 0) {
-            // A byte is there once its stop bit is through.
-            const std::int64_t elapsed = std::chrono::duration_cast<nanoseconds>(now - c.Due).count();
-            ready = std::min<std::size_t>(ready, static_cast<std::size_t>(elapsed * c.Baud / kNsPerTenBits));
-        }
-        if (ready > c.Sent) {
-            const ssize_t n = ::write(master_, c.Bytes.data() + c.Sent, ready - c.Sent);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR)
-                    return now + kPacedBurst; // the client is not reading: try again shortly
-                tx_.clear(); // nobody on the line
-                break;
-            }
-            c.Sent += static_cast<std::size_t>(n);
-            lastWrite_ = now;
-        }
-        if (c.Sent == c.Bytes.size()) {
-            tx_.pop_front();
-            continue;
-        }
-        if (c.Baud <= 0)
-            return now + kPacedBurst;
-        const Clock::time_point nextByte = c.Due + LineTime(c.Sent + 1, c.Baud);
-        const Clock::time_point end = c.Due + LineTime(c.Bytes.size(), c.Baud);
-        return std::min(end, std::max(nextByte, lastWrite_ + kPacedBurst));
-    }
-    return Clock::time_point::max();
 }
 
 void PtyRegister::Emit(std::vector<std::string>& notes)
@@ -487,14 +330,14 @@ bool PtyRegister::ReadMaster(std::vector<std::string>& notes)
             switch (collector_.Push(buf[i])) {
             case FrameCollector::Started:
             case FrameCollector::Restarted:
-                frameStarted_ = Clock::now();
+                frameStarted_ = line_.Now();
                 current_.assign(1, buf[i]);
                 break;
             case FrameCollector::Collected: current_.push_back(buf[i]); break;
             case FrameCollector::Overflow: {
-                ++received_;
+                faults_.Take(RequestCheck{}); // counts for nth faults, fires none
                 RequestRecord r;
-                r.When = Clock::now();
+                r.When = line_.Now();
                 r.Wire = std::move(current_);
                 r.Problem = "frame longer than 255 bytes";
                 if (options_.LogRequests)
@@ -517,8 +360,7 @@ bool PtyRegister::ReadMaster(std::vector<std::string>& notes)
 
 void PtyRegister::OnFrame(const TArrayOfByte& wire, std::vector<std::string>& notes)
 {
-    const Clock::time_point now = Clock::now();
-    const std::uint64_t number = ++received_;
+    const Clock::time_point now = line_.Now();
     RequestRecord rec;
     rec.When = now;
     rec.Wire = wire;
@@ -526,125 +368,52 @@ void PtyRegister::OnFrame(const TArrayOfByte& wire, std::vector<std::string>& no
     rec.Body = check.Body;
     rec.Valid = check.Ok;
     rec.Problem = check.Problem;
-
-    // Gather what the matching faults ask for.
-    struct {
-        bool silent = false, refuse = false, zeroError = false, hangUp = false, twice = false;
-        bool badCrc = false, badPid = false, badAR = false, badAT = false;
-        std::uint8_t error = errCannotDo;
-        int delayMs = 0, lengthDelta = 0, pieces = 1, pauseMs = 0;
-        TArrayOfByte garbage;
-        std::string names;
-    } plan;
-    for (auto it = faults_.begin(); it != faults_.end();) {
-        const Fault& f = it->F;
-        const bool byPosition = f.Nth > 0;
-        if (byPosition && it->Target < number) {
-            it = faults_.erase(it); // its request has passed
-            continue;
-        }
-        const bool hit = check.Ok && (!byPosition || it->Target == number) && FaultMatches(f, check.Body);
-        if (!hit) {
-            ++it;
-            continue;
-        }
-        plan.names += (plan.names.empty() ? "" : ", ") + FormatFault(f);
-        switch (f.Kind) {
-        case FaultKind::Refuse: plan.refuse = true; plan.error = f.Error; break;
-        case FaultKind::Silent: plan.silent = true; break;
-        case FaultKind::Delay: plan.delayMs += f.DelayMs; break;
-        case FaultKind::BadCrc: plan.badCrc = true; break;
-        case FaultKind::BadPid: plan.badPid = true; break;
-        case FaultKind::BadAR: plan.badAR = true; break;
-        case FaultKind::BadAT: plan.badAT = true; break;
-        case FaultKind::Longer: ++plan.lengthDelta; break;
-        case FaultKind::Shorter: --plan.lengthDelta; break;
-        case FaultKind::Garbage: plan.garbage.insert(plan.garbage.end(), f.Garbage.begin(), f.Garbage.end()); break;
-        case FaultKind::Split: plan.pieces = f.Pieces; plan.pauseMs = f.PauseMs; break;
-        case FaultKind::Twice: plan.twice = true; break;
-        case FaultKind::ZeroError: plan.zeroError = true; break;
-        case FaultKind::HangUp: plan.hangUp = true; break;
-        }
-        if (f.Once)
-            it = faults_.erase(it);
-        else
-            ++it;
-    }
+    const FaultPlan plan = faults_.Take(check);
 
     const bool log = options_.LogRequests;
     if (log)
         notes.push_back("<- " + ToHex(wire) + "  " + (check.Body.size() >= 4 ? DescribeRequest(check.Body) : ""));
-    if (!check.Ok) {
+    if (!check.Ok || !plan.Answers()) {
+        if (check.Ok)
+            rec.Problem = "no answer (fault: " + plan.Names + ")";
         if (log)
-            notes.push_back("   !! " + check.Problem + ": no answer");
+            notes.push_back("   !! " + rec.Problem + (check.Ok ? "" : ": no answer"));
         AppendLog(std::move(rec));
-        return;
-    }
-    if (plan.hangUp || plan.silent) {
-        rec.Problem = "no answer (fault: " + plan.names + ")";
-        if (log)
-            notes.push_back("   !! " + rec.Problem);
-        AppendLog(std::move(rec));
-        if (plan.hangUp)
+        if (plan.HangUp)
             DoHangUp(notes);
         return;
     }
 
     const TArrayOfByte& req = check.Body;
-    TArrayOfByte body;
-    if (plan.refuse) {
-        body = {req[1], req[0], req[2], AnswerRefused, plan.error};
-    } else {
-        body = model_.Respond(req);
-        if (!options_.LogoPath.isEmpty() && model_.LogosCompleted() != logosSaved_) {
-            logosSaved_ = model_.LogosCompleted();
-            std::string why;
-            if (!model_.SaveLogoPbm(options_.LogoPath.toStdString(), &why))
-                notes.push_back("logo not saved: " + why);
-            else
-                notes.push_back("logo saved to " + options_.LogoPath.toStdString());
-        }
+    const TArrayOfByte body = plan.Refuse ? RefusalBody(req, plan.Error) : model_.Respond(req);
+    if (plan.CarriesOut() && !options_.LogoPath.isEmpty() && model_.LogosCompleted() != logosSaved_) {
+        logosSaved_ = model_.LogosCompleted();
+        std::string why;
+        notes.push_back(model_.SaveLogoPbm(options_.LogoPath.toStdString(), &why)
+                            ? "logo saved to " + options_.LogoPath.toStdString()
+                            : "logo not saved: " + why);
     }
     if (body.size() == 5 && body[3] == AnswerRefused)
         rec.Problem = "refused with error " + std::to_string(body[4]);
-    if (plan.zeroError)
-        body = {req[1], req[0], req[2], AnswerRefused, 0};
-    if (plan.badAR)
-        ++body[0];
-    if (plan.badAT)
-        ++body[1];
-    if (plan.badPid)
-        ++body[2];
-    for (int i = 0; i < plan.lengthDelta; ++i)
-        body.push_back(0x00);
-    for (int i = 0; i > plan.lengthDelta && !body.empty(); --i)
-        body.pop_back();
-
-    const std::uint16_t crc = CalcCRC(body.data(), body.size()) ^ (plan.badCrc ? 0x5A5A : 0);
-    body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    body.push_back(static_cast<std::uint8_t>(crc >> 8));
-    StuffFrame(body);
-    TArrayOfByte frame = plan.garbage;
-    frame.insert(frame.end(), body.begin(), body.end());
+    const TArrayOfByte frame = plan.Shape(req, body);
 
     // On a paced line the request itself took its time to arrive.
-    const Clock::time_point requestEnd = frameStarted_ + LineTime(wire.size(), options_.Baud);
+    const Clock::time_point requestEnd = frameStarted_ + LineScheduler::LineTime(wire.size(), options_.Baud);
     Clock::time_point earliest =
-        std::max(now, requestEnd) + milliseconds(options_.ThinkMs) + milliseconds(plan.delayMs);
-    const std::size_t pieceSize = (frame.size() + plan.pieces - 1) / plan.pieces;
-    for (int copy = 0; copy < (plan.twice ? 2 : 1); ++copy) {
+        std::max(now, requestEnd) + milliseconds(options_.ThinkMs) + milliseconds(plan.DelayMs);
+    const std::size_t pieceSize = (frame.size() + plan.Pieces - 1) / plan.Pieces;
+    for (int copy = 0; copy < (plan.Twice ? 2 : 1); ++copy) {
         for (std::size_t at = 0; at < frame.size(); at += pieceSize) {
             const std::size_t n = std::min(pieceSize, frame.size() - at);
-            const Clock::time_point end =
-                Schedule(TArrayOfByte(frame.begin() + static_cast<std::ptrdiff_t>(at),
-                                      frame.begin() + static_cast<std::ptrdiff_t>(at + n)),
-                         earliest, at == 0 ? Placement::Last : Placement::Piece);
-            earliest = end + milliseconds(plan.pauseMs);
+            const auto first = frame.begin() + static_cast<std::ptrdiff_t>(at);
+            earliest = line_.Schedule(TArrayOfByte(first, first + static_cast<std::ptrdiff_t>(n)), earliest,
+                                      at == 0 ? LineScheduler::Placement::Last : LineScheduler::Placement::Piece) +
+                       milliseconds(plan.PauseMs);
         }
         rec.Answer.insert(rec.Answer.end(), frame.begin(), frame.end());
     }
     if (log) {
-        notes.push_back("-> " + ToHex(rec.Answer) + (plan.names.empty() ? "" : "  (fault: " + plan.names + ")"));
+        notes.push_back("-> " + ToHex(rec.Answer) + (plan.Names.empty() ? "" : "  (fault: " + plan.Names + ")"));
         if (!rec.Problem.empty())
             notes.push_back("   !! " + rec.Problem);
     }
@@ -668,10 +437,15 @@ void PtyRegister::Run()
         if ((probe.revents & POLLIN) && !ReadMaster(notes))
             noClient = true;
         if (noClient) {
-            tx_.clear(); // nobody would hear it
+            line_.Clear(); // nobody would hear it
             collector_.Reset();
         }
-        const Clock::time_point next = Flush();
+        const Clock::time_point next = line_.Flush([this](const std::uint8_t* data, std::size_t size) {
+            const ssize_t n = ::write(master_, data, size);
+            if (n >= 0)
+                return static_cast<std::ptrdiff_t>(n);
+            return errno == EAGAIN || errno == EINTR ? LineScheduler::kBusy : LineScheduler::kGone;
+        });
         int timeoutMs = -1;
         if (noClient) {
             timeoutMs = static_cast<int>(kNoClientPoll.count());
@@ -686,7 +460,7 @@ void PtyRegister::Run()
         pollfd fds[2] = {{wake_, POLLIN, 0}, {master, POLLIN, 0}};
         if (timeoutMs > 0 && next != Clock::time_point::max() && !noClient) {
             // Sub-millisecond precision for the pacing.
-            const auto wait = std::chrono::duration_cast<nanoseconds>(next - Clock::now()).count();
+            const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now()).count();
             timespec ts{static_cast<time_t>(std::max<std::int64_t>(wait, 0) / 1000000000),
                         static_cast<long>(std::max<std::int64_t>(wait, 0) % 1000000000)};
             ::ppoll(fds, 2, &ts, nullptr);

@@ -6,11 +6,14 @@
 // open itself, so a client's exclusive open works; while no client has the
 // slave open it looks again every 25 ms.
 //
-// Publishing: in the port directory (kkm::EmulatorPortDir() unless given,
-// created with mode 0700) it takes the first ttyEMU<N> whose lock file
-// ttyEMU<N>.lock it can lock (flock, held for its whole life) and makes
-// ttyEMU<N> a symlink to its /dev/pts/M. Stop() removes both. A hang-up
-// creates a new pty and points the same link at it.
+// What it does with a request is planned by FaultPlan.h, when the bytes go
+// out by LineScheduler.h; this is the pty, the thread and the log around
+// them.
+//
+// Publishing (PortDirectory.h): in the port directory (kkm::EmulatorPortDir()
+// unless given) it takes the first free ttyEMU<N> and points it at its
+// /dev/pts/M. Stop() removes it. A hang-up creates a new pty and points the
+// same link at it.
 //
 // Every method may be called from any thread.
 //
@@ -22,9 +25,11 @@
 //   reg.Requests()[0].Body   // 02 01 PID Code payload
 #pragma once
 
-#include "Faults.h"
+#include "FaultPlan.h"
 #include "FrameCodec.h"
+#include "LineScheduler.h"
 #include "Messages.h"
+#include "PortDirectory.h"
 #include "RegisterModel.h"
 
 #include <QString>
@@ -123,42 +128,15 @@ public:
     bool HangUp();
 
 private:
-    struct Chunk {
-        std::chrono::steady_clock::time_point Due; // when its first byte may start
-        TArrayOfByte Bytes;
-        std::size_t Sent = 0;
-        int Baud = 0;
-        bool OpensFrame = true; // false for the later pieces of a split answer
-    };
-    struct ActiveFault {
-        int Id;
-        Fault F;
-        std::uint64_t Target; // request number for nth faults
-    };
-
     void Run();
     bool OpenPty(QString* error);
     void ClosePty();
-    bool Publish(QString* error);
-    bool RepointLink();
-    void Unpublish();
     void DoHangUp(std::vector<std::string>& notes);
     void Wake();
     // false when the client has closed the line
     bool ReadMaster(std::vector<std::string>& notes);
     void OnFrame(const TArrayOfByte& wire, std::vector<std::string>& notes);
     void AppendLog(RequestRecord record);
-    enum class Placement {
-        Last,     // an answer, or its first piece: behind everything queued
-        Piece,    // a further piece of the frame queued just before
-        FirstGap, // unasked bytes: the first gap between two frames
-    };
-    // Queues bytes to start no earlier than earliest; returns when they end.
-    std::chrono::steady_clock::time_point Schedule(TArrayOfByte bytes,
-                                                   std::chrono::steady_clock::time_point earliest,
-                                                   Placement placement);
-    // Writes what is due; returns when the next write is due (max() if none).
-    std::chrono::steady_clock::time_point Flush();
     void Emit(std::vector<std::string>& notes);
 
     mutable std::mutex mutex_;
@@ -174,23 +152,19 @@ private:
 
     int master_ = -1;
     int wake_ = -1;
-    int lockFd_ = -1;
     QString slavePath_;
-    QString linkPath_;
+    PublishedPort link_;
 
     std::deque<RequestRecord> log_;
-    std::size_t logCount_ = 0;      // since the last clear (the log keeps the newest)
-    std::uint64_t received_ = 0;    // frames since start, for nth faults
-    std::vector<ActiveFault> faults_;
-    int nextFaultId_ = 1;
+    std::size_t logCount_ = 0; // since the last clear (the log keeps the newest)
+    FaultList faults_;
     std::uint8_t messagePid_ = 0;
     std::uint64_t logosSaved_ = 0;
 
     FrameCollector collector_;
     TArrayOfByte current_; // the frame being collected, as received
-    std::deque<Chunk> tx_;
+    LineScheduler line_;
     std::chrono::steady_clock::time_point frameStarted_{};
-    std::chrono::steady_clock::time_point lastWrite_{};
 };
 
 } // namespace kkm::emu

@@ -1,6 +1,7 @@
 #include "RegisterModel.h"
 
 #include "FrameCodec.h"
+#include "Text.h"
 
 #include <ctime>
 #include <fstream>
@@ -82,19 +83,6 @@ bool LengthRule(std::uint8_t code, const TArrayOfByte& p, bool& lengthOk)
     case cmdAuthorize: lengthOk = n == 5; return true;
     default: return false;
     }
-}
-
-std::string Hex(const TArrayOfByte& bytes, std::size_t from = 0)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (std::size_t i = from; i < bytes.size(); ++i) {
-        if (i > from)
-            s.push_back(' ');
-        s.push_back(digits[bytes[i] >> 4]);
-        s.push_back(digits[bytes[i] & 0x0F]);
-    }
-    return s;
 }
 
 } // namespace
@@ -239,14 +227,14 @@ std::string DescribeRequest(const TArrayOfByte& body)
         s << "WriteTableRecord";
         if (lengthOk) {
             table();
-            s << ": " << Hex(p, 3);
+            s << ": " << ToHex(TArrayOfByte(p.begin() + 3, p.end()));
         }
         break;
     case cmdWriteTableField:
         s << "WriteTableField";
         if (lengthOk) {
             table();
-            s << " field " << int(p[3]) << ": " << Hex(p, 4);
+            s << " field " << int(p[3]) << ": " << ToHex(TArrayOfByte(p.begin() + 4, p.end()));
         }
         break;
     case cmdReadGoodsSales:
@@ -257,7 +245,7 @@ std::string DescribeRequest(const TArrayOfByte& body)
     case cmdWriteGoodsSales:
         s << "WriteGoodsSales";
         if (lengthOk)
-            s << " item " << Word(p, 0) << " quantity " << Hex(p, 2);
+            s << " item " << Word(p, 0) << " quantity " << ToHex(TArrayOfByte(p.begin() + 2, p.end()));
         break;
     case cmdAuthorize:
         s << "Authorize";

@@ -1,12 +1,12 @@
 #include "StateFile.h"
 
 #include "Cp1251.h"
+#include "Text.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QSaveFile>
 
-#include <cctype>
 
 namespace kkm::emu {
 
@@ -23,26 +23,17 @@ struct LoadError {
 
 QString HexString(const TArrayOfByte& bytes)
 {
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))
-            .toHex()
-            .toUpper());
+    return QString::fromStdString(ToHex(bytes, ""));
 }
 
 TArrayOfByte FromHex(const QString& text, const QString& what)
 {
-    QByteArray digits;
-    for (QChar c : text) {
-        if (c.isSpace())
-            continue;
-        if (!isxdigit(c.toLatin1()))
-            Fail(what + QStringLiteral(": not a hex string"));
-        digits.append(c.toLatin1());
+    const auto bytes = ParseHex(text.toStdString());
+    if (!bytes) {
+        const bool odd = ParseHex(text.toStdString() + "0").has_value();
+        Fail(what + (odd ? QStringLiteral(": odd number of hex digits") : QStringLiteral(": not a hex string")));
     }
-    if (digits.size() % 2)
-        Fail(what + QStringLiteral(": odd number of hex digits"));
-    const QByteArray raw = QByteArray::fromHex(digits);
-    return TArrayOfByte(raw.begin(), raw.end());
+    return *bytes;
 }
 
 QString DateText(const Date& d)

@@ -1,5 +1,5 @@
 #include "ComPort.h"
-#include "PortDirectory.h"
+#include "PortName.h"
 
 #include <QFile>
 #include <QSocketNotifier>

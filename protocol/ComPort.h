@@ -127,8 +127,7 @@ public:
     // Sends the whole frame and waits until it has left the line.
     int Write(const TArrayOfByte& Frame);
 
-    // Device paths of the real serial ports, sorted by kind and number,
-    // then the ports published by running register emulators.
+    // Device paths of the real serial ports, sorted by kind and number.
     static bool GetPortList(QStringList& List);
     // The serial devices described under a sysfs tty class directory.
     static QStringList SerialDevices(const QString& SysClassTty);
@@ -139,11 +138,6 @@ public:
     // up; true when a chunk is pending. Lets a waiting command take up an
     // answer at once instead of sleeping blindly.
     bool WaitForHandover(std::chrono::microseconds Limit) const;
-
-    // Where running emulators publish their ports: a symlink per port, and
-    // next to it "<name>.lock", which the emulator holds locked while it runs.
-    // KKM_EMULATOR_DIR overrides the default.
-    static QString EmulatorPortDir();
 
     // Seconds the line needs for one byte (start, 8 data, stop bits).
     double ByteTime() const { return BaudRate ? 10.0 / BaudRate : 0.0; }

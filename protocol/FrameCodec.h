@@ -1,7 +1,7 @@
 // The register's frame format: CRC, byte stuffing, request building,
 // unpacking and classifying received frames, packed-decimal fields.
 // Pure functions on byte arrays; no port, thread or Qt in here, so a fuzzer
-// or another program (the emulator) can use them alone.
+// or another program can use them alone.
 #pragma once
 
 #include "KkmTypes.h"

@@ -1,7 +1,6 @@
-// The port list on Linux: real serial devices from sysfs, then the ports that
-// running register emulators publish.
+// The port list on Linux: the real serial devices that sysfs describes.
 #include "ComPort.h"
-#include "PortDirectory.h"
+#include "PortName.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,11 +55,5 @@ QStringList TComPort::SerialDevices(const QString& root)
 bool TComPort::GetPortList(QStringList& list)
 {
     list = SerialDevices(QStringLiteral("/sys/class/tty"));
-    list << kkm::LiveEmulatorPorts(kkm::EmulatorPortDir());
     return true;
-}
-
-QString TComPort::EmulatorPortDir()
-{
-    return kkm::EmulatorPortDir();
 }

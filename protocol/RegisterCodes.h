@@ -1,5 +1,5 @@
 // The register's command codes, its own error codes and the limits of the
-// command payloads, shared by the PC side and the emulator.
+// command payloads, shared by the PC side and the register side.
 #pragma once
 
 #include <cstddef>

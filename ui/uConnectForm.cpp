@@ -1,6 +1,7 @@
 #include "uConnectForm.h"
 
 #include "KkmText.h"
+#include "PortDirectory.h"
 #include "uMainForm.h"
 
 #include <QComboBox>
@@ -82,6 +83,9 @@ void TConnectForm::FormCreate()
         // The list is read once: a port that appears later cannot be chosen.
         QStringList ports;
         TComPort::GetPortList(ports);
+        // Then the ports of running register emulators, so the program can
+        // be tried and tested without hardware.
+        ports << kkm::LiveEmulatorPorts(kkm::EmulatorPortDir());
         cb_Port->addItems(ports);
         cb_Port->setCurrentIndex(cb_Port->count() > 0 ? 0 : -1);
         cb_PortSpeed->setCurrentIndex(0);

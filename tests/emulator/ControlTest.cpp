@@ -177,4 +177,30 @@ TEST(ControlTest, MessageArgumentsByPositionAndName)
     }
 }
 
+// The help is made from the tables the parsers use; a kind left out of them
+// could be neither given nor looked up.
+TEST(ControlTest, HelpNamesEveryFaultAndMessageKind)
+{
+    const std::string help = ControlHelp();
+    for (int k = 0; k <= static_cast<int>(FaultKind::HangUp); ++k) {
+        Fault f;
+        f.Kind = static_cast<FaultKind>(k);
+        const std::string text = FormatFault(f);
+        const std::string name = text.substr(0, text.find(' '));
+        ASSERT_FALSE(name.empty()) << k;
+        EXPECT_NE(help.find("\n  " + name + " "), std::string::npos) << name;
+        EXPECT_EQ(ParseFault(text), f) << text;
+    }
+    int kinds = 0;
+    for (int code = 0x20; code <= 0x2E; ++code) {
+        const auto m = ParseMessage(std::to_string(code));
+        if (!m)
+            continue;
+        ++kinds;
+        EXPECT_EQ(MessageCode(*m), code);
+        EXPECT_NE(help.find("\n  " + std::string(MessageName(*m)) + " "), std::string::npos) << code;
+    }
+    EXPECT_EQ(kinds, 14);
+}
+
 } // namespace

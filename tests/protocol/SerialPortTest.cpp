@@ -1,7 +1,6 @@
 // The serial link over a real pseudo-terminal: result codes, hand-over of
 // received bytes, unplugging, and opening and closing under load.
 #include "ComPort.h"
-#include "PortDirectory.h"
 #include "PtyPeer.h"
 #include "TestWait.h"
 
@@ -14,7 +13,6 @@
 #include <random>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -259,43 +257,6 @@ TEST(SerialPort, DestroyWhileReaderWaits)
     peer.StopFlood();
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
-}
-
-TEST(PortList, OffersLiveEmulatorPortsOnly)
-{
-    QTemporaryDir dir;
-    const QByteArray previousDir = qgetenv("KKM_EMULATOR_DIR");
-    qputenv("KKM_EMULATOR_DIR", dir.path().toLocal8Bit());
-    PtyPeer live, ended;
-    const QString liveLink = dir.filePath(QStringLiteral("ttyEMU0"));
-    const QString endedLink = dir.filePath(QStringLiteral("ttyEMU1"));
-    const QString danglingLink = dir.filePath(QStringLiteral("ttyEMU2"));
-    ASSERT_TRUE(QFile::link(live.SlavePath(), liveLink));
-    ASSERT_TRUE(QFile::link(ended.SlavePath(), endedLink));
-    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/pts/no-such"), danglingLink));
-    const QString locks[] = {kkm::EmulatorLockPath(liveLink), kkm::EmulatorLockPath(endedLink),
-                             kkm::EmulatorLockPath(danglingLink)};
-    int lockFds[3];
-    for (int i = 0; i < 3; ++i) {
-        lockFds[i] = ::open(QFile::encodeName(locks[i]).constData(), O_RDWR | O_CREAT, 0600);
-        ASSERT_GE(lockFds[i], 0);
-    }
-    ASSERT_EQ(::flock(lockFds[0], LOCK_EX | LOCK_NB), 0); // the running emulator
-    ASSERT_EQ(::flock(lockFds[2], LOCK_EX | LOCK_NB), 0);
-
-    QStringList list;
-    ASSERT_TRUE(TComPort::GetPortList(list));
-    EXPECT_TRUE(list.contains(liveLink));
-    EXPECT_FALSE(list.contains(endedLink));
-    EXPECT_FALSE(list.contains(danglingLink));
-    for (const QString& entry : list)
-        EXPECT_TRUE(entry.startsWith(QLatin1String("/dev/")) || entry == liveLink) << entry.toStdString();
-
-    TComPort port;
-    EXPECT_EQ(port.Open(liveLink, 9600), prOk);
-    for (int fd : lockFds)
-        ::close(fd);
-    qputenv("KKM_EMULATOR_DIR", previousDir);
 }
 
 // A made-up sysfs tree: devices with a driver are listed, sorted by kind and
