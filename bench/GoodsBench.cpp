@@ -2,6 +2,8 @@
 // filling, against a register emulator in this process on a pseudo-terminal,
 // the window rendered on Qt's offscreen platform. Prints:
 //   - unpaced: exchanges per second of the read and of the write;
+//   - for comparison, both figures for the same exchanges sent straight
+//     through the protocol component, without the window's loop;
 //   - resident memory after the whole list was read (VmRSS, VmHWM; the
 //     emulator and its request log live in the same process);
 //   - paced at BAUD: elapsed time over the time the bytes of the requests and
@@ -95,23 +97,50 @@ TRun Run(TMainForm& m, PtyRegister& reg, bool write)
     return run;
 }
 
-void PrintUnpaced(const char* what, const TRun& r)
+// The same exchanges as the goods read, record and sales per item, straight
+// through the protocol component: what the line and the serial code cost
+// without the window's loop.
+TRun Baseline(TMainForm& m, PtyRegister& reg, int first, int last)
 {
-    std::printf("unpaced %-6s %6zu exchanges in %7.3f s: %8.0f exchanges/s (goal >= 5000)%s\n", what, r.Exchanges,
-                r.Seconds, r.Exchanges / r.Seconds, r.Clean ? "" : "  [errors]");
+    reg.ClearRequests();
+    QElapsedTimer timer;
+    timer.start();
+    TRun run;
+    for (int item = first; item <= last; ++item) {
+        TArrayOfByte record;
+        TCurrency sales;
+        if (m.Protokol->ReadTableRecord(TMainForm::AR, TMainForm::AT, 1, static_cast<std::uint16_t>(item), record) != 0
+            || m.Protokol->ReadGoodsSales(TMainForm::AR, TMainForm::AT, static_cast<std::uint16_t>(item), sales) != 0)
+            run.Clean = false;
+    }
+    run.Seconds = timer.nsecsElapsed() / 1e9;
+    for (const RequestRecord& r : reg.Requests()) {
+        ++run.Exchanges;
+        run.Bytes += r.Wire.size() + r.Answer.size();
+    }
+    return run;
 }
 
-void PrintPaced(const char* what, const TRun& r, int baud)
+void PrintUnpaced(const char* what, const TRun& r, bool goal = true)
+{
+    std::printf("unpaced %-14s %6zu exchanges in %7.3f s: %8.0f exchanges/s%s%s\n", what, r.Exchanges,
+                r.Seconds, r.Exchanges / r.Seconds, goal ? " (goal >= 5000)" : "", r.Clean ? "" : "  [errors]");
+}
+
+void PrintPaced(const char* what, const TRun& r, int baud, bool goal = true)
 {
     const double line = r.Bytes * 10.0 / baud;
-    std::printf("%d baud %-6s %6zu exchanges, %8zu bytes: line %8.3f s, elapsed %8.3f s, ratio %.4f (goal <= 1.03)%s\n",
-                baud, what, r.Exchanges, r.Bytes, line, r.Seconds, r.Seconds / line, r.Clean ? "" : "  [errors]");
+    std::printf("%d baud %-14s %6zu exchanges, %8zu bytes: line %8.3f s, elapsed %8.3f s, ratio %.4f%s%s\n",
+                baud, what, r.Exchanges, r.Bytes, line, r.Seconds, r.Seconds / line, goal ? " (goal <= 1.03)" : "",
+                r.Clean ? "" : "  [errors]");
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Each figure shows as soon as it is measured.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -180,13 +209,14 @@ int main(int argc, char** argv)
     std::printf("items %d..%d, window %dx%d, page \"%s\"\n", first, last, mainForm.width(), mainForm.height(),
                 qPrintable(mainForm.PageControl->currentWidget()->objectName()));
 
-    const TRun read = Run(mainForm, reg, false);
-    PrintUnpaced("read", read);
+    PrintUnpaced("protocol alone", Baseline(mainForm, reg, first, last), false);
+    PrintUnpaced("read", Run(mainForm, reg, false));
     std::printf("resident memory after the read: VmRSS %s, VmHWM %s (goal < 120 MB)\n",
                 qPrintable(ProcStatus("VmRSS:")), qPrintable(ProcStatus("VmHWM:")));
     PrintUnpaced("write", Run(mainForm, reg, true));
 
     reg.SetBaud(baud);
+    PrintPaced("protocol alone", Baseline(mainForm, reg, first, last), baud, false);
     PrintPaced("read", Run(mainForm, reg, false), baud);
     PrintPaced("write", Run(mainForm, reg, true), baud);
     std::printf("resident memory at the end: VmRSS %s, VmHWM %s\n", qPrintable(ProcStatus("VmRSS:")),

@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -33,16 +34,45 @@ QString DigitsOnly(const QString& text)
 const QString Yes = QStringLiteral("ДА");
 const QString No = QStringLiteral("НЕТ");
 
-// The status bar's progress goes away however a transfer ends.
+// Progress of a goods transfer in the status bar. The panel follows the
+// transfer on a timer, a few times a second, rather than item by item: a
+// repaint of the status bar per item would cost more than the exchanges of
+// an unpaced line. The first item shows at once; the panel is cleared
+// however the transfer ends.
 class TProgressScope {
 public:
-    explicit TProgressScope(TMainForm* Main) : main_(Main) {}
+    TProgressScope(TMainForm* Main, int First, int Last) : main_(Main), first_(First), last_(Last)
+    {
+        timer_.setInterval(50);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Show(); });
+    }
     ~TProgressScope() { main_->ClearProgress(); }
     TProgressScope(const TProgressScope&) = delete;
     TProgressScope& operator=(const TProgressScope&) = delete;
 
+    void Item(int Item)
+    {
+        item_ = Item;
+        if (!timer_.isActive()) {
+            Show();
+            timer_.start();
+        }
+    }
+
 private:
+    void Show()
+    {
+        if (item_ != shown_)
+            main_->ShowProgress(item_, first_, last_);
+        shown_ = item_;
+    }
+
     TMainForm* main_;
+    int first_;
+    int last_;
+    int item_ = 0;
+    int shown_ = 0;
+    QTimer timer_;
 };
 
 } // namespace
@@ -297,7 +327,7 @@ void TGoodsPage::ReadTable()
     int last = -1;
     GoodsRange(first, last);
     {
-        TProgressScope progress(Main);
+        TProgressScope progress(Main, first, last);
         for (int item = first; item <= last; ++item) {
             // The stop button, navigation and the journal stay live.
             QCoreApplication::processEvents();
@@ -305,7 +335,7 @@ void TGoodsPage::ReadTable()
                 Main->StopRequested = false;
                 break;
             }
-            Main->ShowProgress(item, first, last);
+            progress.Item(item);
             TArrayOfByte bytes;
             std::int32_t rc = Main->Protokol->ReadTableRecord(TMainForm::AR, TMainForm::AT, 1,
                                                               static_cast<std::uint16_t>(item), bytes);
@@ -347,14 +377,14 @@ void TGoodsPage::WriteTable()
     int last = -1;
     GoodsRange(first, last);
     {
-        TProgressScope progress(Main);
+        TProgressScope progress(Main, first, last);
         for (int item = first; item <= last; ++item) {
             QCoreApplication::processEvents();
             if (Main->StopRequested) {
                 Main->StopRequested = false;
                 break;
             }
-            Main->ShowProgress(item, first, last);
+            progress.Item(item);
             // Built from the row as it is now: a cell edited while earlier
             // items were sent goes out as edited.
             TGoodsRow row;

@@ -789,18 +789,23 @@ void TablesTest::goodsStop()
         main_->si_StopReading->click();
     } else {
         // The answer to item stopAt's record is held back; the stop button
-        // is pressed while the window waits for it.
+        // is pressed while the window waits for it, once the status bar
+        // shows the item (it follows the transfer a few times a second).
         std::string error;
         reg_->AddFault(*ParseFault(
-            QStringLiteral("delay 300 code=%1 table=1 record=%2").arg(write ? 14 : 12).arg(stopAt).toStdString(),
+            QStringLiteral("delay 1500 code=%1 table=1 record=%2").arg(write ? 14 : 12).arg(stopAt).toStdString(),
             &error));
         connect(&press, &QTimer::timeout, this, [&] {
-            if (reg_->RequestCount() == std::size_t(write ? stopAt : 2 * stopAt - 1)) {
-                progressSeen = main_->lb_StatusEmpty->text();
+            const QString shown = main_->lb_StatusEmpty->text();
+            if (!shown.isEmpty())
+                progressSeen = shown;
+            if (reg_->RequestCount() == std::size_t(write ? stopAt : 2 * stopAt - 1)
+                && shown == QStringLiteral("%1 / 1..9999").arg(stopAt)) {
                 main_->si_StopReading->click();
                 press.stop();
             }
         });
+        main_->Protokol->setTimeOut(5000);
         press.start(1);
         // The button is live while the command runs on the goods page.
         main_->si_StopReading->setEnabled(true);
