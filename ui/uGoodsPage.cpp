@@ -3,11 +3,16 @@
 #include "GoodsModel.h"
 #include "GridEdit.h"
 #include "KkmText.h"
+#include "SettingsMap.h"
 #include "uMainForm.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
 
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -28,6 +33,47 @@ QString DigitsOnly(const QString& text)
 
 const QString Yes = QStringLiteral("ДА");
 const QString No = QStringLiteral("НЕТ");
+
+// Progress of a goods transfer in the status bar. The panel follows the
+// transfer on a timer, a few times a second, rather than item by item: a
+// repaint of the status bar per item would cost more than the exchanges of
+// an unpaced line. The first item shows at once; the panel is cleared
+// however the transfer ends.
+class TProgressScope {
+public:
+    TProgressScope(TMainForm* Main, int First, int Last) : main_(Main), first_(First), last_(Last)
+    {
+        timer_.setInterval(50);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Show(); });
+    }
+    ~TProgressScope() { main_->ClearProgress(); }
+    TProgressScope(const TProgressScope&) = delete;
+    TProgressScope& operator=(const TProgressScope&) = delete;
+
+    void Item(int Item)
+    {
+        item_ = Item;
+        if (!timer_.isActive()) {
+            Show();
+            timer_.start();
+        }
+    }
+
+private:
+    void Show()
+    {
+        if (item_ != shown_)
+            main_->ShowProgress(item_, first_, last_);
+        shown_ = item_;
+    }
+
+    TMainForm* main_;
+    int first_;
+    int last_;
+    int item_ = 0;
+    int shown_ = 0;
+    QTimer timer_;
+};
 
 } // namespace
 
@@ -257,4 +303,123 @@ void TGoodsPage::ed_GoodsStartChange(QLineEdit* edit)
         if (t != edit->text())
             edit->setText(t);
     });
+}
+
+// ---------------------------------------------------------------------------
+// Reading and writing the goods range
+
+void TGoodsPage::GoodsRange(int& first, int& last) const
+{
+    const int start = StrToInt(Main->ed_GoodsStart->text());
+    const int end = StrToInt(Main->ed_GoodsEND->text());
+    // Items 1..9999 are all there is; a range edit set past them (the
+    // correction runs only while the goods page is in front) reaches no
+    // further, rather than into rows that do not exist.
+    first = std::max(start, 1);
+    last = std::min(end, ItemCount);
+}
+
+void TGoodsPage::ReadTable()
+{
+    const TTableSpec& t = GoodsTable();
+    Main->WriteLog(t.ReadStartLine, QColor(clBlack));
+    int first = 0;
+    int last = -1;
+    GoodsRange(first, last);
+    {
+        TProgressScope progress(Main, first, last);
+        for (int item = first; item <= last; ++item) {
+            // The stop button, navigation and the journal stay live.
+            QCoreApplication::processEvents();
+            if (Main->StopRequested) {
+                Main->StopRequested = false;
+                break;
+            }
+            progress.Item(item);
+            TArrayOfByte bytes;
+            std::int32_t rc = Main->Protokol->ReadTableRecord(TMainForm::AR, TMainForm::AT, 1,
+                                                              static_cast<std::uint16_t>(item), bytes);
+            if (rc != 0) {
+                Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+                break;
+            }
+            TGoodsRow row;
+            QString error;
+            if (!DecodeGoodsRecord(bytes, row, error)) {
+                Main->WriteLog(error, QColor(clRed));
+                break;
+            }
+            // Cell by cell: the view repaints a changed cell only when it is
+            // in view, where a change of a range would repaint the viewport.
+            for (int c = colName; c <= colPrice; ++c)
+                SetCell(c, item, row[static_cast<std::size_t>(c)]);
+            SetFractional(item, row[colFractional] == Yes);
+            TCurrency sales;
+            rc = Main->Protokol->ReadGoodsSales(TMainForm::AR, TMainForm::AT, static_cast<std::uint16_t>(item),
+                                                sales);
+            if (rc != 0) {
+                // The record's columns stay as read.
+                Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+                break;
+            }
+            SetCell(colSales, item, GoodsSalesText(sales));
+        }
+    }
+    // Also after a stop or an error answer.
+    Main->WriteLog(t.ReadDoneLine, QColor(clBlack));
+}
+
+void TGoodsPage::WriteTable()
+{
+    const TTableSpec& t = GoodsTable();
+    Main->WriteLog(t.WriteStartLine, QColor(clBlack));
+    int first = 0;
+    int last = -1;
+    GoodsRange(first, last);
+    {
+        TProgressScope progress(Main, first, last);
+        for (int item = first; item <= last; ++item) {
+            QCoreApplication::processEvents();
+            if (Main->StopRequested) {
+                Main->StopRequested = false;
+                break;
+            }
+            progress.Item(item);
+            // Built from the row as it is now: a cell edited while earlier
+            // items were sent goes out as edited.
+            TGoodsRow row;
+            for (int c = colName; c <= colFractional; ++c)
+                row[static_cast<std::size_t>(c)] = Cell(c, item);
+            std::array<bool, 7> filled{};
+            TArrayOfByte bytes;
+            QString error;
+            const bool built = EncodeGoodsRecord(row, bytes, error, &filled);
+            // The grid shows what is sent: the defaults of empty cells stay,
+            // also when a later cell of the row failed.
+            for (int c = colName; c <= colPrice; ++c)
+                if (filled[static_cast<std::size_t>(c)])
+                    SetCell(c, item, row[static_cast<std::size_t>(c)]);
+            if (filled[colFractional])
+                SetFractional(item, row[colFractional] == Yes);
+            else
+                Main->GoodsItemFlags[static_cast<std::size_t>(item - 1)] = row[colFractional] == Yes ? 1 : 0;
+            if (!built)
+                throw EKkmError(error);
+            std::int32_t rc = Main->Protokol->WriteTableRecord(TMainForm::AR, TMainForm::AT, 1,
+                                                               static_cast<std::uint16_t>(item), bytes);
+            if (rc != 0) {
+                Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+                break;
+            }
+            if (Main->cb_QuantNull->isChecked()) {
+                rc = Main->Protokol->WriteGoodsSales(TMainForm::AR, TMainForm::AT, static_cast<std::uint16_t>(item),
+                                                     TCurrency{});
+                if (rc != 0) {
+                    Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+                    break;
+                }
+            }
+        }
+    }
+    Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
 }

@@ -44,6 +44,16 @@ public:
 
     TGoodsPage(TMainForm* Main, QWidget* Parent);
 
+    // The items of the goods range read from the register into the grid, or
+    // written to it from the grid; the window stays live between items and
+    // the stop button ends the loop before the next one.
+    void ReadTable() override;
+    void WriteTable() override;
+    // The goods range from ed_GoodsStart and ed_GoodsEND as items that exist;
+    // empty (First > Last) when the end is below the start. A text that is
+    // not an integer raises an error.
+    void GoodsRange(int& First, int& Last) const;
+
     TGoodsGrid* Goods = nullptr;
     TGoodsModel* GoodsModel = nullptr;
 

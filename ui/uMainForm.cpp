@@ -580,6 +580,9 @@ void TMainForm::ShowProgress(int item, int first, int last)
                           QStringLiteral("9999 / 9999..9999")) + 12;
     if (lb_StatusEmpty->width() < width)
         lb_StatusEmpty->setFixedWidth(width);
+    // A fixed size in both directions: a new text then repaints the panel
+    // without laying out the status bar again for every item.
+    lb_StatusEmpty->setFixedHeight(lb_StatusEmpty->height());
     lb_StatusEmpty->setText(QString::number(item) + QStringLiteral(" / ") + QString::number(first) +
                             QStringLiteral("..") + QString::number(last));
 }

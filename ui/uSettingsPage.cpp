@@ -795,3 +795,253 @@ bool TSettingsPage::eventFilter(QObject* watched, QEvent* event)
     }
     return TPage::eventFilter(watched, event);
 }
+
+// ---------------------------------------------------------------------------
+// Binding the table map to the controls
+
+void TSettingsPage::SetFieldValue(const TFieldValue& v)
+{
+    const TFieldSpec& f = *v.Field;
+    QWidget* control = Control(f.Control);
+    if (!control)
+        throw EKkmError(QStringLiteral("Нет элемента %1").arg(f.Control));
+    if (f.Kind == TControlKind::GridCell) {
+        auto* grid = qobject_cast<QTableWidget*>(control);
+        if (!grid)
+            throw EKkmError(QStringLiteral("%1 не таблица").arg(f.Control));
+        if (f.Encoding == TEncoding::Sphere && grid == SectionsSettings) {
+            // The cell and the row's list together.
+            SetSectionsSphere(v.Row, v.Value.Index);
+            return;
+        }
+        SetGridCell(grid, f.Column, v.Row, v.Value.Text);
+        // The marks follow the cell's number; the handler must not write
+        // the cell back.
+        if (f.Encoding == TEncoding::OperatorRights && grid == Operators)
+            SetOperatorRightsMarks(v.Row, static_cast<int>(v.Value.Bits));
+        return;
+    }
+    // The checked list is a combo box as well, so it is asked for first.
+    if (auto* checked = qobject_cast<TCheckComboBox*>(control))
+        checked->SetMask(v.Value.Bits);
+    else if (auto* list = qobject_cast<QComboBox*>(control))
+        list->setCurrentIndex(v.Value.Index >= 0 && v.Value.Index < list->count() ? v.Value.Index : -1);
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+        edit->setText(v.Value.Text);
+    else if (auto* box = qobject_cast<QCheckBox*>(control))
+        box->setChecked(v.Value.Checked);
+    else
+        throw EKkmError(QStringLiteral("%1: неизвестный вид элемента").arg(f.Control));
+}
+
+TControlValue TSettingsPage::FieldValue(const TFieldSpec& f, int row) const
+{
+    QWidget* control = Control(f.Control);
+    if (!control)
+        throw EKkmError(QStringLiteral("Нет элемента %1").arg(f.Control));
+    TControlValue v;
+    if (f.Kind == TControlKind::GridCell) {
+        auto* grid = qobject_cast<QTableWidget*>(control);
+        if (!grid)
+            throw EKkmError(QStringLiteral("%1 не таблица").arg(f.Control));
+        v.Text = GridCell(grid, f.Column, row);
+        if (f.Encoding == TEncoding::Sphere && grid == SectionsSettings)
+            if (const QComboBox* list = SectionsList(row))
+                v.Index = list->currentIndex();
+        return v;
+    }
+    if (auto* checked = qobject_cast<TCheckComboBox*>(control))
+        v.Bits = checked->Mask();
+    else if (auto* list = qobject_cast<QComboBox*>(control))
+        v.Index = list->currentIndex();
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+        v.Text = edit->text();
+    else if (auto* box = qobject_cast<QCheckBox*>(control))
+        v.Checked = box->isChecked();
+    else
+        throw EKkmError(QStringLiteral("%1: неизвестный вид элемента").arg(f.Control));
+    return v;
+}
+
+void TSettingsPage::ShowFilled(const std::vector<TFieldValue>& values)
+{
+    for (const TFieldValue& v : values)
+        if (v.Filled)
+            SetFieldValue(v);
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+void TSettingsPage::ReadTable()
+{
+    const int sub = pc_Options->currentIndex();
+    const std::vector<TTableSpec>& tables = SettingsTables();
+    if (sub < 0 || sub >= static_cast<int>(tables.size()))
+        return;
+    const TTableSpec& t = tables[static_cast<std::size_t>(sub)];
+    Main->WriteLog(t.ReadStartLine, QColor(clBlack));
+    if (t.Read == TReadKind::Fields)
+        ReadFields(t);
+    else
+        ReadRecords(t);
+    // Also after an error answer, which ended the loop.
+    Main->WriteLog(t.ReadDoneLine, QColor(clBlack));
+}
+
+void TSettingsPage::ReadFields(const TTableSpec& t)
+{
+    for (const TFieldSpec& f : t.Fields) {
+        TArrayOfByte bytes;
+        const std::int32_t rc = Main->Protokol->ReadTableField(TMainForm::AR, TMainForm::AT,
+                                                               static_cast<std::uint8_t>(t.Table),
+                                                               static_cast<std::uint16_t>(f.Record),
+                                                               static_cast<std::uint8_t>(f.Field), bytes);
+        if (rc != 0) {
+            Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+            return;
+        }
+        TFieldValue v;
+        v.Field = &f;
+        QString error;
+        // An answer too short for its field is a failed read like any other:
+        // the control keeps what it showed.
+        if (!DecodeField(f, bytes, v.Value, error)) {
+            Main->WriteLog(error, QColor(clRed));
+            return;
+        }
+        SetFieldValue(v);
+    }
+}
+
+void TSettingsPage::ReadRecords(const TTableSpec& t)
+{
+    for (int record = t.FirstRecord; record <= t.LastRecord; ++record) {
+        TArrayOfByte bytes;
+        const std::int32_t rc = Main->Protokol->ReadTableRecord(TMainForm::AR, TMainForm::AT,
+                                                                static_cast<std::uint8_t>(t.Table),
+                                                                static_cast<std::uint16_t>(record), bytes);
+        if (rc != 0) {
+            Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+            return;
+        }
+        std::vector<TFieldValue> values;
+        QString error;
+        if (!DecodeRecord(t, record, bytes, values, error)) {
+            Main->WriteLog(error, QColor(clRed));
+            return;
+        }
+        for (const TFieldValue& v : values)
+            SetFieldValue(v);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+void TSettingsPage::WriteTable()
+{
+    const int sub = pc_Options->currentIndex();
+    const std::vector<TTableSpec>& tables = SettingsTables();
+    if (sub < 0 || sub >= static_cast<int>(tables.size()))
+        return;
+    const TTableSpec& t = tables[static_cast<std::size_t>(sub)];
+    // Read-only tables: nothing, not even a journal line.
+    if (t.Write == TWriteKind::Never)
+        return;
+    Main->WriteLog(t.WriteStartLine, QColor(clBlack));
+    if (t.Write == TWriteKind::Fields)
+        WriteFields(t);
+    else if (t.Table == 4)
+        WriteTextLines(t);
+    else
+        WriteRecord(t, 1);
+}
+
+void TSettingsPage::WriteRecord(const TTableSpec& t, int record)
+{
+    std::vector<TFieldValue> values = RecordValues(t, record);
+    for (TFieldValue& v : values)
+        v.Value = FieldValue(*v.Field, v.Row);
+    TArrayOfByte bytes;
+    QString error;
+    const bool built = EncodeRecord(t, record, values, bytes, error);
+    // The defaults stay in the controls, also when a later field failed.
+    ShowFilled(values);
+    if (!built)
+        throw EKkmError(error);
+    const std::int32_t rc = Main->Protokol->WriteTableRecord(TMainForm::AR, TMainForm::AT,
+                                                             static_cast<std::uint8_t>(t.Table),
+                                                             static_cast<std::uint16_t>(record), bytes);
+    if (rc != 0) {
+        Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+        return;
+    }
+    Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
+}
+
+bool TSettingsPage::WriteTextLine(int record, const QString& text, TCheckComboBox* list)
+{
+    const TTableSpec& t = *FindTable(4);
+    std::vector<TFieldValue> values = RecordValues(t, record);
+    if (values.empty())
+        throw EKkmError(QStringLiteral("Нет строки %1").arg(record));
+    for (TFieldValue& v : values) {
+        if (v.Field->Encoding == TEncoding::LineAttributes)
+            v.Value.Bits = list ? list->Mask() : 0;
+        else
+            v.Value.Text = text;
+    }
+    TArrayOfByte bytes;
+    QString error;
+    if (!EncodeRecord(t, record, values, bytes, error))
+        throw EKkmError(error);
+    const std::int32_t rc = Main->Protokol->WriteTableRecord(TMainForm::AR, TMainForm::AT,
+                                                             static_cast<std::uint8_t>(t.Table),
+                                                             static_cast<std::uint16_t>(record), bytes);
+    if (rc != 0) {
+        Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+        return false;
+    }
+    return true;
+}
+
+void TSettingsPage::WriteTextLines(const TTableSpec& t)
+{
+    for (int record = t.FirstRecord; record <= t.LastRecord; ++record)
+        if (!WriteTextLine(record, TextLineEdit(record)->text(), TextLineAttributes(record)))
+            return; // no completion line after an error
+    Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
+}
+
+void TSettingsPage::WriteFields(const TTableSpec& t)
+{
+    [&] {
+        for (int record = t.FirstRecord; record <= t.LastRecord; ++record) {
+            for (TFieldValue& v : RecordValues(t, record)) {
+                // Built when it is sent: a cell changed while the earlier
+                // fields were being written goes out as it is now.
+                v.Value = FieldValue(*v.Field, v.Row);
+                TArrayOfByte bytes;
+                QString error;
+                bool filled = false;
+                const bool built = EncodeField(*v.Field, v.Value, bytes, error, &filled);
+                v.Filled = filled;
+                if (filled)
+                    SetFieldValue(v);
+                if (!built)
+                    throw EKkmError(error);
+                const std::int32_t rc = Main->Protokol->WriteTableField(
+                    TMainForm::AR, TMainForm::AT, static_cast<std::uint8_t>(t.Table),
+                    static_cast<std::uint16_t>(record), static_cast<std::uint8_t>(v.Field->Field), bytes);
+                if (rc != 0) {
+                    Main->WriteLog(v.Field->WriteErrorLine + QString::number(record), QColor(clRed));
+                    Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
+                    return;
+                }
+            }
+        }
+    }();
+    // Also after an error answer.
+    Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
+}

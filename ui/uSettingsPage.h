@@ -12,6 +12,8 @@
 
 #include "uPage.h"
 
+#include "SettingsMap.h"
+
 #include <QString>
 
 #include <array>
@@ -42,6 +44,21 @@ public:
            spOperators, spPayTypes };
 
     TSettingsPage(TMainForm* Main, QWidget* Parent);
+
+    // The table of the sub-page in front, read from the register into its
+    // controls, or written back from them (the writable tables only).
+    void ReadTable() override;
+    void WriteTable() override;
+    // Writes text line Record (1..9): Text cut and padded to 32 characters,
+    // the attribute sum of List. An error answer goes to the journal in red;
+    // true when the register took the line.
+    bool WriteTextLine(int Record, const QString& Text, TCheckComboBox* List);
+
+    // The one binder between the table map and the controls: a field's value
+    // into the control of that name (a grid cell with the list laid over it),
+    // and the control's value back. An unknown control raises an error.
+    void SetFieldValue(const TFieldValue& Value);
+    TControlValue FieldValue(const TFieldSpec& Field, int Row) const;
 
     // A control of the page by its name, or nullptr.
     template <class T = QWidget>
@@ -192,6 +209,16 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
+    // The loops of the two commands by the table's read and write kinds.
+    void ReadFields(const TTableSpec& Table);
+    void ReadRecords(const TTableSpec& Table);
+    void WriteRecord(const TTableSpec& Table, int Record);
+    void WriteTextLines(const TTableSpec& Table);
+    void WriteFields(const TTableSpec& Table);
+    // What a write put into the values (defaults, the INN's zeros) shown
+    // in their controls.
+    void ShowFilled(const std::vector<TFieldValue>& Values);
+
     void BuildMainOptions();
     void BuildPrintOptions();
     void BuildTextLines();

@@ -755,7 +755,7 @@ void PagesTest::commandsGoToThePageInFront()
     // A page without a command of its own does nothing, the logo page
     // included, and the buttons come back.
     const QString journal = m.re_LogOut->toPlainText();
-    for (int page = 0; page < 4; ++page) {
+    for (int page : {int(TMainForm::pgInformation), int(TMainForm::pgLogo)}) {
         m.PageControl->setCurrentIndex(page);
         m.si_ReadTableFromKKMClick();
         m.si_WriteTableToKKMClick();
