@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -476,11 +477,17 @@ bool TLogoPage::WrLogoRow()
             Main->WriteLog(failed + TOmvekCP::ErrorText(r), QColor(clRed));
             return;
         }
+        // Repainting the progress for every row would cost more than the
+        // rest of the row's work on the PC; a few times a second is plenty.
+        QElapsedTimer sinceShown;
         for (int y = frame.Top; y <= frame.Bottom; ++y) {
             QCoreApplication::processEvents();
             const int number = y - frame.Top + 1;
             const TArrayOfByte bytes = PackLogoRow(img_Logo->Picture, frame, number);
-            Main->ShowProgress(number, 1, rows);
+            if (!sinceShown.isValid() || sinceShown.elapsed() >= 100 || number == rows) {
+                Main->ShowProgress(number, 1, rows);
+                sinceShown.start();
+            }
             r = protokol->SendLogoRow(TMainForm::AR, TMainForm::AT, static_cast<std::uint8_t>(number), bytes);
             if (r != 0) {
                 Main->WriteLog(failed + TOmvekCP::ErrorText(r), QColor(clRed));
