@@ -253,11 +253,9 @@ void TMainForm::BuildPages()
     ts_Information = new TInfoPage(this, PageControl);
     ts_KKMOptions = new TSettingsPage(this, PageControl);
     ts_Goods = new TGoodsPage(this, PageControl);
-    ts_Logo = new QWidget(PageControl);
-    ts_Logo->setObjectName(QStringLiteral("ts_Logo"));
-    ts_Logo->setWindowTitle(QStringLiteral("Логотип"));
-    for (QWidget* page : {static_cast<QWidget*>(ts_Information), static_cast<QWidget*>(ts_KKMOptions),
-                          static_cast<QWidget*>(ts_Goods), ts_Logo})
+    ts_Logo = new TLogoPage(this, PageControl);
+    for (TPage* page : {static_cast<TPage*>(ts_Information), static_cast<TPage*>(ts_KKMOptions),
+                        static_cast<TPage*>(ts_Goods), static_cast<TPage*>(ts_Logo)})
         PageControl->addWidget(page);
     centre->addWidget(PageControl, 1);
 
@@ -327,7 +325,7 @@ void TMainForm::FormCreate()
         ts_Goods->SetUpGrid();
         ts_KKMOptions->DisableReadOnlyPages();
 
-        SourcePicture = QImage();
+        SourcePicture = TSourcePicture();
 
         PageControl->setCurrentIndex(pgInformation);
     });

@@ -8,7 +8,11 @@
 #include "OmvekCP.h"
 #include "uGoodsPage.h"
 #include "uInfoPage.h"
+#include "uLogoPage.h"
 #include "uSettingsPage.h"
+
+#include "LogoPreview.h"
+#include "SourcePicture.h"
 
 #include <QColor>
 #include <QImage>
@@ -39,14 +43,6 @@ constexpr QRgb clBlack = qRgb(0, 0, 0);
 constexpr QRgb clRed = qRgb(255, 0, 0);
 constexpr QRgb clBlue = qRgb(0, 0, 255);
 
-// The logo copy frame in inclusive preview coordinates.
-struct TCopyRect {
-    std::int32_t Left = 0;
-    std::int32_t Top = 0;
-    std::int32_t Right = 0;
-    std::int32_t Bottom = 0;
-};
-
 class TMainForm : public QMainWindow {
     Q_OBJECT
 
@@ -71,7 +67,7 @@ public:
     // State shared with the pages.
     std::array<std::uint8_t, GoodsItems> GoodsItemFlags{}; // item n at index n - 1
     bool StopRequested = false;
-    QImage SourcePicture;
+    TSourcePicture SourcePicture;
     bool AutoRebuild = false;
     TCopyRect CopyRect;
     std::uint8_t WorkMode = 0;
@@ -143,7 +139,7 @@ public:
     TInfoPage* ts_Information = nullptr;
     TSettingsPage* ts_KKMOptions = nullptr;
     TGoodsPage* ts_Goods = nullptr;
-    QWidget* ts_Logo = nullptr;
+    TLogoPage* ts_Logo = nullptr;
 
     // File dialogs shared by the picture loader and the goods CSV exchange;
     // Qt's own widgets, not the platform's, so they behave alike everywhere.

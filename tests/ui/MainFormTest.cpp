@@ -218,7 +218,7 @@ void MainFormTest::pagesAndGridsAreCreated()
     for (std::uint8_t flag : m.GoodsItemFlags)
         QCOMPARE(flag, std::uint8_t(0));
 
-    QVERIFY(m.SourcePicture.isNull());
+    QVERIFY(m.SourcePicture.IsEmpty());
     QCOMPARE(m.ed_GoodsStart->text(), QStringLiteral("1"));
     QCOMPARE(m.ed_GoodsStart->maxLength(), 4);
     QCOMPARE(m.ed_GoodsEND->text(), QStringLiteral("9999"));

@@ -1,0 +1,176 @@
+// The logo upload through the real window against an emulator in this
+// process whose line is paced at 115200 baud: a 384 x 255 frame, header and
+// 255 rows of 48 bytes. Prints the elapsed time of each upload beside the
+// line time of the bytes it moved (requests and answers, 10 bits a byte)
+// and their ratio. Figures only; nothing here passes or fails.
+//
+//   logo_upload_bench [runs]     (default 5)
+#include "LogoRows.h"
+#include "LogoTestFiles.h"
+#include "PtyRegister.h"
+#include "TTrackBar.h"
+#include "UiTestSupport.h"
+#include "uAuthForm.h"
+#include "uConnectForm.h"
+#include "uLogoPage.h"
+#include "uMainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolButton>
+
+#include <algorithm>
+#include <ctime>
+#include <cstdio>
+#include <vector>
+
+using namespace kkm;
+using namespace kkm::emu;
+
+namespace {
+
+constexpr int kBaud = 115200;
+constexpr std::uint8_t kLogo = 7;
+
+// CPU time of the calling thread, in seconds.
+double ThreadCpu()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+int Fail(const char* what)
+{
+    std::fprintf(stderr, "%s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+
+    QTemporaryDir dir;
+    PtyRegister reg;
+    PtyRegister::Options options;
+    options.Baud = kBaud;
+    options.LogSink = [](const std::string&) {};
+    QString error;
+    if (!reg.Start(options, &error))
+        return Fail(qPrintable(QStringLiteral("emulator: ") + error));
+
+    TMainForm mainForm;
+    TConnectForm connectForm(&mainForm);
+    TAuthForm authForm(&mainForm);
+    mainForm.Protokol->setTimeOut(2000);
+    mainForm.show();
+
+    TModalDriver driver;
+    const QString port = reg.PublishedPath();
+    driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
+        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
+        d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QString::number(kBaud)));
+        d->b_Connect->click();
+    });
+    driver.OnDialog<TAuthForm>([](TAuthForm* d) {
+        d->cb_UserList->setCurrentIndex(0);
+        QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
+        d->b_Auth->click();
+    });
+    const QString picture = WriteBmp(dir, QStringLiteral("p.bmp"), 384, 255, [](int x, int y) {
+        return (x * 7 + y * 3) % 11 < 5 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
+    });
+    driver.OnDialog<QFileDialog>([picture](QFileDialog* d) {
+        TypeFileName(d, picture);
+        static_cast<QDialog*>(d)->accept();
+    });
+    mainForm.mm_c_connect->trigger();
+    SpinUntil([&] { return mainForm.mm_c_auth->isEnabled(); });
+    mainForm.mm_c_auth->trigger();
+    if (mainForm.WorkMode != TMainForm::wmReadWrite)
+        return Fail("could not connect and authorise");
+    mainForm.eb_Logo->click();
+    mainForm.si_ImportClick();
+    if (mainForm.ts_Logo->tb_width->value() != 384 || mainForm.ts_Logo->tb_height->value() != 255)
+        return Fail("the picture did not load");
+    SpinUntil([&] { return mainForm.si_WriteTableToKKM->isEnabled(); });
+
+    std::printf("logo upload, 384 x 255 frame, emulator paced at %d baud, %d runs\n", kBaud, runs);
+    std::vector<double> ratios;
+    for (int run = 0; run < runs; ++run) {
+        reg.ClearRequests();
+        const std::uint64_t before = reg.WithModel([](RegisterModel& m) { return m.LogosCompleted(); });
+        QElapsedTimer timer;
+        timer.start();
+        const double cpu0 = ThreadCpu();
+        mainForm.si_WriteTableToKKMClick();
+        const double elapsed = timer.nsecsElapsed() / 1e9;
+        const double cpu = ThreadCpu() - cpu0;
+        if (reg.WithModel([](RegisterModel& m) { return m.LogosCompleted(); }) != before + 1)
+            return Fail("the upload did not complete");
+
+        std::size_t bytes = 0;
+        std::size_t exchanges = 0;
+        for (const RequestRecord& r : reg.Requests()) {
+            if (r.Body.size() > 3 && r.Body[3] == kLogo) {
+                bytes += r.Wire.size() + r.Answer.size();
+                ++exchanges;
+            }
+        }
+        const double line = bytes * 10.0 / kBaud;
+        const double ratio = elapsed / line;
+        ratios.push_back(ratio);
+        std::printf("run %d: %zu exchanges, %zu bytes on the line; elapsed %.4f s, line time %.4f s, "
+                    "ratio %.4f (%.0f us over the line per exchange; window thread CPU %.0f us per exchange)\n",
+                    run + 1, exchanges, bytes, elapsed, line, ratio, (elapsed - line) * 1e6 / exchanges,
+                    cpu * 1e6 / exchanges);
+    }
+    // The same exchanges straight through the protocol component, without
+    // the page: what the line and the serial code cost by themselves.
+    std::vector<double> bare;
+    std::vector<double> bareCpu;
+    const TCopyRect frame = mainForm.CopyRect;
+    const QImage preview = mainForm.ts_Logo->img_Logo->Picture;
+    std::vector<TArrayOfByte> rows;
+    for (int n = 1; n <= 255; ++n)
+        rows.push_back(PackLogoRow(preview, frame, n));
+    for (int run = 0; run < runs; ++run) {
+        reg.ClearRequests();
+        QElapsedTimer timer;
+        timer.start();
+        const double cpu0 = ThreadCpu();
+        TOmvekCP* p = mainForm.Protokol;
+        if (p->SendLogoHeader(2, 1, 0, 48, 255) != 0)
+            return Fail("header refused");
+        for (int n = 1; n <= 255; ++n)
+            if (p->SendLogoRow(2, 1, static_cast<std::uint8_t>(n), rows[n - 1]) != 0)
+                return Fail("row refused");
+        const double elapsed = timer.nsecsElapsed() / 1e9;
+        bareCpu.push_back((ThreadCpu() - cpu0) * 1e6 / 256);
+        std::size_t bytes = 0;
+        for (const RequestRecord& r : reg.Requests())
+            bytes += r.Wire.size() + r.Answer.size();
+        bare.push_back(elapsed / (bytes * 10.0 / kBaud));
+    }
+    std::sort(bare.begin(), bare.end());
+    std::sort(bareCpu.begin(), bareCpu.end());
+    std::printf("the same exchanges straight through TOmvekCP: median ratio %.4f, best %.4f, worst %.4f; "
+                "window thread CPU %.0f us per exchange (median)\n",
+                bare[bare.size() / 2], bare.front(), bare.back(), bareCpu[bareCpu.size() / 2]);
+
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("median ratio %.4f, best %.4f, worst %.4f (goal: at most 1.03)\n", ratios[ratios.size() / 2],
+                ratios.front(), ratios.back());
+    return 0;
+}
