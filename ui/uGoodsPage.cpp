@@ -294,6 +294,9 @@ QString ChosenFile(QFileDialog* dialog)
     return dialog->selectedFiles().value(0);
 }
 
+// Export writes its lines in chunks of about this size.
+constexpr qsizetype kExportChunk = 64 * 1024;
+
 // The status bar's progress panel is repainted at most this often; painting
 // it for every line would cost more than the line itself.
 constexpr qint64 kProgressEveryMs = 40;
@@ -356,9 +359,10 @@ void TGoodsPage::Export()
 
     // The file replaces the old one only once it is complete, so a failed
     // export (a full disk, a range that is not a number) leaves the old file
-    // as it was.
+    // as it was. The lines are gathered into chunks here rather than in the
+    // file's own buffer, whose write errors come back without their cause.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         throw EKkmError(file.errorString());
     Main->WriteLog(QStringLiteral("Выполняется экспорт данных..."), QColor(clBlack));
 
@@ -368,16 +372,20 @@ void TGoodsPage::Export()
     {
         TCsvProgress progress(Main, first, last);
         TGoodsRow row;
+        QByteArray chunk;
         QString error;
         for (int item = first; item <= last; ++item) {
             for (int col = colItem; col <= colSales; ++col)
                 row[col] = Cell(col, item);
-            if (!WriteCsvLine(file, FormatGoodsCsvLine(row), error))
-                throw EKkmError(error);
+            chunk += FormatGoodsCsvLine(row);
+            if (chunk.size() >= kExportChunk || item == last) {
+                if (!WriteCsvLine(file, chunk, error))
+                    throw EKkmError(error);
+                chunk.clear();
+            }
             progress.Step(item);
         }
     }
-    // A full disk often shows only here, when the last buffers are written.
     if (!file.commit())
         throw EKkmError(file.errorString());
     Main->WriteLog(QStringLiteral("Экспорт данных завершен!"), QColor(clBlack));
