@@ -6,6 +6,7 @@
 #include "UiTestSupport.h"
 #include "uMainForm.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -17,7 +18,6 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
-#include <QToolButton>
 
 #include <sys/resource.h>
 
@@ -583,6 +583,8 @@ void CsvTest::exportThatCannotBeWritten_data()
     QTest::newRow("under a regular file") << "file";
     QTest::newRow("in /proc") << "proc";
     QTest::newRow("disk full") << "full";
+    // Pasted into the range edit, which corrects only the last character.
+    QTest::newRow("range not a number") << "range";
 }
 
 void CsvTest::exportThatCannotBeWritten()
@@ -598,7 +600,7 @@ void CsvTest::exportThatCannotBeWritten()
         path = QStringLiteral("/proc/kkm-goods.csv");
     }
     SetRow(1, {"Хлеб", "4600000000001", "1", "15.50", "ДА", "0"});
-    m_->ed_GoodsStart->setText("1");
+    m_->ed_GoodsStart->setText(where == QLatin1String("range") ? "1a2" : "1");
     m_->ed_GoodsEND->setText("9999");
 
     // A full disk: the file may not grow beyond a few kilobytes, so writing
@@ -612,7 +614,8 @@ void CsvTest::exportThatCannotBeWritten()
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     }
     std::vector<TBox> seen;
-    const bool ran = Run(false, path, 1, &seen, nullptr, where == QLatin1String("full"));
+    const bool replace = where == QLatin1String("full") || where == QLatin1String("range");
+    const bool ran = Run(false, path, 1, &seen, nullptr, replace);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldSignal);
     QVERIFY(ran);
@@ -623,6 +626,8 @@ void CsvTest::exportThatCannotBeWritten()
     // The cause, not a bare "Unknown error".
     QVERIFY2(error.Text.startsWith(head) && !error.Text.contains(QStringLiteral("Unknown error")),
              qPrintable(error.Text));
+    if (where == QLatin1String("range"))
+        QCOMPARE(error.Text, GuardText("TMainForm.si_ExportClick", "'1a2' не является целым числом"));
     const QList<TLine> lines = NewLines();
     QVERIFY(!lines.contains(TLine{DoneExport, clBlack}));
     QCOMPARE(m_->lb_StatusEmpty->text(), QString());
@@ -670,7 +675,8 @@ void CsvTest::progressAndInputWhileRunning()
         const QString text = m_->lb_StatusEmpty->text();
         if (!text.isEmpty() && (panel.isEmpty() || panel.last() != text)) {
             panel << text;
-            if (panel.size() == 2) {
+            // The panel shows only while the transfer runs.
+            if (panel.size() == 1) {
                 m_->si_ImportClick();
                 m_->si_ExportClick();
             }
@@ -679,7 +685,7 @@ void CsvTest::progressAndInputWhileRunning()
     user.start();
     QVERIFY(Run(import, import ? in : Path("out.csv")));
     user.stop();
-    QVERIFY2(panel.size() >= 2, qPrintable(panel.join(" | ")));
+    QVERIFY(!panel.isEmpty());
     static const QRegularExpression format(QStringLiteral("^(\\d+) / 1\\.\\.9999$"));
     for (const QString& text : panel)
         QVERIFY2(format.match(text).hasMatch(), qPrintable(text));
