@@ -125,12 +125,20 @@ QByteArray FormatGoodsCsvLine(const TGoodsRow& Row)
 
 bool WriteCsvLine(QIODevice& Device, const QByteArray& Line, QString& Error)
 {
-    if (Device.write(Line) == Line.size())
-        return true;
-    Error = Device.errorString();
-    if (Error.isEmpty())
-        Error = QStringLiteral("Не удалось записать файл");
-    return false;
+    // A short write is no error yet: a full disk takes what fits and fails
+    // only the next write, which then says why.
+    qint64 done = 0;
+    while (done < Line.size()) {
+        const qint64 wrote = Device.write(Line.constData() + done, Line.size() - done);
+        if (wrote <= 0) {
+            Error = wrote < 0 ? Device.errorString() : QString();
+            if (Error.isEmpty())
+                Error = QStringLiteral("Не удалось записать файл");
+            return false;
+        }
+        done += wrote;
+    }
+    return true;
 }
 
 bool CheckImportField(int Column, QString& Field, QString& Message)

@@ -1,5 +1,6 @@
 #include "uGoodsPage.h"
 
+#include "GoodsCsv.h"
 #include "GoodsModel.h"
 #include "GridEdit.h"
 #include "KkmText.h"
@@ -8,12 +9,18 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QSaveFile>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -422,4 +429,177 @@ void TGoodsPage::WriteTable()
         }
     }
     Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
+}
+
+// ---------------------------------------------------------------------------
+// CSV export and import
+
+namespace {
+
+// Both dialogs start in the program's folder with an empty file name; a name
+// typed without an extension gets ".csv".
+void PrepareCsvDialog(QFileDialog* dialog)
+{
+    dialog->setDirectory(QCoreApplication::applicationDirPath());
+    dialog->setNameFilter(QStringLiteral("CSV Files (*.csv)"));
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    // selectFile() ignores an empty name, so the name edit is cleared itself.
+    if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->clear();
+}
+
+// The file the user chose, or an empty text when the dialog was cancelled.
+QString ChosenFile(QFileDialog* dialog)
+{
+    if (dialog->exec() != QDialog::Accepted)
+        return QString();
+    return dialog->selectedFiles().value(0);
+}
+
+// Export writes its lines in chunks of about this size.
+constexpr qsizetype kExportChunk = 64 * 1024;
+
+// The status bar's progress panel is repainted at most this often; painting
+// it for every line would cost more than the line itself.
+constexpr qint64 kProgressEveryMs = 40;
+
+// Shows the progress of a CSV transfer and clears it at the end, however
+// the transfer ends.
+class TCsvProgress {
+public:
+    TCsvProgress(TMainForm* main, int first, int last) : main_(main), first_(first), last_(last)
+    {
+        shown_.start();
+    }
+    ~TCsvProgress() { main_->ClearProgress(); }
+
+    // Called after each line; lets the window handle pending input.
+    void Step(int item)
+    {
+        if (!any_ || shown_.elapsed() >= kProgressEveryMs) {
+            main_->ShowProgress(item, first_, last_);
+            shown_.restart();
+            any_ = true;
+        }
+        QCoreApplication::processEvents();
+    }
+
+private:
+    TMainForm* main_;
+    int first_;
+    int last_;
+    QElapsedTimer shown_;
+    bool any_ = false;
+};
+
+// Marks a CSV transfer as running while it is in scope.
+class TRunning {
+public:
+    explicit TRunning(bool& flag) : flag_(flag) { flag_ = true; }
+    ~TRunning() { flag_ = false; }
+
+private:
+    bool& flag_;
+};
+
+} // namespace
+
+void TGoodsPage::Export()
+{
+    QFileDialog* dialog = Main->SaveDialog;
+    PrepareCsvDialog(dialog);
+    if (Main->ActivePage() != TMainForm::pgGoods)
+        return;
+    // The window handles input while a transfer runs; a second click on the
+    // button then is not a second transfer.
+    if (csvRunning_)
+        return;
+    TRunning running(csvRunning_);
+    const QString path = ChosenFile(dialog);
+    if (path.isEmpty())
+        return;
+
+    // The file replaces the old one only once it is complete, so a failed
+    // export (a full disk, a range that is not a number) leaves the old file
+    // as it was. The lines are gathered into chunks here rather than in the
+    // file's own buffer, whose write errors come back without their cause.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw EKkmError(file.errorString());
+    Main->WriteLog(QStringLiteral("Выполняется экспорт данных..."), QColor(clBlack));
+
+    int first = 0;
+    int last = -1;
+    GoodsRange(first, last);
+    {
+        TCsvProgress progress(Main, first, last);
+        TGoodsRow row;
+        QByteArray chunk;
+        QString error;
+        for (int item = first; item <= last; ++item) {
+            for (int col = colItem; col <= colSales; ++col)
+                row[col] = Cell(col, item);
+            chunk += FormatGoodsCsvLine(row);
+            if (chunk.size() >= kExportChunk || item == last) {
+                if (!WriteCsvLine(file, chunk, error))
+                    throw EKkmError(error);
+                chunk.clear();
+            }
+            progress.Step(item);
+        }
+    }
+    if (!file.commit())
+        throw EKkmError(file.errorString());
+    Main->WriteLog(QStringLiteral("Экспорт данных завершен!"), QColor(clBlack));
+}
+
+void TGoodsPage::Import()
+{
+    QFileDialog* dialog = Main->OpenDialog;
+    PrepareCsvDialog(dialog);
+    if (Main->ActivePage() != TMainForm::pgGoods)
+        return;
+    if (csvRunning_)
+        return;
+    TRunning running(csvRunning_);
+    const QString path = ChosenFile(dialog);
+    if (path.isEmpty())
+        return;
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EKkmError(file.errorString());
+    Main->WriteLog(QStringLiteral("Выполняется импорт данных..."), QColor(clBlack));
+
+    TCsvLineReader reader(file);
+    TCsvProgress progress(Main, 1, ItemCount);
+    QString text;
+    while (reader.ReadLine(text)) {
+        const TImportLine line = ParseImportLine(text);
+        if (line.Status == TImportStatus::NotAnInteger)
+            throw EKkmError(line.Message);
+        // The grid has no row for it: row 0 is the header.
+        if (line.Status == TImportStatus::ItemOutOfRange) {
+            Main->WriteLog(ImportErrorLine(line), QColor(clRed));
+            return;
+        }
+        for (const auto& [col, value] : line.Cells) {
+            SetCell(col, line.Item, value);
+            // The item's flag follows its "Дробное" cell, whatever it holds.
+            if (col == colFractional)
+                Main->GoodsItemFlags[line.Item - 1] = value == Yes ? 1 : 0;
+        }
+        if (line.Status == TImportStatus::FieldRejected) {
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), line.Message,
+                            QMessageBox::Ok, Main);
+            box.setObjectName(QStringLiteral("ImportFieldBox"));
+            box.exec();
+            Main->WriteLog(ImportErrorLine(line), QColor(clRed));
+            return;
+        }
+        progress.Step(line.Item);
+    }
+    if (reader.Failed())
+        throw EKkmError(reader.ErrorString());
+    Main->WriteLog(QStringLiteral("Импорт данных завершен."), QColor(clBlack));
 }

@@ -79,4 +79,14 @@ public slots:
     void GoodsSetEditText(int Col, int Row, const QString& Text);
     // The text of ed_GoodsStart or ed_GoodsEND changed.
     void ed_GoodsStartChange(QLineEdit* Edit);
+
+    // CSV exchange of the grid: export writes the rows of the goods range,
+    // import puts each line of a file into the row its item number names.
+public:
+    void Export() override;
+    void Import() override;
+
+private:
+    // An import or export is running (they let the window handle input).
+    bool csvRunning_ = false;
 };

@@ -7,6 +7,8 @@
 
 #include <QBuffer>
 
+#include <algorithm>
+
 namespace {
 
 QStringList ReadAll(const QByteArray& Bytes, bool* Failed = nullptr)
@@ -105,6 +107,48 @@ TEST(CsvLines, DeviceErrorsAreReported)
     QString error;
     EXPECT_FALSE(WriteCsvLine(device, "1;;;;;;\r\n", error));
     EXPECT_EQ(error, QStringLiteral("disk full"));
+}
+
+// Takes at most Room bytes in pieces of at most Piece, then fails as a full
+// disk does.
+class ShortWriteDevice : public QIODevice {
+public:
+    ShortWriteDevice(qint64 room, qint64 piece) : room_(room), piece_(piece) {}
+    QByteArray Written;
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 len) override
+    {
+        const qint64 n = std::min({len, piece_, room_ - Written.size()});
+        if (n <= 0) {
+            setErrorString(QStringLiteral("No space left on device"));
+            return -1;
+        }
+        Written.append(data, n);
+        return n;
+    }
+
+private:
+    qint64 room_;
+    qint64 piece_;
+};
+
+TEST(CsvLines, ShortWritesAreContinued)
+{
+    const QByteArray line = "1234;abcdefgh;;;;;\r\n";
+    QString error;
+    ShortWriteDevice roomy(1000, 3);
+    roomy.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    EXPECT_TRUE(WriteCsvLine(roomy, line, error));
+    EXPECT_EQ(roomy.Written, line);
+
+    // What fits is written; the error is the one that stopped the rest.
+    ShortWriteDevice full(10, 4);
+    full.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    EXPECT_FALSE(WriteCsvLine(full, line, error));
+    EXPECT_EQ(full.Written, line.left(10));
+    EXPECT_EQ(error, QStringLiteral("No space left on device"));
 }
 
 TEST(CsvExport, FreshRowsAndCyrillicBytes)
