@@ -80,7 +80,7 @@ private:
 // Runs a real event loop, which blocks and so goes idle, until Condition
 // holds or LimitMs has passed. QTest's waits only pump events and never let
 // the loop block, so the idle-time update does not run inside them.
-bool SpinUntil(const std::function<bool()>& Condition, int LimitMs = 10000);
+bool SpinUntil(const std::function<bool()>& Condition, int LimitMs = 30000);
 
 // One journal entry as written: time, separator, text, and their colours.
 struct TLogEntry {
