@@ -73,7 +73,7 @@ void TOmvekCP::PortDataReceived(const TArrayOfByte& data, std::int32_t count, st
     for (std::size_t i = 0; i < n; ++i) {
         if (collector_.Push(data[i]) != kkm::FrameCollector::Complete)
             continue;
-        const std::uint8_t kind = kkm::ClassifyFrame(collector_.Frame(), collector_.FrameSize());
+        const kkm::FrameKind kind = kkm::ClassifyFrame(collector_.Frame(), collector_.FrameSize());
         if (kind == kkm::fkMessage && state_ == tsIdle) {
             rxFrame_ = collector_.FrameCopy();
             rMsg_ = rxFrame_;
@@ -164,36 +164,37 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
         state_ = tsBusy;
         TArrayOfByte body = rxFrame_;
         rxFrame_.clear();
-        if (const std::uint8_t r = kkm::UnpackFrame(body); r != kkm::upOk) {
+        if (const kkm::UnpackResult r = kkm::UnpackFrame(body); r != kkm::upOk) {
             state_ = tsIdle;
             return -static_cast<std::int32_t>(r);
         }
-        if (body.size() < 4) { // no room for a header: nothing to read
+        kkm::FrameView answer;
+        if (!kkm::ViewFrame(body, answer)) { // no room for a header: nothing to read
             state_ = tsIdle;
             return rcBadResponse;
         }
         std::int32_t result;
-        if (body.size() == 5 && body[3] == 0xFF) {
+        if (answer.IsRefusal() && answer.Payload.size() == 1) {
             // A refusal must carry a code; a zero would pass for success
             // although nothing was read.
-            if (body[4] == 0) {
+            if (answer.Payload[0] == 0) {
                 state_ = tsIdle;
                 return rcBadResponse;
             }
-            result = body[4];
+            result = answer.Payload[0];
         } else {
-            if (!read(body)) {
+            if (!read(answer.Payload)) {
                 state_ = tsIdle;
                 return rcBadResponse;
             }
-            result = body[3];
+            result = answer.Code;
         }
         state_ = tsIdle;
-        if (body[0] != AT)
+        if (answer.Receiver != AT)
             return rcOtherReceiver;
-        if (body[1] != AR)
+        if (answer.Sender != AR)
             return rcOtherSender;
-        if (body[2] != LastPID())
+        if (answer.PID != LastPID())
             return rcPidMismatch;
         return result;
     } catch (...) {
@@ -207,5 +208,6 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
 std::int32_t TOmvekCP::TransactNoData(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
                                       const PayloadBuilder& build)
 {
-    return Transact(AR, AT, Code, build, [](const TArrayOfByte& body) { return body.size() == 4; });
+    return Transact(AR, AT, Code, build,
+                    [](std::span<const std::uint8_t> payload) { return payload.empty(); });
 }

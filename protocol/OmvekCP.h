@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <span>
 
 // Register texts are byte runs (Windows-1251), passed on unconverted.
 using TKkmText = QByteArray;
@@ -131,8 +132,8 @@ public:
     static bool BuildFrame(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID, std::uint8_t Code,
                            TArrayOfByte& Payload)
     { return kkm::BuildFrame(AR, AT, PID, Code, Payload); }
-    static std::uint8_t UnpackFrame(TArrayOfByte& Frame) { return kkm::UnpackFrame(Frame); }
-    static std::uint8_t ClassifyFrame(const TArrayOfByte& Raw) { return kkm::ClassifyFrame(Raw); }
+    static kkm::UnpackResult UnpackFrame(TArrayOfByte& Frame) { return kkm::UnpackFrame(Frame); }
+    static kkm::FrameKind ClassifyFrame(const TArrayOfByte& Raw) { return kkm::ClassifyFrame(Raw); }
     static bool EncodeBCD(TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last,
                           std::int64_t Value)
     { return kkm::EncodeBCD(Data, First, Last, Value); }
@@ -194,9 +195,9 @@ public:
 private:
     // Builds the request payload; false when it cannot be built (-2).
     using PayloadBuilder = std::function<bool(TArrayOfByte& Payload)>;
-    // Reads a success-form body (header and payload); false breaks the
+    // Reads the payload of a success-form response; false breaks the
     // command's rules (-4).
-    using ResponseReader = std::function<bool(const TArrayOfByte& Body)>;
+    using ResponseReader = std::function<bool(std::span<const std::uint8_t> Payload)>;
 
     // The one command transaction; every command method runs through it.
     std::int32_t Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,

@@ -87,7 +87,7 @@ TEST(UnpackFrame, ResultCodes)
     struct Case {
         const char* name;
         TArrayOfByte frame;
-        std::uint8_t result;
+        UnpackResult result;
     };
     const Case cases[] = {
         {"shortest frame", Bytes({0xFD, 0x02, 0x01, 0x00, 0x01, 0x23, 0x0C, 0xFE}), upOk},
@@ -109,6 +109,27 @@ TEST(UnpackFrame, ResultCodes)
     TArrayOfByte frame = cases[0].frame;
     UnpackFrame(frame);
     EXPECT_EQ(frame, Bytes({0x02, 0x01, 0x00, 0x01}));
+}
+
+TEST(ViewFrame, HeaderFieldsAndPayload)
+{
+    const TArrayOfByte refusal = Bytes({0x01, 0x02, 0x07, 0xFF, 0x03});
+    FrameView view;
+    ASSERT_TRUE(ViewFrame(refusal, view));
+    EXPECT_EQ(view.Receiver, 0x01);
+    EXPECT_EQ(view.Sender, 0x02);
+    EXPECT_EQ(view.PID, 0x07);
+    EXPECT_EQ(view.Code, ResponseRefused);
+    EXPECT_TRUE(view.IsRefusal());
+    EXPECT_EQ(TArrayOfByte(view.Payload.begin(), view.Payload.end()), Bytes({0x03}));
+
+    ASSERT_TRUE(ViewFrame(Bytes({0x01, 0x02, 0x07, 0x00}), view));
+    EXPECT_FALSE(view.IsRefusal());
+    EXPECT_TRUE(view.Payload.empty());
+
+    // Three bytes carry no Code: the view keeps what it held.
+    EXPECT_FALSE(ViewFrame(Bytes({0x09, 0x09, 0x09}), view));
+    EXPECT_EQ(view.Receiver, 0x01);
 }
 
 TEST(UnpackFrame, AnySingleChangedByteIsCaught)
@@ -195,6 +216,13 @@ TEST(Bcd, Decode)
         EXPECT_EQ(ok, c.ok) << ::testing::PrintToString(c.data);
         EXPECT_EQ(value, c.ok ? c.value : -1) << ::testing::PrintToString(c.data);
     }
+    // Over a run of bytes: the same digits, the same limits.
+    std::int64_t value = -1;
+    EXPECT_TRUE(DecodeBCD(std::span<const std::uint8_t>(cases[4].data), value));
+    EXPECT_EQ(value, 12345678);
+    EXPECT_FALSE(DecodeBCD(std::span<const std::uint8_t>(cases[5].data), value));
+    EXPECT_FALSE(DecodeBCD(std::span<const std::uint8_t>(), value));
+    EXPECT_EQ(value, 12345678);
 }
 
 TEST(Bcd, Encode)
