@@ -1,20 +1,31 @@
 #include "OmvekCP.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QPointer>
 
 using Clock = std::chrono::steady_clock;
+
+// Why a transaction ended early; off unless turned on, e.g.
+// QT_LOGGING_RULES="kkm.protocol=true".
+Q_LOGGING_CATEGORY(lcProtocol, "kkm.protocol", QtFatalMsg)
 
 TOmvekCP::TOmvekCP(QObject* owner) : QObject(owner)
 {
     Port.OnData = [this](const TArrayOfByte& data, std::int32_t count, std::uint32_t errors) {
         PortDataReceived(data, count, errors);
     };
+    Port.OnLineLost = [this] {
+        qCWarning(lcProtocol) << "line lost on" << Port.Name;
+        if (OnLineLost)
+            OnLineLost();
+    };
 }
 
 TOmvekCP::~TOmvekCP()
 {
     Port.OnData = nullptr;
+    Port.OnLineLost = nullptr;
     Port.Close();
 }
 
@@ -110,7 +121,7 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         return !self.isNull();
     };
-    auto gone = [this] { return !Port.Opened; };
+    auto gone = [this] { return !LinkUp(); };
 
     const auto start = Clock::now();
     for (std::uint32_t i = 0; i <= timeOut_ / 10; ++i) {
@@ -136,12 +147,36 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
     }
 }
 
+bool TOmvekCP::WaitSent(std::size_t bytes)
+{
+    using namespace std::chrono;
+    // As long as the line needs for the bytes, and a second more for a
+    // stalled device; after that the answer's wait decides.
+    const auto limit = seconds(1)
+        + duration_cast<Clock::duration>(duration<double>(Port.ByteTime() * bytes));
+    const auto start = Clock::now();
+    const QPointer<TOmvekCP> self(this);
+    while (Port.OutputQueued() > 0) {
+        if (Clock::now() - start >= limit) {
+            qCWarning(lcProtocol) << "request not sent in time," << Port.OutputQueued()
+                                  << "bytes still queued";
+            return true;
+        }
+        // Wake early for a hand-over, so that the window keeps its pace.
+        Port.WaitForHandover(milliseconds(1));
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (self.isNull() || !LinkUp())
+            return false;
+    }
+    return true;
+}
+
 std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
                                 const PayloadBuilder& build, const ResponseReader& read)
 {
     if (state_ != tsIdle)
         return rcBusy;
-    if (!Port.Opened)
+    if (!LinkUp())
         return rcPortClosed;
     const QPointer<TOmvekCP> self(this);
     try {
@@ -153,13 +188,16 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
             return rcBuildFailed;
         }
         tMsg_ = frame;
-        Port.Write(frame); // a frame that did not go out ends as a time-out
+        if (const int written = Port.Write(frame); written != prOk) // ends as a time-out
+            qCWarning(lcProtocol) << "request not written:" << TComPort::ResultText(written);
         state_ = tsWaiting;
-        if (!WaitState(tsAnswered)) {
+        // The answer's wait starts once the request has left the line; the
+        // window stays live meanwhile, which at 1200 baud is most of a second.
+        if (!WaitSent(frame.size()) || !WaitState(tsAnswered)) {
             if (self.isNull())
                 return rcPortClosed;
             state_ = tsIdle;
-            return Port.Opened ? rcTimeout : rcPortClosed;
+            return LinkUp() ? rcTimeout : rcPortClosed;
         }
         state_ = tsBusy;
         TArrayOfByte body = rxFrame_;

@@ -176,6 +176,12 @@ public:
     std::int32_t Authorize(std::uint8_t AR, std::uint8_t AT, std::uint8_t User,
                            std::int64_t Password);
 
+    // The port's line was lost (the device hung up or failed). A command
+    // waiting at that moment, and every command after it until the port is
+    // closed and opened again, returns -1 at once. Told once per loss, in
+    // the GUI thread; unassigned by default.
+    std::function<void()> OnLineLost;
+
     // Unsolicited message events, unassigned by default.
     _TSaleOnFree onSaleOnFree;
     _TSaleOnCode onSaleOnCode;
@@ -208,6 +214,11 @@ private:
 
     void DispatchMessage(TArrayOfByte& Frame);
     bool WaitTimedOut(std::chrono::steady_clock::time_point start) const;
+    // Open, and its line not lost.
+    bool LinkUp() const { return Port.Opened && !Port.LineLost(); }
+    // Handles events until the request of Bytes bytes has left the line;
+    // false when the link went down or this object was destroyed meanwhile.
+    bool WaitSent(std::size_t Bytes);
 
     std::uint8_t pid_ = 0;
     std::uint32_t timeOut_ = 150;

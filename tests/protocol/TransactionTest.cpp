@@ -298,6 +298,49 @@ TEST_F(Transaction, SlowLineAnswerIsNotCutOff)
     EXPECT_LT(Clock::now() - stuckStart, 15s);
 }
 
+// While the request is still on its way out (a slow line; pseudo-terminals
+// send at once, so the queue count is stood in for) the window keeps
+// handling events, and the answer's wait only starts once the request has
+// left.
+TEST_F(Transaction, WaitForTheRequestToLeaveHandlesEvents)
+{
+    bool sent = false;
+    int asked = 0, askedAfterTimer = 0;
+    bool timerFired = false;
+    proto.Port.OutputQueueProbe = [&] {
+        ++asked;
+        askedAfterTimer += timerFired;
+        return sent ? 0 : 40;
+    };
+    AnswerWith([](auto&) { return TArrayOfByte{}; }); // silent: only the time-out ends it
+    proto.setTimeOut(kShortTimeOut);
+    QTimer::singleShot(300, [&] {
+        timerFired = true;
+        sent = true;
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcTimeout);
+    EXPECT_TRUE(timerFired);
+    EXPECT_GT(askedAfterTimer, 0) << "the timer ran while the request was still queued";
+    EXPECT_GE(Clock::now() - start, 300ms + std::chrono::milliseconds(kShortTimeOut))
+        << "the answer's wait started before the request had left";
+
+    // An answer that comes while the request is still reported queued (an
+    // adapter that counts its own buffer) is not lost.
+    sent = false;
+    AnswerWith(Ok);
+    proto.setTimeOut(kGenerousTimeOut);
+    QTimer::singleShot(300, [&] { sent = true; });
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcOk);
+
+    // A queue that never empties holds the command for a bounded time only.
+    sent = false;
+    AnswerWith([](auto&) { return TArrayOfByte{}; });
+    proto.setTimeOut(kShortTimeOut);
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcTimeout);
+    EXPECT_GT(asked, 0);
+}
+
 TEST_F(Transaction, PortClosedDuringTheWait)
 {
     AnswerWith([](auto&) { return TArrayOfByte{}; });
