@@ -221,6 +221,8 @@ public slots:
     void led_writingDblClick();
     void si_StopReadingClick();
     void b_InfoRefreshClick();
+    // The register's line went away under an open port (cable pulled).
+    void ProtokolLineLost();
 
     void cb_SectionsInvisChange(QComboBox* List);
     void CheckListBoxClickCheck(QListWidget* List);

@@ -50,6 +50,8 @@ const QString kUsersStart = QStringLiteral("Чтение списка польз
 const QString kUsersDone = QStringLiteral("Чтение списка пользователей из ККМ завершено.");
 const QString kReadOnlyMode = QStringLiteral("Программа работает в режиме \"Только чтение\"");
 const QString kReadWriteMode = QStringLiteral("Программа работает в режиме \"Чтение / Запись\"");
+const QString kLineLost = QStringLiteral("Связь с ККМ потеряна: порт закрыт.");
+const QString kOffline = QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\"");
 
 // The window's own 200 ms is met by the emulator only on a machine that is
 // not busy. Tests that are not about the time-out give it this instead; a
@@ -86,6 +88,8 @@ private slots:
     void infoStateTimeoutAfterIdentity();
     void infoRefreshOffline();
     void closeWhileCommandWaits();
+    void lineLostWhileConnected();
+    void lineLostWhileCommandWaits();
 
 private:
     // Runs the connect command, answering the dialog with the emulator's
@@ -661,6 +665,60 @@ void SessionTest::closeWhileCommandWaits()
     QVERIFY(!main_->Protokol->Port.Opened);
     QCOMPARE(Journal().first(), QStringLiteral("Порт не открыт."));
     main_.reset(); // and the window goes away after it, without a crash
+}
+
+void SessionTest::lineLostWhileConnected()
+{
+    QVERIFY(ConnectThroughDialog());
+    AuthoriseThroughDialog(0, QStringLiteral("1"));
+    QVERIFY(SpinUntil([&] { return main_->led_connected->Active() && main_->led_writing->Active(); }));
+    const int entries = Journal().size();
+
+    QVERIFY(reg_->HangUp()); // the cable is pulled while nothing runs
+
+    QVERIFY(SpinUntil([&] { return main_->WorkMode == TMainForm::wmOffline; }));
+    QVERIFY(!main_->Protokol->Port.Opened);
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + 2);
+    QCOMPARE(log[1].Text, kLineLost);
+    QCOMPARE(log[1].TextColor, QColor(clRed));
+    QCOMPARE(log[0].Text, kOffline);
+    QCOMPARE(log[0].TextColor, QColor(clBlue));
+    QVERIFY(SpinUntil([&] { return !main_->led_connected->Active() && !main_->led_writing->Active(); }));
+    QVERIFY(!main_->mm_c_disconnect->isEnabled());
+    QVERIFY(!main_->mm_c_auth->isEnabled());
+
+    // The emulator's link now leads to its new port: the menu connects again.
+    reg_->ClearRequests();
+    QVERIFY(ConnectThroughDialog());
+    QCOMPARE(Codes(*reg_), (QList<int>{kConnect, kDeviceInfo, kDeviceState}));
+    QCOMPARE(Journal().count(kLineLost), 1);
+    QVERIFY(SpinUntil([&] { return main_->led_connected->Active(); }));
+}
+
+void SessionTest::lineLostWhileCommandWaits()
+{
+    QVERIFY(ConnectThroughDialog());
+    std::string error;
+    // The register hangs up instead of answering the state request.
+    reg_->AddFault(*ParseFault("hangup code=2 once", &error));
+    const int entries = Journal().size();
+
+    main_->b_infoRefresh->click();
+
+    // The waiting command ended with the line (-1), not with its time-out
+    // (-3), after the window had closed the port and gone offline.
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + 4);
+    QCOMPARE(log[0].Text, TOmvekCP::ErrorText(rcPortClosed));
+    QCOMPARE(log[0].TextColor, QColor(clRed));
+    QCOMPARE(log[1].Text, kOffline);
+    QCOMPARE(log[2].Text, kLineLost);
+    QCOMPARE(log[2].TextColor, QColor(clRed));
+    QCOMPARE(log[3].Text, kInfoStart);
+    QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
+    QVERIFY(!main_->Protokol->Port.Opened);
+    QCOMPARE(main_->Protokol->State(), std::uint8_t(TOmvekCP::tsIdle));
 }
 
 int main(int argc, char** argv)
