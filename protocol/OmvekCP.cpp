@@ -105,10 +105,12 @@ bool TOmvekCP::WaitTimedOut(Clock::time_point start) const
         return false;
     // A frame still arriving byte by byte on a slow line is not cut off while
     // its bytes keep coming, up to the time a longest frame needs on the line.
+    // Moments this thread was not running count neither as silence nor
+    // towards that bound.
     if (!collector_.InFrame() || now - lastRx_ >= limit)
         return true;
     const auto frameTime = std::chrono::duration<double>(Port.ByteTime() * kkm::MaxWireFrame);
-    return now - start >= limit + std::chrono::duration_cast<Clock::duration>(frameTime);
+    return now - start - stalled_ >= limit + std::chrono::duration_cast<Clock::duration>(frameTime);
 }
 
 bool TOmvekCP::WaitState(std::uint8_t wanted)
@@ -124,6 +126,18 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
     auto gone = [this] { return !LinkUp(); };
 
     const auto start = Clock::now();
+    stalled_ = {};
+    // A pass takes a millisecond or two; a much longer one means this thread
+    // was not scheduled, and the line cannot be blamed for that time.
+    auto lastPass = start;
+    auto pass = [&] {
+        const auto now = Clock::now();
+        if (const auto gap = now - lastPass; gap > milliseconds(50)) {
+            stalled_ += gap;
+            lastRx_ = std::min(now, lastRx_ + gap);
+        }
+        lastPass = now;
+    };
     for (std::uint32_t i = 0; i <= timeOut_ / 10; ++i) {
         if (state_ == wanted)
             return true;
@@ -131,6 +145,7 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
         Port.WaitForHandover(milliseconds(1));
         if (!pump() || gone())
             return false;
+        pass();
     }
     for (;;) {
         if (state_ == wanted)
@@ -139,6 +154,7 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
             return false;
         if (state_ == wanted)
             return true;
+        pass();
         if (WaitTimedOut(start))
             return false;
         // Rather than spin a core until the deadline, doze in slices that

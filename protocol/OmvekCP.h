@@ -228,4 +228,7 @@ private:
     TArrayOfByte rMsg_;
     TArrayOfByte tMsg_;
     std::chrono::steady_clock::time_point lastRx_{};
+    // Time the current wait did not get to run at all (a loaded machine):
+    // not counted as silence of a line whose frame is still arriving.
+    std::chrono::steady_clock::duration stalled_{};
 };

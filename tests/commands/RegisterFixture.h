@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 // A bound that an answer from the emulator meets by far, on a loaded shared
 // machine too (a passing test never waits it out); commands that are meant
 // to time out lower the time-out themselves.
-constexpr std::uint32_t kAnswerTimeOut = 10000;
+constexpr std::uint32_t kAnswerTimeOut = 30000;
 
 inline TArrayOfByte Concat(TArrayOfByte a, const TArrayOfByte& b)
 {

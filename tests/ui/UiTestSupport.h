@@ -38,7 +38,7 @@ public:
     // Returns true when it took the modal window (and acted on it).
     using Step = std::function<bool(QWidget* Modal)>;
 
-    explicit TModalDriver(int LimitMs = 20000);
+    explicit TModalDriver(int LimitMs = 60000);
     ~TModalDriver() override;
 
     void Then(Step S);
