@@ -2,6 +2,7 @@
 #include "PortName.h"
 
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -17,7 +18,16 @@
 
 #include <linux/serial.h>
 
+// Why the serial code failed, with the system's message; off unless turned
+// on, e.g. QT_LOGGING_RULES="kkm.serial=true".
+Q_LOGGING_CATEGORY(lcSerial, "kkm.serial", QtFatalMsg)
+
 namespace {
+
+QString SystemMessage(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
 void Signal(int fd)
 {
@@ -120,6 +130,8 @@ void TReadThread::Execute()
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
+            qCWarning(lcSerial) << "reader: poll failed:" << SystemMessage(errno);
+            lost_ = true;
             break;
         }
         if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL))
@@ -128,6 +140,7 @@ void TReadThread::Execute()
             continue;
         std::fill(Buffer.begin(), Buffer.end(), 0);
         const ssize_t n = ::read(fd_, Buffer.data(), Buffer.size());
+        const int err = errno;
         if (n > 0) {
             Count = static_cast<std::uint32_t>(n);
             Errors = ReadLineErrors();
@@ -135,13 +148,22 @@ void TReadThread::Execute()
                 break;
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR) && !(fds[0].revents & (POLLHUP | POLLERR)))
+        if (n < 0 && (err == EAGAIN || err == EINTR) && !(fds[0].revents & (POLLHUP | POLLERR)))
             continue;
-        // EOF, EIO or a hang-up: the device is gone. End quietly rather than
-        // spin on a descriptor that stays readable; the next command times out.
+        // EOF, EIO or a hang-up: the device is gone. End rather than spin on
+        // a descriptor that stays readable, and let the port tell its owner.
+        if (n == 0)
+            qCWarning(lcSerial) << "reader: the device reported its end";
+        else if (n < 0 && err != EAGAIN && err != EINTR)
+            qCWarning(lcSerial) << "reader: read failed:" << SystemMessage(err);
+        else
+            qCWarning(lcSerial) << "reader: the device hung up";
+        lost_ = true;
         break;
     }
     finished_ = true;
+    if (lost_ && !terminated_)
+        Signal(notifyFd_);
 }
 
 bool TReadThread::HandOver()
@@ -185,6 +207,8 @@ std::uint32_t TReadThread::ReadLineErrors()
 TComPort::TComPort()
 {
     notifyFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (notifyFd_ < 0)
+        qCWarning(lcSerial) << "no hand-over channel (eventfd):" << SystemMessage(errno);
     if (notifyFd_ >= 0) {
         notifier_ = std::make_unique<QSocketNotifier>(notifyFd_, QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
@@ -205,29 +229,46 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
     if (Opened)
         return prAlreadyOpen;
     PortNumber = static_cast<std::uint8_t>(std::max(0, kkm::SplitPortName(name).number));
+    if (notifyFd_ < 0) {
+        qCWarning(lcSerial) << "open" << name << ": no hand-over channel, nothing could be delivered";
+        return prThreadFailed;
+    }
 
+    auto log = [&name](const char* what, int err) {
+        qCWarning(lcSerial).nospace() << "open " << name << ": " << what << ": " << SystemMessage(err);
+    };
     const QByteArray path = QFile::encodeName(name);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return OpenErrorResult(errno);
+    if (fd < 0) {
+        const int err = errno;
+        log("open", err);
+        return OpenErrorResult(err);
+    }
 
-    auto fail = [fd](int result) {
+    bool restore = false; // the device's own settings were changed
+    auto fail = [&](const char* what, int err, int result) {
+        log(what, err);
+        if (restore)
+            ::tcsetattr(fd, TCSANOW, &saved_);
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return result;
     };
     // Exclusive: flock keeps out this program and other lockers, TIOCEXCL
     // keeps out plain openers without root rights.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        return fail(errno == EWOULDBLOCK ? prBusy : prGetSettings);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        return fail("lock", err, err == EWOULDBLOCK ? prBusy : prGetSettings);
+    }
     if (::ioctl(fd, TIOCEXCL) != 0 && errno == ENOTTY)
-        return fail(prGetSettings);
+        return fail("exclusive use", ENOTTY, prGetSettings);
 
     if (::tcgetattr(fd, &DCB) != 0)
-        return fail(prGetSettings);
+        return fail("read settings", errno, prGetSettings);
+    saved_ = DCB;
     const speed_t speed = SpeedConstant(baud);
     if (speed == B0)
-        return fail(prApplySettings);
+        return fail("speed", EINVAL, prApplySettings);
     termios tio = DCB;
     ::cfmakeraw(&tio);
     tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
@@ -235,13 +276,17 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0
-        || ::tcsetattr(fd, TCSANOW, &tio) != 0)
-        return fail(prApplySettings);
+    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0)
+        return fail("speed", errno, prApplySettings);
+    restore = true;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return fail("apply settings", errno, prApplySettings);
     // tcsetattr succeeds when any setting took; check that the speed did.
     termios applied{};
-    if (::tcgetattr(fd, &applied) != 0 || ::cfgetospeed(&applied) != speed)
-        return fail(prApplySettings);
+    if (::tcgetattr(fd, &applied) != 0)
+        return fail("read back settings", errno, prApplySettings);
+    if (::cfgetospeed(&applied) != speed)
+        return fail("speed not taken", EINVAL, prApplySettings);
     DCB = applied;
     ::tcflush(fd, TCIFLUSH);
 
@@ -249,10 +294,12 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
     Name = name;
     BaudRate = baud;
     Opened = true;
+    lineLost_ = false;
     if (!ReadThread) {
         try {
             ReadThread = std::make_shared<TReadThread>(this, Handle, notifyFd_);
-        } catch (...) {
+        } catch (const std::exception& e) {
+            qCWarning(lcSerial) << "open" << name << ": no reader:" << e.what();
             ReadThread.reset();
             return prThreadFailed;
         }
@@ -272,11 +319,15 @@ void TComPort::Close()
         ReadThread.reset();
     }
     if (Handle >= 0) {
+        // A device that has gone away refuses; there is nothing to put back.
+        if (::tcsetattr(Handle, TCSANOW, &saved_) != 0)
+            qCWarning(lcSerial) << "close" << Name << ": settings not restored:" << SystemMessage(errno);
         ::ioctl(Handle, TIOCNXCL);
         ::close(Handle);
     }
     Handle = -1;
     Opened = false;
+    lineLost_ = false;
 }
 
 int TComPort::Write(const TArrayOfByte& frame)
@@ -299,20 +350,38 @@ int TComPort::Write(const TArrayOfByte& frame)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN)
+        if (n < 0 && errno != EAGAIN) {
+            qCWarning(lcSerial) << "write" << Name << ":" << SystemMessage(errno);
             return prUnknown;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0) {
+            qCWarning(lcSerial) << "write" << Name << ": the device took" << sent << "of"
+                                << frame.size() << "bytes in time";
             return prUnknown;
+        }
         pollfd pfd{Handle, POLLOUT, 0};
-        if (::poll(&pfd, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
+        if (::poll(&pfd, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+            qCWarning(lcSerial) << "write" << Name << ": poll:" << SystemMessage(errno);
             return prUnknown;
+        }
     }
-    // The answer can only start once the request has left the line.
-    if (::tcdrain(Handle) != 0 && errno != ENOTTY)
-        return prUnknown;
+    // The bytes may still be on their way out; the transaction waits for
+    // that with OutputQueued while the window keeps handling events.
     return prOk;
+}
+
+int TComPort::OutputQueued() const
+{
+    if (!Opened || Handle < 0)
+        return 0;
+    if (OutputQueueProbe)
+        return OutputQueueProbe();
+    int queued = 0;
+    if (::ioctl(Handle, TIOCOUTQ, &queued) != 0)
+        return 0; // no count to wait on: take it as sent
+    return queued;
 }
 
 bool TComPort::WaitForHandover(std::chrono::microseconds limit) const
@@ -338,18 +407,27 @@ void TComPort::DeliverPending()
     std::shared_ptr<TReadThread> reader = ReadThread;
     if (!reader)
         return;
+    bool chunk;
     {
         std::lock_guard lock(reader->mutex_);
-        if (!reader->pending_ || reader->done_ || reader->terminated_)
-            return;
+        chunk = reader->pending_ && !reader->done_ && !reader->terminated_;
     }
-    if (OnData)
-        OnData(reader->Buffer, static_cast<std::int32_t>(reader->Count), reader->Errors);
-    {
-        std::lock_guard lock(reader->mutex_);
-        reader->done_ = true;
+    if (chunk) {
+        if (OnData)
+            OnData(reader->Buffer, static_cast<std::int32_t>(reader->Count), reader->Errors);
+        {
+            std::lock_guard lock(reader->mutex_);
+            reader->done_ = true;
+        }
+        reader->cv_.notify_all();
     }
-    reader->cv_.notify_all();
+    // The reader has ended on its own (after its last chunk, which has been
+    // delivered): tell the owner once, unless the port was closed meanwhile.
+    if (reader->Lost() && reader->Finished() && ReadThread == reader && !lineLost_) {
+        lineLost_ = true;
+        if (OnLineLost)
+            OnLineLost();
+    }
 }
 
 void TComPort::ResultText(int code, QString& text)

@@ -1,7 +1,7 @@
 // Serial link: lists the serial ports, opens one raw 8N1 at a chosen speed,
 // writes frames, and runs one reader thread per open port that hands every
-// received chunk to the thread that opened the port (the GUI thread),
-// synchronously and in order. Knows nothing about frames.
+// received chunk to the thread that constructed the port object (the GUI
+// thread), synchronously and in order. Knows nothing about frames.
 #pragma once
 
 #include "KkmTypes.h"
@@ -40,11 +40,15 @@ enum TPortResult : int {
     prAccessDenied = 110,
 };
 
-// Receiver of read bytes, called in the thread that opened the port. Data is
-// the reader's buffer (BufferSize bytes, zero after Count); the handler must
-// take what it needs before it returns.
+// Receiver of read bytes, called in the thread that constructed the port.
+// Data is the reader's buffer (BufferSize bytes, zero after Count); the
+// handler must take what it needs before it returns.
 using TPortDataEvent =
     std::function<void(const TArrayOfByte& Data, std::int32_t Count, std::uint32_t Errors)>;
+// Told once, in the same thread, when the reader has ended on its own: the
+// device hung up, failed (EIO) or reported its end. The port stays Opened
+// until Close.
+using TLineLostEvent = std::function<void()>;
 
 // Line error flags reported with a read (bit values as the Windows CE_ flags).
 enum TLineError : std::uint32_t {
@@ -57,7 +61,8 @@ enum TLineError : std::uint32_t {
 // One reader per open port. It waits on the port and on a wake-up channel,
 // reads at most BufferSize bytes and blocks until the GUI thread has taken
 // them. It uses only its own fd copy and fields, so Close can end it at any
-// moment; an unplugged device (EIO, hang-up) ends it quietly.
+// moment; an unplugged device (EIO, hang-up, end of file) ends it, and the
+// port then reports the line lost.
 class TReadThread {
 public:
     TReadThread(TComPort* Port, int Fd, int NotifyFd);
@@ -75,6 +80,9 @@ public:
     // Waits for the thread to end; only quick after Terminate.
     void Join();
     bool Finished() const { return finished_.load(); }
+    // Ended on its own because the device went away, not because it was
+    // told to stop.
+    bool Lost() const { return lost_.load(); }
 
 private:
     friend class TComPort;
@@ -89,6 +97,7 @@ private:
     int stopFd_ = -1;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
+    std::atomic<bool> lost_{false};
     std::mutex mutex_;
     std::condition_variable cv_;
     bool pending_ = false; // a chunk waits for the GUI thread
@@ -115,17 +124,30 @@ public:
     std::int32_t BufferSize = 255;
     struct termios DCB {};
     TPortDataEvent OnData;
+    TLineLostEvent OnLineLost;
 
     // Name and speed of the port last opened.
     QString Name;
     std::uint32_t BaudRate = 0;
 
+    // Fails with 109 when the hand-over channel to this thread cannot be
+    // made: a port that never delivers must not look open.
     int Open(const QString& Name, std::uint32_t Baud);
     // Never waits for a hand-over in progress: it wakes the reader, which
-    // then ends at once; safe to call from inside OnData.
+    // then ends at once; safe to call from inside OnData and OnLineLost.
+    // Puts back the terminal settings the device had before Open.
     void Close();
-    // Sends the whole frame and waits until it has left the line.
+    // Hands the whole frame to the system without waiting for it to leave
+    // the line (see OutputQueued).
     int Write(const TArrayOfByte& Frame);
+    // Bytes written but not yet sent on the line; 0 when closed or when the
+    // device does not tell.
+    int OutputQueued() const;
+    // Replaces the system's count for OutputQueued: pseudo-terminals always
+    // report an empty queue, so tests stand in for a slow line with this.
+    std::function<int()> OutputQueueProbe;
+    // True from the moment OnLineLost was told until Close or Open.
+    bool LineLost() const { return lineLost_; }
 
     // Device paths of the real serial ports, sorted by kind and number.
     static bool GetPortList(QStringList& List);
@@ -145,6 +167,8 @@ public:
 private:
     void DeliverPending();
 
-    int notifyFd_ = -1; // eventfd: the reader signals a pending chunk
+    int notifyFd_ = -1; // eventfd: the reader signals a pending chunk or its end
     std::unique_ptr<QSocketNotifier> notifier_;
+    struct termios saved_ {}; // the device's settings before Open
+    bool lineLost_ = false;
 };

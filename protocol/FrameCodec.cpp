@@ -119,7 +119,7 @@ bool BuildFrame(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID, std::uint8_t
     return true;
 }
 
-std::uint8_t UnpackFrame(TArrayOfByte& Frame)
+UnpackResult UnpackFrame(TArrayOfByte& Frame)
 {
     TArrayOfByte content = Frame;
     if (!UnstuffFrame(content))
@@ -135,7 +135,7 @@ std::uint8_t UnpackFrame(TArrayOfByte& Frame)
     return upOk;
 }
 
-std::uint8_t ClassifyFrame(const std::uint8_t* raw, std::size_t size)
+FrameKind ClassifyFrame(const std::uint8_t* raw, std::size_t size)
 {
     // Reverse-stuff just far enough to know the fourth content byte.
     std::size_t seen = 0;
@@ -156,9 +156,21 @@ std::uint8_t ClassifyFrame(const std::uint8_t* raw, std::size_t size)
     return fkNeither;
 }
 
-std::uint8_t ClassifyFrame(const TArrayOfByte& Raw)
+FrameKind ClassifyFrame(const TArrayOfByte& Raw)
 {
     return ClassifyFrame(Raw.data(), Raw.size());
+}
+
+bool ViewFrame(const TArrayOfByte& Body, FrameView& View)
+{
+    if (Body.size() < 4)
+        return false;
+    View.Receiver = Body[0];
+    View.Sender = Body[1];
+    View.PID = Body[2];
+    View.Code = Body[3];
+    View.Payload = std::span<const std::uint8_t>(Body).subspan(4);
+    return true;
 }
 
 bool EncodeBCD(TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last, std::int64_t Value)
@@ -178,9 +190,16 @@ bool DecodeBCD(const TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last,
 {
     if (!BcdRangeOk(Data.size(), First, Last))
         return false;
+    return DecodeBCD(std::span<const std::uint8_t>(Data).subspan(First, Last - First + 1u), Value);
+}
+
+bool DecodeBCD(std::span<const std::uint8_t> Field, std::int64_t& Value)
+{
+    if (Field.empty() || Field.size() > 6)
+        return false;
     std::int64_t v = 0;
-    for (int i = First; i <= Last; ++i)
-        v = v * 100 + (Data[i] >> 4) * 10 + (Data[i] & 0x0F);
+    for (const std::uint8_t b : Field)
+        v = v * 100 + (b >> 4) * 10 + (b & 0x0F);
     Value = v;
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace kkm {
 
@@ -36,6 +37,26 @@ enum FrameKind : std::uint8_t {
     fkNeither = 2,
 };
 
+// Code of a response: done (the command's data follows) or refused (one
+// byte follows, the register's error code).
+constexpr std::uint8_t ResponseDone = 0x00;
+constexpr std::uint8_t ResponseRefused = 0xFF;
+
+// The header fields and the payload of an unpacked frame (what UnpackFrame
+// leaves). The payload points into the frame, which must outlive the view.
+struct FrameView {
+    std::uint8_t Receiver = 0; // AR
+    std::uint8_t Sender = 0;   // AT
+    std::uint8_t PID = 0;
+    std::uint8_t Code = 0;
+    std::span<const std::uint8_t> Payload;
+
+    bool IsRefusal() const { return Code == ResponseRefused; }
+};
+
+// False, leaving View alone, when Body is too short for the header.
+bool ViewFrame(const TArrayOfByte& Body, FrameView& View);
+
 // The register's CRC-16: polynomial 0x8005, start 0xFFFF, each byte shifted
 // into the low end of the register (check value over "123456789": 0x8521).
 std::uint16_t CalcCRC(const std::uint8_t* data, std::size_t size);
@@ -55,11 +76,11 @@ bool BuildFrame(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID, std::uint8_t
 
 // Reverse stuffing, length and CRC check; on upOk Frame holds header and
 // payload without the CRC.
-std::uint8_t UnpackFrame(TArrayOfByte& Frame);
+UnpackResult UnpackFrame(TArrayOfByte& Frame);
 
 // Looks at the header only (start marker included in Raw).
-std::uint8_t ClassifyFrame(const TArrayOfByte& Raw);
-std::uint8_t ClassifyFrame(const std::uint8_t* raw, std::size_t size);
+FrameKind ClassifyFrame(const TArrayOfByte& Raw);
+FrameKind ClassifyFrame(const std::uint8_t* raw, std::size_t size);
 
 // Packed-decimal fields of 1 to 6 bytes, most significant byte first.
 // EncodeBCD refuses negative values and values above 999 999 999 999; digits
@@ -67,6 +88,8 @@ std::uint8_t ClassifyFrame(const std::uint8_t* raw, std::size_t size);
 bool EncodeBCD(TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last, std::int64_t Value);
 bool DecodeBCD(const TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last,
                std::int64_t& Value);
+// The same over a run of bytes: fails on an empty run or one over 6 bytes.
+bool DecodeBCD(std::span<const std::uint8_t> Field, std::int64_t& Value);
 
 // Collects frames from a byte stream: a start marker begins a frame (and
 // discards one in progress), an end marker completes it, a frame that grows

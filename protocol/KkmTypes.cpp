@@ -49,8 +49,13 @@ bool TCurrency::TryParse(const std::string& text, TCurrency& out)
     }
     if (digits == 0 || i != text.size())
         return false;
-    const std::int64_t raw = static_cast<std::int64_t>(whole) * Scale + frac;
-    out.Raw = negative ? -raw : raw;
+    // The whole part alone may sit at the limit; with the fraction the
+    // magnitude can pass it, so it is checked as a whole, unsigned.
+    const std::uint64_t magnitude = whole * Scale + static_cast<std::uint64_t>(frac);
+    const std::uint64_t limit = static_cast<std::uint64_t>(INT64_MAX) + (negative ? 1 : 0);
+    if (magnitude > limit)
+        return false;
+    out.Raw = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
     return true;
 }
 
@@ -108,9 +113,18 @@ bool TDateTime::TryEncodeTime(int hour, int minute, int second, int msec, TDateT
     return true;
 }
 
-void TDateTime::DecodeDate(int& year, int& month, int& day) const
+bool TDateTime::InRange() const
 {
-    long long n = static_cast<long long>(std::floor(Value)) + kEpoch;
+    return std::isfinite(Value) && std::trunc(Value) >= MinDay && std::trunc(Value) <= MaxDay;
+}
+
+bool TDateTime::DecodeDate(int& year, int& month, int& day) const
+{
+    if (!InRange())
+        return false;
+    // The whole days count toward zero, as the time of day is the fraction
+    // taken forward whatever the sign.
+    long long n = static_cast<long long>(std::trunc(Value)) + kEpoch;
     // Walk years by 400-year cycles, then single years; dates are near 2000.
     int y = 1 + static_cast<int>(n / 146097) * 400;
     n %= 146097;
@@ -127,10 +141,13 @@ void TDateTime::DecodeDate(int& year, int& month, int& day) const
     year = y;
     month = m;
     day = static_cast<int>(n) + 1;
+    return true;
 }
 
-void TDateTime::DecodeTime(int& hour, int& minute, int& second, int& msec) const
+bool TDateTime::DecodeTime(int& hour, int& minute, int& second, int& msec) const
 {
+    if (!InRange())
+        return false;
     const double frac = std::fabs(Value - std::trunc(Value));
     long ms = std::lround(frac * 86400000.0);
     if (ms >= 86400000L)
@@ -139,12 +156,14 @@ void TDateTime::DecodeTime(int& hour, int& minute, int& second, int& msec) const
     minute = static_cast<int>(ms / 60000L % 60);
     second = static_cast<int>(ms / 1000L % 60);
     msec = static_cast<int>(ms % 1000L);
+    return true;
 }
 
 std::string TDateTime::DateString() const
 {
     int y, m, d;
-    DecodeDate(y, m, d);
+    if (!DecodeDate(y, m, d))
+        return {};
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d.%02d.%04d", d, m, y);
     return buf;
@@ -153,7 +172,8 @@ std::string TDateTime::DateString() const
 std::string TDateTime::TimeString() const
 {
     int h, mi, s, ms;
-    DecodeTime(h, mi, s, ms);
+    if (!DecodeTime(h, mi, s, ms))
+        return {};
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", h, mi, s);
     return buf;

@@ -1,20 +1,31 @@
 #include "OmvekCP.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QPointer>
 
 using Clock = std::chrono::steady_clock;
+
+// Why a transaction ended early; off unless turned on, e.g.
+// QT_LOGGING_RULES="kkm.protocol=true".
+Q_LOGGING_CATEGORY(lcProtocol, "kkm.protocol", QtFatalMsg)
 
 TOmvekCP::TOmvekCP(QObject* owner) : QObject(owner)
 {
     Port.OnData = [this](const TArrayOfByte& data, std::int32_t count, std::uint32_t errors) {
         PortDataReceived(data, count, errors);
     };
+    Port.OnLineLost = [this] {
+        qCWarning(lcProtocol) << "line lost on" << Port.Name;
+        if (OnLineLost)
+            OnLineLost();
+    };
 }
 
 TOmvekCP::~TOmvekCP()
 {
     Port.OnData = nullptr;
+    Port.OnLineLost = nullptr;
     Port.Close();
 }
 
@@ -73,7 +84,7 @@ void TOmvekCP::PortDataReceived(const TArrayOfByte& data, std::int32_t count, st
     for (std::size_t i = 0; i < n; ++i) {
         if (collector_.Push(data[i]) != kkm::FrameCollector::Complete)
             continue;
-        const std::uint8_t kind = kkm::ClassifyFrame(collector_.Frame(), collector_.FrameSize());
+        const kkm::FrameKind kind = kkm::ClassifyFrame(collector_.Frame(), collector_.FrameSize());
         if (kind == kkm::fkMessage && state_ == tsIdle) {
             rxFrame_ = collector_.FrameCopy();
             rMsg_ = rxFrame_;
@@ -94,10 +105,12 @@ bool TOmvekCP::WaitTimedOut(Clock::time_point start) const
         return false;
     // A frame still arriving byte by byte on a slow line is not cut off while
     // its bytes keep coming, up to the time a longest frame needs on the line.
+    // Moments this thread was not running count neither as silence nor
+    // towards that bound.
     if (!collector_.InFrame() || now - lastRx_ >= limit)
         return true;
     const auto frameTime = std::chrono::duration<double>(Port.ByteTime() * kkm::MaxWireFrame);
-    return now - start >= limit + std::chrono::duration_cast<Clock::duration>(frameTime);
+    return now - start - stalled_ >= limit + std::chrono::duration_cast<Clock::duration>(frameTime);
 }
 
 bool TOmvekCP::WaitState(std::uint8_t wanted)
@@ -110,9 +123,21 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         return !self.isNull();
     };
-    auto gone = [this] { return !Port.Opened; };
+    auto gone = [this] { return !LinkUp(); };
 
     const auto start = Clock::now();
+    stalled_ = {};
+    // A pass takes a millisecond or two; a much longer one means this thread
+    // was not scheduled, and the line cannot be blamed for that time.
+    auto lastPass = start;
+    auto pass = [&] {
+        const auto now = Clock::now();
+        if (const auto gap = now - lastPass; gap > milliseconds(50)) {
+            stalled_ += gap;
+            lastRx_ = std::min(now, lastRx_ + gap);
+        }
+        lastPass = now;
+    };
     for (std::uint32_t i = 0; i <= timeOut_ / 10; ++i) {
         if (state_ == wanted)
             return true;
@@ -120,6 +145,7 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
         Port.WaitForHandover(milliseconds(1));
         if (!pump() || gone())
             return false;
+        pass();
     }
     for (;;) {
         if (state_ == wanted)
@@ -128,6 +154,7 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
             return false;
         if (state_ == wanted)
             return true;
+        pass();
         if (WaitTimedOut(start))
             return false;
         // Rather than spin a core until the deadline, doze in slices that
@@ -136,12 +163,36 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
     }
 }
 
+bool TOmvekCP::WaitSent(std::size_t bytes)
+{
+    using namespace std::chrono;
+    // As long as the line needs for the bytes, and a second more for a
+    // stalled device; after that the answer's wait decides.
+    const auto limit = seconds(1)
+        + duration_cast<Clock::duration>(duration<double>(Port.ByteTime() * bytes));
+    const auto start = Clock::now();
+    const QPointer<TOmvekCP> self(this);
+    while (Port.OutputQueued() > 0) {
+        if (Clock::now() - start >= limit) {
+            qCWarning(lcProtocol) << "request not sent in time," << Port.OutputQueued()
+                                  << "bytes still queued";
+            return true;
+        }
+        // Wake early for a hand-over, so that the window keeps its pace.
+        Port.WaitForHandover(milliseconds(1));
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (self.isNull() || !LinkUp())
+            return false;
+    }
+    return true;
+}
+
 std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
                                 const PayloadBuilder& build, const ResponseReader& read)
 {
     if (state_ != tsIdle)
         return rcBusy;
-    if (!Port.Opened)
+    if (!LinkUp())
         return rcPortClosed;
     const QPointer<TOmvekCP> self(this);
     try {
@@ -153,47 +204,51 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
             return rcBuildFailed;
         }
         tMsg_ = frame;
-        Port.Write(frame); // a frame that did not go out ends as a time-out
+        if (const int written = Port.Write(frame); written != prOk) // ends as a time-out
+            qCWarning(lcProtocol) << "request not written:" << TComPort::ResultText(written);
         state_ = tsWaiting;
-        if (!WaitState(tsAnswered)) {
+        // The answer's wait starts once the request has left the line; the
+        // window stays live meanwhile, which at 1200 baud is most of a second.
+        if (!WaitSent(frame.size()) || !WaitState(tsAnswered)) {
             if (self.isNull())
                 return rcPortClosed;
             state_ = tsIdle;
-            return Port.Opened ? rcTimeout : rcPortClosed;
+            return LinkUp() ? rcTimeout : rcPortClosed;
         }
         state_ = tsBusy;
         TArrayOfByte body = rxFrame_;
         rxFrame_.clear();
-        if (const std::uint8_t r = kkm::UnpackFrame(body); r != kkm::upOk) {
+        if (const kkm::UnpackResult r = kkm::UnpackFrame(body); r != kkm::upOk) {
             state_ = tsIdle;
             return -static_cast<std::int32_t>(r);
         }
-        if (body.size() < 4) { // no room for a header: nothing to read
+        kkm::FrameView answer;
+        if (!kkm::ViewFrame(body, answer)) { // no room for a header: nothing to read
             state_ = tsIdle;
             return rcBadResponse;
         }
         std::int32_t result;
-        if (body.size() == 5 && body[3] == 0xFF) {
+        if (answer.IsRefusal() && answer.Payload.size() == 1) {
             // A refusal must carry a code; a zero would pass for success
             // although nothing was read.
-            if (body[4] == 0) {
+            if (answer.Payload[0] == 0) {
                 state_ = tsIdle;
                 return rcBadResponse;
             }
-            result = body[4];
+            result = answer.Payload[0];
         } else {
-            if (!read(body)) {
+            if (!read(answer.Payload)) {
                 state_ = tsIdle;
                 return rcBadResponse;
             }
-            result = body[3];
+            result = answer.Code;
         }
         state_ = tsIdle;
-        if (body[0] != AT)
+        if (answer.Receiver != AT)
             return rcOtherReceiver;
-        if (body[1] != AR)
+        if (answer.Sender != AR)
             return rcOtherSender;
-        if (body[2] != LastPID())
+        if (answer.PID != LastPID())
             return rcPidMismatch;
         return result;
     } catch (...) {
@@ -207,5 +262,6 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
 std::int32_t TOmvekCP::TransactNoData(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
                                       const PayloadBuilder& build)
 {
-    return Transact(AR, AT, Code, build, [](const TArrayOfByte& body) { return body.size() == 4; });
+    return Transact(AR, AT, Code, build,
+                    [](std::span<const std::uint8_t> payload) { return payload.empty(); });
 }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <span>
 
 // Register texts are byte runs (Windows-1251), passed on unconverted.
 using TKkmText = QByteArray;
@@ -131,8 +132,8 @@ public:
     static bool BuildFrame(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID, std::uint8_t Code,
                            TArrayOfByte& Payload)
     { return kkm::BuildFrame(AR, AT, PID, Code, Payload); }
-    static std::uint8_t UnpackFrame(TArrayOfByte& Frame) { return kkm::UnpackFrame(Frame); }
-    static std::uint8_t ClassifyFrame(const TArrayOfByte& Raw) { return kkm::ClassifyFrame(Raw); }
+    static kkm::UnpackResult UnpackFrame(TArrayOfByte& Frame) { return kkm::UnpackFrame(Frame); }
+    static kkm::FrameKind ClassifyFrame(const TArrayOfByte& Raw) { return kkm::ClassifyFrame(Raw); }
     static bool EncodeBCD(TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last,
                           std::int64_t Value)
     { return kkm::EncodeBCD(Data, First, Last, Value); }
@@ -175,6 +176,12 @@ public:
     std::int32_t Authorize(std::uint8_t AR, std::uint8_t AT, std::uint8_t User,
                            std::int64_t Password);
 
+    // The port's line was lost (the device hung up or failed). A command
+    // waiting at that moment, and every command after it until the port is
+    // closed and opened again, returns -1 at once. Told once per loss, in
+    // the GUI thread; unassigned by default.
+    std::function<void()> OnLineLost;
+
     // Unsolicited message events, unassigned by default.
     _TSaleOnFree onSaleOnFree;
     _TSaleOnCode onSaleOnCode;
@@ -194,9 +201,9 @@ public:
 private:
     // Builds the request payload; false when it cannot be built (-2).
     using PayloadBuilder = std::function<bool(TArrayOfByte& Payload)>;
-    // Reads a success-form body (header and payload); false breaks the
+    // Reads the payload of a success-form response; false breaks the
     // command's rules (-4).
-    using ResponseReader = std::function<bool(const TArrayOfByte& Body)>;
+    using ResponseReader = std::function<bool(std::span<const std::uint8_t> Payload)>;
 
     // The one command transaction; every command method runs through it.
     std::int32_t Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t Code,
@@ -207,6 +214,11 @@ private:
 
     void DispatchMessage(TArrayOfByte& Frame);
     bool WaitTimedOut(std::chrono::steady_clock::time_point start) const;
+    // Open, and its line not lost.
+    bool LinkUp() const { return Port.Opened && !Port.LineLost(); }
+    // Handles events until the request of Bytes bytes has left the line;
+    // false when the link went down or this object was destroyed meanwhile.
+    bool WaitSent(std::size_t Bytes);
 
     std::uint8_t pid_ = 0;
     std::uint32_t timeOut_ = 150;
@@ -216,4 +228,7 @@ private:
     TArrayOfByte rMsg_;
     TArrayOfByte tMsg_;
     std::chrono::steady_clock::time_point lastRx_{};
+    // Time the current wait did not get to run at all (a loaded machine):
+    // not counted as silence of a line whose frame is still arriving.
+    std::chrono::steady_clock::duration stalled_{};
 };

@@ -23,10 +23,10 @@ TArrayOfByte Address(std::uint8_t table, std::uint16_t record)
 // Success payload of at least one byte, taken whole.
 auto ReadPayloadInto(TArrayOfByte& data)
 {
-    return [&data](const TArrayOfByte& body) {
-        if (body.size() < 5)
+    return [&data](Payload p) {
+        if (p.empty())
             return false;
-        data.assign(body.begin() + 4, body.end());
+        data.assign(p.begin(), p.end());
         return true;
     };
 }
@@ -48,13 +48,15 @@ std::int32_t TOmvekCP::GetDeviceInfo(std::uint8_t AR, std::uint8_t AT, std::int6
     int infoByte = 0, version = 0;
     TDateTime date;
     TKkmText model;
-    const std::int32_t r = Transact(AR, AT, cmdGetDeviceInfo, NoPayload(), [&](const TArrayOfByte& b) {
-        if (b.size() < 18 || !ReadBcd(b, 4, 6, serial) || !ReadBcdByte(b, 12, infoByte)
-            || !ReadBcdByte(b, 13, version) || !ReadDate(b, 14, date))
+    // Serial number (6), info word (2), info byte, version, date (3), then
+    // the model name up to a zero byte or the end.
+    const std::int32_t r = Transact(AR, AT, cmdGetDeviceInfo, NoPayload(), [&](Payload p) {
+        if (p.size() < 14 || !ReadBcd(p, 0, 6, serial) || !ReadBcdByte(p, 8, infoByte)
+            || !ReadBcdByte(p, 9, version) || !ReadDate(p, 10, date))
             return false;
-        word = ReadWord(b, 10);
-        for (std::size_t i = 17; i < b.size() && b[i] != 0; ++i)
-            model.append(static_cast<char>(b[i]));
+        word = ReadWord(p, 6);
+        for (std::size_t i = 13; i < p.size() && p[i] != 0; ++i)
+            model.append(static_cast<char>(p[i]));
         return true;
     });
     if (r == rcOk) {
@@ -77,15 +79,17 @@ std::int32_t TOmvekCP::GetDeviceState(std::uint8_t AR, std::uint8_t AT, std::uin
     int oper = 0;
     std::uint8_t error = 0, mode = 0, session = 0;
     TCurrency total, cash;
-    const std::int32_t r = Transact(AR, AT, cmdGetDeviceState, NoPayload(), [&](const TArrayOfByte& b) {
-        if (b.size() != 26)
+    // Error, date (3), time (3), mode, operator, session flag, session
+    // total (6), cash (6).
+    const std::int32_t r = Transact(AR, AT, cmdGetDeviceState, NoPayload(), [&](Payload p) {
+        if (p.size() != 22)
             return false;
-        error = b[4];
-        mode = b[11];
-        session = b[13];
-        return ReadDate(b, 5, date) && ReadTime(b, 8, time)
-            && ReadBcdByte(b, 12, oper) && ReadAmount(b, 14, 6, total)
-            && ReadAmount(b, 20, 6, cash);
+        error = p[0];
+        mode = p[7];
+        session = p[9];
+        return ReadDate(p, 1, date) && ReadTime(p, 4, time)
+            && ReadBcdByte(p, 8, oper) && ReadAmount(p, 10, 6, total)
+            && ReadAmount(p, 16, 6, cash);
     });
     if (r == rcOk) {
         ErrorCode = error;
@@ -166,7 +170,7 @@ std::int32_t TOmvekCP::ReadGoodsSales(std::uint8_t AR, std::uint8_t AT, std::uin
         p.clear();
         AppendWord(p, Record);
         return true;
-    }, [&](const TArrayOfByte& b) { return b.size() == 8 && ReadQuantity(b, 4, 4, quantity); });
+    }, [&](Payload p) { return p.size() == 4 && ReadQuantity(p, 0, 4, quantity); });
     if (r == rcOk)
         Quantity = quantity;
     return r;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the program need;
-# does nothing when they are all present.
+# does nothing when they are all present. Runs apt-get directly as root,
+# through sudo otherwise; without sudo it says what to run as root.
 set -euo pipefail
 
 packages=(
@@ -9,7 +10,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  xauth xvfb fonts-dejavu-core
+  fonts-dejavu-core
 )
 
 missing=()
@@ -20,11 +21,19 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
-sudo_cmd=()
+install="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-  sudo_cmd=(sudo)
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "sudo is not installed; install them as root, then run this again:" >&2
+    echo "  su -c '$install'" >&2
+    exit 1
+  fi
+  as_root=(sudo)
 fi
+
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

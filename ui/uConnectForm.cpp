@@ -98,7 +98,9 @@ void TConnectForm::b_ConnectClick()
         TOmvekCP* protokol = Main->Protokol;
         if (protokol->Port.Opened) {
             protokol->Port.Close();
-            // A deliberate pause that lets the line settle before reopening.
+            // The pause is the program's own custom; nothing depends on it
+            // (Close has already stopped the reader). A register still
+            // sending an answer finishes meanwhile.
             QThread::msleep(protokol->TimeOut());
         }
         const int speed = StrToInt(cb_PortSpeed->currentText());

@@ -40,6 +40,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     Protokol = new TOmvekCP(this);
     Protokol->setObjectName(QStringLiteral("Protokol"));
     Protokol->setTimeOut(200);
+    Protokol->OnLineLost = [this] { ProtokolLineLost(); };
 
     BuildMenu();
     BuildSpeedBar();
@@ -495,8 +496,23 @@ void TMainForm::mm_c_disconnectClick()
 {
     Guard(QStringLiteral("TMainForm.mm_c_disconnectClick"), [&] {
         Protokol->Port.Close();
-        // Gives the reader time to let go of the line before anything else.
+        // The pause is the program's own custom; nothing depends on it (Close
+        // has already stopped the reader). A register still sending an
+        // answer finishes meanwhile.
         QThread::msleep(Protokol->TimeOut());
+        WorkMode = wmOffline;
+        WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
+                 QColor(clBlue));
+    });
+}
+
+void TMainForm::ProtokolLineLost()
+{
+    Guard(QStringLiteral("TMainForm.ProtokolLineLost"), [&] {
+        Protokol->Port.Close();
+        WriteLog(QStringLiteral("Связь с ККМ потеряна: порт закрыт."), QColor(clRed));
+        if (WorkMode == wmOffline)
+            return; // lost during a connection attempt: the mode has not changed
         WorkMode = wmOffline;
         WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
                  QColor(clBlue));

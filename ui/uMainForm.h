@@ -173,6 +173,8 @@ public slots:
     void si_WriteTableToKKMClick();
     void si_ImportClick();
     void si_ExportClick();
+    // The register's line went away under an open port (cable pulled).
+    void ProtokolLineLost();
 
 protected:
     void closeEvent(QCloseEvent* Event) override;

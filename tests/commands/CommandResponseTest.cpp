@@ -104,7 +104,7 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(proto.Port.Open(peer.SlavePath(), 115200), prOk);
-        proto.setTimeOut(2000);
+        proto.setTimeOut(30000); // never waited out by a passing test
     }
 
     // Every request gets a response with this Code and payload, addressed

@@ -443,7 +443,7 @@ TEST_F(RegisterMessages, MessageDuringALateAnswerIsDropped)
     reg.AddFault(*ParseFault("delay 500 code=6 once"));
     QTimer::singleShot(0, [&] {
         // Runs inside the command's wait, once the register has the request.
-        if (reg.WaitForRequests(1, 5s))
+        if (reg.WaitForRequests(1, 30s))
             reg.SendBody(sale);
     });
     // Everything the line brings in, in order.

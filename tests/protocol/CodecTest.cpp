@@ -1,5 +1,7 @@
 // Frame codec, packed decimal, frame collection and the value types.
 #include "FrameCodec.h"
+
+#include <limits>
 #include "KkmTypes.h"
 #include "TestBytes.h"
 
@@ -87,7 +89,7 @@ TEST(UnpackFrame, ResultCodes)
     struct Case {
         const char* name;
         TArrayOfByte frame;
-        std::uint8_t result;
+        UnpackResult result;
     };
     const Case cases[] = {
         {"shortest frame", Bytes({0xFD, 0x02, 0x01, 0x00, 0x01, 0x23, 0x0C, 0xFE}), upOk},
@@ -109,6 +111,27 @@ TEST(UnpackFrame, ResultCodes)
     TArrayOfByte frame = cases[0].frame;
     UnpackFrame(frame);
     EXPECT_EQ(frame, Bytes({0x02, 0x01, 0x00, 0x01}));
+}
+
+TEST(ViewFrame, HeaderFieldsAndPayload)
+{
+    const TArrayOfByte refusal = Bytes({0x01, 0x02, 0x07, 0xFF, 0x03});
+    FrameView view;
+    ASSERT_TRUE(ViewFrame(refusal, view));
+    EXPECT_EQ(view.Receiver, 0x01);
+    EXPECT_EQ(view.Sender, 0x02);
+    EXPECT_EQ(view.PID, 0x07);
+    EXPECT_EQ(view.Code, ResponseRefused);
+    EXPECT_TRUE(view.IsRefusal());
+    EXPECT_EQ(TArrayOfByte(view.Payload.begin(), view.Payload.end()), Bytes({0x03}));
+
+    ASSERT_TRUE(ViewFrame(Bytes({0x01, 0x02, 0x07, 0x00}), view));
+    EXPECT_FALSE(view.IsRefusal());
+    EXPECT_TRUE(view.Payload.empty());
+
+    // Three bytes carry no Code: the view keeps what it held.
+    EXPECT_FALSE(ViewFrame(Bytes({0x09, 0x09, 0x09}), view));
+    EXPECT_EQ(view.Receiver, 0x01);
 }
 
 TEST(UnpackFrame, AnySingleChangedByteIsCaught)
@@ -195,6 +218,13 @@ TEST(Bcd, Decode)
         EXPECT_EQ(ok, c.ok) << ::testing::PrintToString(c.data);
         EXPECT_EQ(value, c.ok ? c.value : -1) << ::testing::PrintToString(c.data);
     }
+    // Over a run of bytes: the same digits, the same limits.
+    std::int64_t value = -1;
+    EXPECT_TRUE(DecodeBCD(std::span<const std::uint8_t>(cases[4].data), value));
+    EXPECT_EQ(value, 12345678);
+    EXPECT_FALSE(DecodeBCD(std::span<const std::uint8_t>(cases[5].data), value));
+    EXPECT_FALSE(DecodeBCD(std::span<const std::uint8_t>(), value));
+    EXPECT_EQ(value, 12345678);
 }
 
 TEST(Bcd, Encode)
@@ -297,13 +327,16 @@ TEST(Currency, ShortestText)
 TEST(Currency, Parse)
 {
     const std::pair<const char*, std::int64_t> good[] = {
-        {"12.3456", 123456}, {"0", 0}, {"-1.5", -15000}, {".5", 5000}, {"7.", 70000}};
+        {"12.3456", 123456}, {"0", 0}, {"-1.5", -15000}, {".5", 5000}, {"7.", 70000},
+        {"922337203685477.5807", INT64_MAX}, {"-922337203685477.5808", INT64_MIN}};
     for (const auto& [text, raw] : good) {
         TCurrency c;
         ASSERT_TRUE(TCurrency::TryParse(text, c)) << text;
         EXPECT_EQ(c.Raw, raw) << text;
     }
-    for (const char* bad : {"", "-", ".", "1.23456", "1,5", "abc", "1e3", "99999999999999999"}) {
+    // The whole part at its limit with a fraction that carries past it.
+    for (const char* bad : {"", "-", ".", "1.23456", "1,5", "abc", "1e3", "99999999999999999",
+                            "922337203685477.5808", "-922337203685477.5809", "922337203685478"}) {
         TCurrency c;
         EXPECT_FALSE(TCurrency::TryParse(bad, c)) << bad;
     }
@@ -352,6 +385,44 @@ TEST(DateTime, DayCountAndTexts)
             int yy, mm, dd;
             x.DecodeDate(yy, mm, dd);
             EXPECT_EQ(yy * 10000 + mm * 100 + dd, y * 10000 + m * 100 + 28);
+        }
+    }
+}
+
+// Years 1 to 9999 have a calendar form; anything else, infinities and NaN
+// are refused rather than run through the arithmetic. Negative values count
+// days back and keep the fraction as the time of day.
+TEST(DateTime, RangeAndNegativeValues)
+{
+    struct Case {
+        double value;
+        const char* date; // "" when refused
+        const char* time;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {-1.25, "29.12.1899", "06:00:00"},
+        {-0.5, "30.12.1899", "12:00:00"},
+        {1.75, "31.12.1899", "18:00:00"},
+        {TDateTime::MinDay, "01.01.0001", "00:00:00"},
+        {TDateTime::MinDay - 0.5, "01.01.0001", "12:00:00"},
+        {TDateTime::MaxDay + 0.5, "31.12.9999", "12:00:00"},
+        {TDateTime::MinDay - 1, "", ""},
+        {TDateTime::MaxDay + 1, "", ""},
+        {1e300, "", ""},
+        {-1e300, "", ""},
+        {inf, "", ""},
+        {-inf, "", ""},
+        {std::numeric_limits<double>::quiet_NaN(), "", ""},
+    };
+    for (const Case& c : cases) {
+        const TDateTime v{c.value};
+        EXPECT_EQ(v.DateString(), c.date) << c.value;
+        EXPECT_EQ(v.TimeString(), c.time) << c.value;
+        int y = -1, m = -1, d = -1;
+        EXPECT_EQ(v.DecodeDate(y, m, d), *c.date != 0) << c.value;
+        if (*c.date == 0) {
+            EXPECT_EQ(y, -1) << "outputs left alone";
         }
     }
 }

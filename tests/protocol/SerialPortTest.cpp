@@ -6,14 +6,19 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
+#include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -96,6 +101,30 @@ TEST(SerialPort, OpenResults)
     EXPECT_EQ(other.Open(peer.SlavePath(), 9600), prOk);
 }
 
+// The result codes say what failed, the log says why: the system's message,
+// in the kkm.serial category, which is silent unless turned on.
+TEST(SerialPort, FailuresLogTheSystemsMessage)
+{
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext& context, const QString& text) {
+            logged << QString::fromLatin1(context.category) + QLatin1Char(' ') + text;
+        });
+    TComPort port;
+    EXPECT_EQ(port.Open(QStringLiteral("/dev/ttyNOSUCH99"), 9600), prNoSuchPort);
+    EXPECT_TRUE(logged.isEmpty()) << logged.join(QLatin1Char('\n')).toStdString();
+
+    QLoggingCategory::setFilterRules(QStringLiteral("kkm.serial=true"));
+    EXPECT_EQ(port.Open(QStringLiteral("/dev/ttyNOSUCH99"), 9600), prNoSuchPort);
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previous);
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged[0].startsWith(QLatin1String("kkm.serial "))) << logged[0].toStdString();
+    EXPECT_TRUE(logged[0].contains(QString::fromLocal8Bit(std::strerror(ENOENT))))
+        << logged[0].toStdString();
+}
+
 TEST(SerialPort, AccessDeniedIsNotBusy)
 {
     if (::geteuid() == 0)
@@ -170,24 +199,124 @@ TEST(SerialPort, WithoutHandlerBytesAreDiscarded)
     EXPECT_EQ(got.bytes, (TArrayOfByte{4, 5}));
 }
 
-TEST(SerialPort, UnplugEndsTheReaderQuietly)
+// The reader ends when the device goes away, and the owner hears of it once,
+// after every byte that came before, in its own thread.
+TEST(SerialPort, UnplugTellsTheOwnerOnce)
 {
     PtyPeer peer;
     TComPort port;
-    Received got;
-    port.OnData = got.Handler();
+    std::string events; // 'd' a chunk, 'L' the line lost
+    int lost = 0;
+    const std::thread::id self = std::this_thread::get_id();
+    std::thread::id toldIn;
+    port.OnData = [&](const TArrayOfByte&, std::int32_t, std::uint32_t) { events += 'd'; };
+    port.OnLineLost = [&] {
+        ++lost;
+        events += 'L';
+        toldIn = std::this_thread::get_id();
+    };
     ASSERT_EQ(port.Open(peer.SlavePath(), 9600), prOk);
     peer.Send({0x41});
-    ASSERT_TRUE(WaitUntil([&] { return !got.bytes.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !events.empty(); }));
 
     std::shared_ptr<TReadThread> reader = port.ReadThread;
     peer.HangUp();
-    // Ended, not spinning on a descriptor that stays readable.
-    ASSERT_TRUE(WaitUntil([&] { return reader->Finished(); }));
-    EXPECT_TRUE(port.Opened); // the window learns of it from the next command
+    ASSERT_TRUE(WaitUntil([&] { return lost > 0; }));
+    EXPECT_TRUE(reader->Finished()) << "ended, not spinning on a descriptor that stays readable";
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(lost, 1);
+    EXPECT_EQ(events, "dL");
+    EXPECT_EQ(toldIn, self);
+    EXPECT_TRUE(port.LineLost());
+    EXPECT_TRUE(port.Opened) << "closing is the owner's decision";
     EXPECT_EQ(port.Write({0xFD, 0x01, 0xFE}), prUnknown);
     port.Close();
     EXPECT_FALSE(port.Opened);
+    EXPECT_FALSE(port.LineLost());
+}
+
+// A port closed before the loss reaches the owner tells nothing: the owner
+// has already let go of it.
+TEST(SerialPort, NoLossToldAfterClose)
+{
+    PtyPeer peer;
+    TComPort port;
+    int lost = 0;
+    port.OnLineLost = [&] { ++lost; };
+    ASSERT_EQ(port.Open(peer.SlavePath(), 9600), prOk);
+    std::shared_ptr<TReadThread> reader = port.ReadThread;
+    peer.HangUp();
+    // Without handling events, so the loss is still on its way.
+    for (int i = 0; i < 30000 && !reader->Finished(); ++i)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(reader->Finished());
+    EXPECT_TRUE(reader->Lost());
+    port.Close();
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(lost, 0);
+}
+
+// Closing puts back what the device had before it was opened, as another
+// program left it; the raw 8N1 settings are only ours while the port is open.
+TEST(SerialPort, CloseRestoresTheTerminalSettings)
+{
+    PtyPeer peer;
+    const int other = ::open(QFile::encodeName(peer.SlavePath()).constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    termios before{};
+    ASSERT_EQ(::tcgetattr(other, &before), 0);
+    before.c_lflag |= ICANON | ECHO;
+    before.c_iflag |= IXON | ICRNL;
+    before.c_cflag = (before.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7 | PARENB;
+    ASSERT_EQ(::cfsetispeed(&before, B4800), 0);
+    ASSERT_EQ(::cfsetospeed(&before, B4800), 0);
+    ASSERT_EQ(::tcsetattr(other, TCSANOW, &before), 0);
+    ASSERT_EQ(::tcgetattr(other, &before), 0);
+
+    TComPort port;
+    ASSERT_EQ(port.Open(peer.SlavePath(), 115200), prOk);
+    termios during{};
+    ASSERT_EQ(::tcgetattr(other, &during), 0);
+    EXPECT_EQ(::cfgetospeed(&during), B115200);
+    EXPECT_EQ(during.c_lflag & ICANON, 0u);
+    port.Close();
+
+    termios after{};
+    ASSERT_EQ(::tcgetattr(other, &after), 0);
+    EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
+    EXPECT_EQ(::cfgetispeed(&after), ::cfgetispeed(&before));
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
+    ::close(other);
+}
+
+// Without the channel that carries chunks to this thread the port could
+// never deliver anything: Open refuses instead of reporting success.
+TEST(SerialPort, OpenFailsWithoutAHandOverChannel)
+{
+    PtyPeer peer;
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // The lowest free descriptor becomes the limit: the next one fails.
+    const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(probe, 0);
+    ::close(probe);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(probe);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    auto port = std::make_unique<TComPort>();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_EQ(port->Open(peer.SlavePath(), 9600), prThreadFailed);
+    EXPECT_FALSE(port->Opened);
+    EXPECT_EQ(port->Handle, -1);
+    TComPort other; // the device was not kept
+    EXPECT_EQ(other.Open(peer.SlavePath(), 9600), prOk);
 }
 
 TEST(SerialPort, CloseFromInsideTheHandOver)
@@ -195,12 +324,13 @@ TEST(SerialPort, CloseFromInsideTheHandOver)
     PtyPeer peer;
     TComPort port;
     int calls = 0;
-    std::uint8_t seen = 0;
+    TArrayOfByte before, after;
     port.OnData = [&](const TArrayOfByte& data, std::int32_t count, std::uint32_t) {
         ++calls;
+        before.assign(data.begin(), data.begin() + count);
         port.Close();
-        // The buffer stays valid for the rest of the call.
-        seen = data[static_cast<std::size_t>(count) - 1];
+        // The buffer stays valid, and unchanged, for the rest of the call.
+        after.assign(data.begin(), data.begin() + count);
     };
     ASSERT_EQ(port.Open(peer.SlavePath(), 9600), prOk);
     peer.StartFlood(32);
@@ -210,7 +340,8 @@ TEST(SerialPort, CloseFromInsideTheHandOver)
     for (int i = 0; i < 50; ++i)
         QCoreApplication::processEvents();
     EXPECT_EQ(calls, 1);
-    (void)seen;
+    EXPECT_FALSE(before.empty());
+    EXPECT_EQ(after, before);
     EXPECT_EQ(port.Open(peer.SlavePath(), 9600), prOk);
 }
 
@@ -243,6 +374,9 @@ TEST(SerialPort, OpenCloseUnderLoad)
     EXPECT_GT(total, 0u);
 }
 
+// Destroying the port while its reader waits for a hand-over ends the
+// reader there and then (it is not left blocked on a hand-over no one will
+// take) and lets go of the device; stale wake-ups find nothing.
 TEST(SerialPort, DestroyWhileReaderWaits)
 {
     PtyPeer peer;
@@ -250,13 +384,17 @@ TEST(SerialPort, DestroyWhileReaderWaits)
     for (int round = 0; round < 50; ++round) {
         auto port = std::make_unique<TComPort>();
         port->OnData = [](const TArrayOfByte&, std::int32_t, std::uint32_t) {};
-        ASSERT_EQ(port->Open(peer.SlavePath(), 9600), prOk);
+        ASSERT_EQ(port->Open(peer.SlavePath(), 9600), prOk) << round;
         ASSERT_TRUE(port->WaitForHandover(10s));
+        const std::shared_ptr<TReadThread> reader = port->ReadThread;
         port.reset();
-    }
-    peer.StopFlood();
-    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(reader->Finished()) << round;
+        EXPECT_FALSE(reader->Lost()) << round;
         QCoreApplication::processEvents();
+    }
+    TComPort next;
+    EXPECT_EQ(next.Open(peer.SlavePath(), 9600), prOk) << "the last port let go of the device";
+    peer.StopFlood();
 }
 
 // A made-up sysfs tree: devices with a driver are listed, sorted by kind and

@@ -9,7 +9,7 @@
 #include <thread>
 
 template <class Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10))
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(30))
 {
     QDeadlineTimer deadline(limit);
     for (;;) {

@@ -10,11 +10,19 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// A wait that an answer meets however loaded the machine; tests that are
+// about the time-out set their own.
+constexpr std::uint32_t kGenerousTimeOut = 30000;
+// What a test that is about the time-out puts where an answer will never
+// come: short, as only the result code is asserted.
+constexpr std::uint32_t kShortTimeOut = 100;
 
 TArrayOfByte Body(const TArrayOfByte& frame)
 {
@@ -31,7 +39,7 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(proto.Port.Open(peer.SlavePath(), 115200), prOk);
-        proto.setTimeOut(200);
+        proto.setTimeOut(kGenerousTimeOut);
     }
 
     void AnswerWith(Answer answer)
@@ -142,6 +150,9 @@ TEST_F(Transaction, ResultCodes)
     };
     for (const Case& c : cases) {
         AnswerWith(c.answer);
+        // No answer ever comes for the time-out cases, so a short wait
+        // cannot leave a late answer for the next case.
+        proto.setTimeOut(c.result == rcTimeout ? kShortTimeOut : kGenerousTimeOut);
         EXPECT_EQ(proto.Connect(2, 1, 5, 5), c.result) << c.name;
         EXPECT_EQ(proto.State(), TOmvekCP::tsIdle) << c.name;
     }
@@ -222,9 +233,10 @@ TEST_F(Transaction, TimeOutBounds)
         const auto start = Clock::now();
         EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcTimeout);
         const auto took = Clock::now() - start;
-        // At least T div 10 + 1 pauses of 1 ms and at least T; generous above.
+        // At least T div 10 + 1 pauses of 1 ms and at least T; above, only a
+        // bound that a loaded machine meets too.
         EXPECT_GE(took, std::chrono::milliseconds(std::max<std::uint32_t>(timeout, timeout / 10 + 1)));
-        EXPECT_LT(took, std::chrono::milliseconds(timeout) + 2s) << timeout;
+        EXPECT_LT(took, std::chrono::milliseconds(timeout) + 10s) << timeout;
     }
 }
 
@@ -250,7 +262,7 @@ TEST_F(Transaction, LateAnswerIsDroppedOrFailsTheNextCommand)
 
     // Arrives while the next command waits: taken in place of its answer.
     peer.SetScript([first](const TArrayOfByte&) { return PtyPeer::Reply{Ok(first)}; });
-    proto.setTimeOut(1000);
+    proto.setTimeOut(kGenerousTimeOut);
     EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcPidMismatch);
 }
 
@@ -258,29 +270,114 @@ TEST_F(Transaction, SlowLineAnswerIsNotCutOff)
 {
     proto.Port.Close();
     ASSERT_EQ(proto.Port.Open(peer.SlavePath(), 1200), prOk);
-    const TArrayOfByte record(46, 0x41);
-    // 54 bytes on the wire: 450 ms at 1200 baud, well over the 200 ms time-out.
+    // 158 bytes on the wire take 1.3 s at 1200 baud, more than the 1 s
+    // time-out. The peer keeps to the line's schedule, so only a pause of a
+    // whole second between two bytes could cut the answer off.
+    proto.setTimeOut(1000);
+    const TArrayOfByte record(150, 0x41);
     peer.SetScript([record](const TArrayOfByte& req) {
         return PtyPeer::Reply{PtyPeer::Response(req, 0x00, record), 0ms, 1200};
     });
     TArrayOfByte data;
     const auto start = Clock::now();
     ASSERT_EQ(proto.ReadTableRecord(2, 1, 1, 1, data), 0);
-    EXPECT_GE(Clock::now() - start, 400ms);
+    EXPECT_GE(Clock::now() - start, 1200ms);
     EXPECT_EQ(data, record);
-    EXPECT_EQ(PtyPeer::Response(peer.Frames().back(), 0x00, record).size(), 54u);
+    EXPECT_EQ(PtyPeer::Response(peer.Frames().back(), 0x00, record).size(), 158u);
 
-    // A silent slow line still times out after about the time-out.
+    // A silent slow line still times out.
+    proto.setTimeOut(kShortTimeOut);
     AnswerWith([](auto&) { return TArrayOfByte{}; });
     const auto silentStart = Clock::now();
     EXPECT_EQ(proto.ReadTableRecord(2, 1, 1, 1, data), rcTimeout);
-    EXPECT_LT(Clock::now() - silentStart, 2s);
+    EXPECT_LT(Clock::now() - silentStart, 10s);
 
     // A frame that starts and then stops is not waited for forever.
     AnswerWith([](auto&) { return TArrayOfByte{0xFD, 0x01, 0x02}; });
     const auto stuckStart = Clock::now();
     EXPECT_EQ(proto.ReadTableRecord(2, 1, 1, 1, data), rcTimeout);
-    EXPECT_LT(Clock::now() - stuckStart, 3s);
+    EXPECT_LT(Clock::now() - stuckStart, 15s);
+}
+
+// When the whole program stops running for a while (a loaded machine), the
+// line's silence is not judged by that time. Here the answer trickles in
+// from this thread, one byte a tick, so it stops whenever this thread does;
+// a stop longer than the time-out in the middle of the frame must not cut
+// it off.
+TEST_F(Transaction, OwnStallIsNotTheLinesSilence)
+{
+    proto.Port.Close();
+    ASSERT_EQ(proto.Port.Open(peer.SlavePath(), 1200), prOk);
+    AnswerWith([](auto&) { return TArrayOfByte{}; });
+    proto.setTimeOut(500);
+    const TArrayOfByte payload(40, 0x41);
+    TArrayOfByte answer;
+    std::size_t next = 0;
+    bool stalled = false;
+    Clock::time_point start;
+    QTimer trickle;
+    trickle.setInterval(20);
+    QObject::connect(&trickle, &QTimer::timeout, [&] {
+        if (proto.State() != TOmvekCP::tsWaiting || next >= answer.size())
+            return;
+        if (!stalled && next >= 5 && Clock::now() - start > 600ms) {
+            stalled = true;
+            std::this_thread::sleep_for(1500ms); // the whole program stands still
+        }
+        peer.Send({answer[next++]});
+    });
+    QTimer::singleShot(0, [&] {
+        answer = PtyPeer::Response(proto.TMsg(), 0x00, payload);
+        start = Clock::now();
+        trickle.start();
+    });
+    TArrayOfByte data;
+    EXPECT_EQ(proto.ReadTableRecord(2, 1, 1, 1, data), rcOk);
+    EXPECT_TRUE(stalled);
+    EXPECT_EQ(data, payload);
+}
+
+// While the request is still on its way out (a slow line; pseudo-terminals
+// send at once, so the queue count is stood in for) the window keeps
+// handling events, and the answer's wait only starts once the request has
+// left.
+TEST_F(Transaction, WaitForTheRequestToLeaveHandlesEvents)
+{
+    bool sent = false;
+    int asked = 0, askedAfterTimer = 0;
+    bool timerFired = false;
+    proto.Port.OutputQueueProbe = [&] {
+        ++asked;
+        askedAfterTimer += timerFired;
+        return sent ? 0 : 40;
+    };
+    AnswerWith([](auto&) { return TArrayOfByte{}; }); // silent: only the time-out ends it
+    proto.setTimeOut(kShortTimeOut);
+    QTimer::singleShot(300, [&] {
+        timerFired = true;
+        sent = true;
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcTimeout);
+    EXPECT_TRUE(timerFired);
+    EXPECT_GT(askedAfterTimer, 0) << "the timer ran while the request was still queued";
+    EXPECT_GE(Clock::now() - start, 300ms + std::chrono::milliseconds(kShortTimeOut))
+        << "the answer's wait started before the request had left";
+
+    // An answer that comes while the request is still reported queued (an
+    // adapter that counts its own buffer) is not lost.
+    sent = false;
+    AnswerWith(Ok);
+    proto.setTimeOut(kGenerousTimeOut);
+    QTimer::singleShot(300, [&] { sent = true; });
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcOk);
+
+    // A queue that never empties holds the command for a bounded time only.
+    sent = false;
+    AnswerWith([](auto&) { return TArrayOfByte{}; });
+    proto.setTimeOut(kShortTimeOut);
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcTimeout);
+    EXPECT_GT(asked, 0);
 }
 
 TEST_F(Transaction, PortClosedDuringTheWait)
@@ -290,7 +387,7 @@ TEST_F(Transaction, PortClosedDuringTheWait)
     QTimer::singleShot(20, [&] { proto.Port.Close(); });
     const auto start = Clock::now();
     EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcPortClosed);
-    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_LT(Clock::now() - start, 20s);
     EXPECT_EQ(proto.State(), TOmvekCP::tsIdle);
 }
 
@@ -305,7 +402,7 @@ TEST(TransactionLifetime, ComponentDestroyedDuringTheWait)
     TOmvekCP* raw = proto;
     EXPECT_EQ(raw->Connect(2, 1, 5, 5), rcPortClosed);
     EXPECT_EQ(proto, nullptr);
-    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_LT(Clock::now() - start, 20s);
 }
 
 // Frame collection fed directly, as the reader's hand-overs would.

@@ -56,6 +56,7 @@ class MainFormTest : public QObject {
 
 private slots:
     void startUpState();
+    void everythingFitsTheMinimumSize();
     void pagesAndGridsAreCreated();
     void availability_data();
     void availability();
@@ -82,8 +83,6 @@ void MainFormTest::startUpState()
     TMainForm& m = *w.Main;
 
     QCOMPARE(m.windowTitle(), QStringLiteral("Конфигуратор ДЛФ v0.5a"));
-    QCOMPARE(m.size(), QSize(876, 694));
-    QCOMPARE(m.minimumSize(), QSize(800, 600));
     QCOMPARE(m.WorkMode, TMainForm::wmOffline);
     QVERIFY(!m.StopRequested);
     QCOMPARE(m.Protokol->TimeOut(), 200u);
@@ -142,6 +141,37 @@ void MainFormTest::startUpState()
     QCOMPARE(m.si_StopReading->toolTip(), QStringLiteral("Прервать"));
 }
 
+// Shrunk as far as it lets itself be, the window still shows every command,
+// lamp and the journal whole: none is pushed into an overflow menu or off
+// the edge.
+void MainFormTest::everythingFitsTheMinimumSize()
+{
+    TWindows w = CreateWindows();
+    TMainForm& m = *w.Main;
+    m.resize(1, 1);
+    QCOMPARE(m.size(), m.minimumSize());
+    // The layouts follow on posted events.
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+
+    const QList<QWidget*> shown = {
+        m.si_ReadTableFromKKM, m.si_WriteTableToKKM, m.si_Import,      m.si_Export,
+        m.si_StopReading,      m.eb_Information,     m.eb_KKMOptions,  m.eb_Goods,
+        m.eb_Logo,             m.re_LogOut,          m.led_connected,  m.led_writing,
+        m.lb_Clock,            m.PageControl};
+    for (QWidget* widget : shown) {
+        QVERIFY2(widget->isVisible(), qPrintable(widget->objectName()));
+        const QRect area(widget->mapTo(&m, QPoint(0, 0)), widget->size());
+        QVERIFY2(!area.isEmpty() && m.rect().contains(area),
+                 qPrintable(widget->objectName() + QLatin1Char(' ') +
+                            QString::number(area.x()) + QLatin1Char(',') + QString::number(area.y()) +
+                            QLatin1Char(' ') + QString::number(area.width()) + QLatin1Char('x') +
+                            QString::number(area.height())));
+    }
+}
+
 void MainFormTest::pagesAndGridsAreCreated()
 {
     TWindows w = CreateWindows();
@@ -171,7 +201,6 @@ void MainFormTest::pagesAndGridsAreCreated()
     QCOMPARE(m.ts_KKMOptions->SectionsSettings->rowCount(), 16);
     QCOMPARE(m.ts_KKMOptions->SectionsSettings->columnCount(), 5);
     QCOMPARE(m.ts_KKMOptions->SectionsCell(4, 0), QStringLiteral("Сфера применен."));
-    QCOMPARE(m.ts_KKMOptions->SectionsSettings->columnWidth(1), 140);
     for (int row = 1; row <= 16; ++row) {
         QCOMPARE(m.ts_KKMOptions->SectionsCell(0, row), QStringLiteral("Отдел %1").arg(row));
         QComboBox* list = m.ts_KKMOptions->SectionsList(row);
@@ -187,7 +216,6 @@ void MainFormTest::pagesAndGridsAreCreated()
     // Operators grid with a hidden rights list per row over column 2.
     QCOMPARE(m.ts_KKMOptions->Operators->rowCount(), 7);
     QCOMPARE(m.ts_KKMOptions->Operators->columnCount(), 3);
-    QCOMPARE(m.ts_KKMOptions->Operators->rowHeight(0), 70);
     QCOMPARE(m.ts_KKMOptions->OperatorsCell(2, 0), QStringLiteral("Права доступа"));
     for (int row = 1; row <= 7; ++row) {
         QListWidget* rights = m.ts_KKMOptions->OperatorRights(row);
@@ -211,7 +239,6 @@ void MainFormTest::pagesAndGridsAreCreated()
     QCOMPARE(m.ts_Goods->Cell(0, 1), QStringLiteral("1"));
     QCOMPARE(m.ts_Goods->Cell(0, 9999), QStringLiteral("9999"));
     QCOMPARE(m.ts_Goods->Cell(1, 9999), QString());
-    QCOMPARE(m.ts_Goods->Goods->columnWidth(1), 240);
     QCOMPARE(m.ts_Goods->Goods->model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Продажи"));
     m.ts_Goods->SetCell(2, 9999, QStringLiteral("4600000000001"));
     QCOMPARE(m.ts_Goods->Goods->model()->index(9998, 2).data().toString(), QStringLiteral("4600000000001"));
@@ -346,7 +373,6 @@ void MainFormTest::navigationButtonsSwitchPages()
     auto* b = m.findChild<QToolButton*>(button);
     QVERIFY(b);
     QVERIFY(!b->icon().isNull());
-    QCOMPARE(b->iconSize(), QSize(32, 32));
     QTest::mouseClick(b, Qt::LeftButton);
     QCOMPARE(m.ActivePage(), page);
     QCOMPARE(m.PageControl->currentWidget()->objectName(), pageName);

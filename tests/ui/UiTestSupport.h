@@ -38,7 +38,7 @@ public:
     // Returns true when it took the modal window (and acted on it).
     using Step = std::function<bool(QWidget* Modal)>;
 
-    explicit TModalDriver(int LimitMs = 20000);
+    explicit TModalDriver(int LimitMs = 60000);
     ~TModalDriver() override;
 
     void Then(Step S);
@@ -80,7 +80,7 @@ private:
 // Runs a real event loop, which blocks and so goes idle, until Condition
 // holds or LimitMs has passed. QTest's waits only pump events and never let
 // the loop block, so the idle-time update does not run inside them.
-bool SpinUntil(const std::function<bool()>& Condition, int LimitMs = 10000);
+bool SpinUntil(const std::function<bool()>& Condition, int LimitMs = 30000);
 
 // One journal entry as written: time, separator, text, and their colours.
 struct TLogEntry {
