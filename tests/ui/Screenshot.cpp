@@ -68,31 +68,32 @@ bool ReadFrontPage(TMainForm& form)
 // A picture for the logo page: a shop sign drawn with text and shapes.
 bool DrawSign(const QString& path)
 {
-    QImage img(480, 300, QImage::Format_RGB32);
+    // The register's full width, so that the preview shows all of it.
+    QImage img(384, 240, QImage::Format_RGB32);
     img.fill(Qt::white);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::black, 6));
-    p.drawRoundedRect(QRectF(10, 10, 460, 280), 24, 24);
-    p.setBrush(QColor(40, 40, 40));
+    p.setPen(QPen(Qt::black, 5));
+    p.drawRoundedRect(QRectF(6, 6, 372, 228), 20, 20);
     p.setPen(Qt::NoPen);
-    p.drawEllipse(QPointF(90, 110), 55, 55);
+    p.setBrush(QColor(40, 40, 40));
+    p.drawEllipse(QPointF(70, 85), 42, 42);
     p.setBrush(Qt::white);
-    p.drawEllipse(QPointF(90, 110), 22, 22);
+    p.drawEllipse(QPointF(70, 85), 16, 16);
     QFont big(QStringLiteral("DejaVu Sans"));
-    big.setPixelSize(44);
+    big.setPixelSize(38);
     big.setBold(true);
     p.setFont(big);
     p.setPen(Qt::black);
-    p.drawText(QRectF(160, 60, 300, 100), Qt::AlignCenter, QStringLiteral("РОМАШКА"));
+    p.drawText(QRectF(120, 45, 250, 80), Qt::AlignCenter, QStringLiteral("РОМАШКА"));
     QFont small(QStringLiteral("DejaVu Sans"));
-    small.setPixelSize(24);
+    small.setPixelSize(20);
     p.setFont(small);
-    p.drawText(QRectF(20, 190, 440, 40), Qt::AlignCenter, QStringLiteral("продукты  ·  с 8 до 22"));
-    QLinearGradient shade(QPointF(30, 0), QPointF(450, 0));
+    p.drawText(QRectF(16, 140, 352, 36), Qt::AlignCenter, QStringLiteral("продукты  ·  с 8 до 22"));
+    QLinearGradient shade(QPointF(24, 0), QPointF(360, 0));
     shade.setColorAt(0, Qt::black);
     shade.setColorAt(1, Qt::white);
-    p.fillRect(QRectF(30, 240, 420, 30), shade);
+    p.fillRect(QRectF(24, 190, 336, 26), shade);
     p.end();
     return img.save(path, "BMP");
 }
@@ -188,7 +189,7 @@ int main(int argc, char** argv)
         driver.OnDialog<QFileDialog>([sign](QFileDialog* d) {
             if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
                 name->setText(sign);
-            d->accept();
+            QMetaObject::invokeMethod(d, "accept");
         });
         mainForm.ts_Logo->bt_load_logoClick();
         if (!driver.Done() || !driver.Unexpected.isEmpty() || mainForm.SourcePicture.IsEmpty()) {
@@ -197,10 +198,11 @@ int main(int argc, char** argv)
         }
     }
     TLogoPage* logo = mainForm.ts_Logo;
-    logo->tb_width->setValue(300);
+    // The frame around the sign's name and circle, the gradient left out.
+    logo->tb_width->setValue(336);
     logo->tb_height->setValue(160);
-    logo->tb_left->setValue(40);
-    logo->tb_top->setValue(30);
+    logo->tb_left->setValue(24);
+    logo->tb_top->setValue(20);
     logo->rb_LogoType1->setChecked(true);
     if (!Save(mainForm, folder, "page-logo.png"))
         return 1;
