@@ -15,6 +15,7 @@ BENCH="$BUILD/bench"
 PACED_RANGE=${KKM_BENCH_PACED_RANGE:-1..9999}
 LOG=${KKM_BENCH_LOG:-$(mktemp -d /tmp/kkm-bench.XXXXXX)}
 mkdir -p "$LOG"
+LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
 ROWS=()
@@ -82,15 +83,21 @@ fi
 # ---- goods list paced at 115200: elapsed over line time
 if run goods_bench goods-115200.txt "$PACED_RANGE" 115200; then
     row "goods read $PACED_RANGE at 115200, elapsed/line" "$(pick goods-115200.txt 's/^115200 baud read +.*elapsed +([0-9.]+ s), ratio ([0-9.]+).*/\2 (\1)/p')" goods_bench
+    row "  the same exchanges, protocol alone" "$(pick goods-115200.txt 's/^115200 baud protocol alone +.*elapsed +([0-9.]+ s), ratio ([0-9.]+).*/\2 (\1)/p')" goods_bench
     row "goods write $PACED_RANGE at 115200, elapsed/line" "$(pick goods-115200.txt 's/^115200 baud write +.*elapsed +([0-9.]+ s), ratio ([0-9.]+).*/\2 (\1)/p')" goods_bench
 fi
 
 # ---- logo preview rebuild and JPEG load
 if run logo_bench logo.txt --benchmark_out="$LOG/logo.json" --benchmark_out_format=json; then
     if command -v jq >/dev/null; then
-        while IFS='|' read -r label t; do
-            row "logo rebuild, $label" "$t" logo_bench
-        done < <(jq -r '.benchmarks[] | "\(.label)|\(.real_time*10|round/10) us"' "$LOG/logo.json")
+        v=$(jq -r '[.benchmarks[] | select(.label | test("dithered") | not) | .real_time] |
+            "\(min*10|round/10) to \(max*10|round/10) us"' "$LOG/logo.json")
+        row "logo preview rebuild and frame, 0.1 to 24 MP at 10 to 500 %" "${v:-n/a}" logo_bench
+        v=$(jq -r '[.benchmarks[] | select(.label | test("dithered")) | .real_time] |
+            "\(min*10|round/10) to \(max*10|round/10) us"' "$LOG/logo.json")
+        row "the same with halftones (dithered), 24 MP" "${v:-n/a}" logo_bench
+    else
+        row "logo preview rebuild" "jq not installed; see $LOG/logo.txt" logo_bench
     fi
     row "JPEG load 24 MP, ours" "$(pick logo.txt 's/^ +LoadJpegPicture +median +([0-9.]+ ms).*/\1/p')" logo_bench
     row "JPEG load, djpeg" "$(pick logo.txt 's/^ +djpeg -outfile \/dev\/null median +([0-9.]+ ms).*/\1/p')" logo_bench
@@ -109,9 +116,14 @@ if run csv_bench csv.txt; then
     row "CSV import 9999 rows" "$(pick csv.txt 's/^import +9999 rows: transfer median +([0-9.]+) ms.*whole command median +([0-9.]+) ms/\1 ms (whole command \2 ms)/p')" csv_bench
 fi
 
+# ---- exchanges that failed inside a run that still finished
+for f in "$LOG"/goods-*.txt; do
+    [[ -f "$f" ]] && grep -q '\[errors\]' "$f" && row "errors during the run" "see $f" goods_bench
+done
+
 # ---- the table, as Markdown
 echo
-echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1); load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
+echo "Machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1); load average $LOAD_START at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 echo
 echo "| Figure | Value | Benchmark |"
 echo "|---|---|---|"
