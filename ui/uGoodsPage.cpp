@@ -6,10 +6,10 @@
 #include "KkmText.h"
 #include "SettingsMap.h"
 #include "uMainForm.h"
+#include "TransferProgress.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -40,47 +40,6 @@ QString DigitsOnly(const QString& text)
 
 const QString Yes = QStringLiteral("ДА");
 const QString No = QStringLiteral("НЕТ");
-
-// Progress of a goods transfer in the status bar. The panel follows the
-// transfer on a timer, a few times a second, rather than item by item: a
-// repaint of the status bar per item would cost more than the exchanges of
-// an unpaced line. The first item shows at once; the panel is cleared
-// however the transfer ends.
-class TProgressScope {
-public:
-    TProgressScope(TMainForm* Main, int First, int Last) : main_(Main), first_(First), last_(Last)
-    {
-        timer_.setInterval(50);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { Show(); });
-    }
-    ~TProgressScope() { main_->ClearProgress(); }
-    TProgressScope(const TProgressScope&) = delete;
-    TProgressScope& operator=(const TProgressScope&) = delete;
-
-    void Item(int Item)
-    {
-        item_ = Item;
-        if (!timer_.isActive()) {
-            Show();
-            timer_.start();
-        }
-    }
-
-private:
-    void Show()
-    {
-        if (item_ != shown_)
-            main_->ShowProgress(item_, first_, last_);
-        shown_ = item_;
-    }
-
-    TMainForm* main_;
-    int first_;
-    int last_;
-    int item_ = 0;
-    int shown_ = 0;
-    QTimer timer_;
-};
 
 } // namespace
 
@@ -459,39 +418,6 @@ QString ChosenFile(QFileDialog* dialog)
 // Export writes its lines in chunks of about this size.
 constexpr qsizetype kExportChunk = 64 * 1024;
 
-// The status bar's progress panel is repainted at most this often; painting
-// it for every line would cost more than the line itself.
-constexpr qint64 kProgressEveryMs = 40;
-
-// Shows the progress of a CSV transfer and clears it at the end, however
-// the transfer ends.
-class TCsvProgress {
-public:
-    TCsvProgress(TMainForm* main, int first, int last) : main_(main), first_(first), last_(last)
-    {
-        shown_.start();
-    }
-    ~TCsvProgress() { main_->ClearProgress(); }
-
-    // Called after each line; lets the window handle pending input.
-    void Step(int item)
-    {
-        if (!any_ || shown_.elapsed() >= kProgressEveryMs) {
-            main_->ShowProgress(item, first_, last_);
-            shown_.restart();
-            any_ = true;
-        }
-        QCoreApplication::processEvents();
-    }
-
-private:
-    TMainForm* main_;
-    int first_;
-    int last_;
-    QElapsedTimer shown_;
-    bool any_ = false;
-};
-
 // Marks a CSV transfer as running while it is in scope.
 class TRunning {
 public:
@@ -532,7 +458,7 @@ void TGoodsPage::Export()
     int last = -1;
     GoodsRange(first, last);
     {
-        TCsvProgress progress(Main, first, last);
+        TProgressScope progress(Main, first, last);
         TGoodsRow row;
         QByteArray chunk;
         QString error;
@@ -545,7 +471,9 @@ void TGoodsPage::Export()
                     throw EKkmError(error);
                 chunk.clear();
             }
-            progress.Step(item);
+            progress.Item(item);
+            // The stop button, navigation and the journal stay live.
+            QCoreApplication::processEvents();
         }
     }
     if (!file.commit())
@@ -572,7 +500,7 @@ void TGoodsPage::Import()
     Main->WriteLog(QStringLiteral("Выполняется импорт данных..."), QColor(clBlack));
 
     TCsvLineReader reader(file);
-    TCsvProgress progress(Main, 1, ItemCount);
+    TProgressScope progress(Main, 1, ItemCount);
     QString text;
     while (reader.ReadLine(text)) {
         const TImportLine line = ParseImportLine(text);
@@ -597,7 +525,8 @@ void TGoodsPage::Import()
             Main->WriteLog(ImportErrorLine(line), QColor(clRed));
             return;
         }
-        progress.Step(line.Item);
+        progress.Item(line.Item);
+        QCoreApplication::processEvents();
     }
     if (reader.Failed())
         throw EKkmError(reader.ErrorString());

@@ -6,10 +6,10 @@
 #include "SourcePicture.h"
 #include "TTrackBar.h"
 #include "uMainForm.h"
+#include "TransferProgress.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -477,17 +477,12 @@ bool TLogoPage::WrLogoRow()
             Main->WriteLog(failed + TOmvekCP::ErrorText(r), QColor(clRed));
             return;
         }
-        // Repainting the progress for every row would cost more than the
-        // rest of the row's work on the PC; a few times a second is plenty.
-        QElapsedTimer sinceShown;
+        TProgressScope progress(Main, 1, rows);
         for (int y = frame.Top; y <= frame.Bottom; ++y) {
             QCoreApplication::processEvents();
             const int number = y - frame.Top + 1;
             const TArrayOfByte bytes = PackLogoRow(img_Logo->Picture, frame, number);
-            if (!sinceShown.isValid() || sinceShown.elapsed() >= 100 || number == rows) {
-                Main->ShowProgress(number, 1, rows);
-                sinceShown.start();
-            }
+            progress.Item(number);
             r = protokol->SendLogoRow(TMainForm::AR, TMainForm::AT, static_cast<std::uint8_t>(number), bytes);
             if (r != 0) {
                 Main->WriteLog(failed + TOmvekCP::ErrorText(r), QColor(clRed));
@@ -496,6 +491,5 @@ bool TLogoPage::WrLogoRow()
         }
         accepted = true;
     });
-    Main->ClearProgress();
     return accepted;
 }

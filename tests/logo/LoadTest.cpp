@@ -23,8 +23,8 @@ protected:
     QString TwoBlockJpeg(const char* name, TJpegColours colours = TJpegColours::Rgb)
     {
         const QString path = PathOf(name);
-        TJpegSpec spec{16, 8, colours, 100, false};
-        EXPECT_TRUE(WriteJpeg(path, spec, [](int, std::uint8_t* s) {
+        TJpegLayout layout{16, 8, colours, 100, false};
+        EXPECT_TRUE(WriteJpeg(path, layout, [](int, std::uint8_t* s) {
             for (int x = 0; x < 16; ++x) {
                 const bool left = x < 8;
                 s[3 * x] = left ? 10 : 255;
@@ -38,7 +38,7 @@ protected:
     QString PhotoJpeg(const char* name, int w, int h)
     {
         const QString path = PathOf(name);
-        EXPECT_TRUE(WriteJpeg(path, TJpegSpec{w, h, TJpegColours::YCbCr, 90, false}, [w](int y, std::uint8_t* s) {
+        EXPECT_TRUE(WriteJpeg(path, TJpegLayout{w, h, TJpegColours::YCbCr, 90, false}, [w](int y, std::uint8_t* s) {
             for (int x = 0; x < w; ++x) {
                 s[3 * x] = static_cast<std::uint8_t>(x * 7 + y);
                 s[3 * x + 1] = static_cast<std::uint8_t>(y * 3);
@@ -133,7 +133,7 @@ TEST_F(LoadTest, JpegColourModels)
     };
     for (const Case& c : cases) {
         const QString path = PathOf(c.name);
-        ASSERT_TRUE(WriteJpeg(path, TJpegSpec{24, 16, c.colours, 100, c.progressive}, [&c](int, std::uint8_t* s) {
+        ASSERT_TRUE(WriteJpeg(path, TJpegLayout{24, 16, c.colours, 100, c.progressive}, [&c](int, std::uint8_t* s) {
             const int n = c.colours == TJpegColours::Grey ? 1 : (c.colours == TJpegColours::AdobeCmyk ? 4 : 3);
             // Adobe CMYK is stored inverted: 255 everywhere is no ink at all.
             std::memset(s, c.colours == TJpegColours::AdobeCmyk ? 255 : 77, 24 * n);
@@ -217,7 +217,7 @@ TEST_F(LoadTest, OversizedJpegIsRefusedFromItsHeader)
 TEST_F(LoadTest, JpegTenThousandPixelsWide)
 {
     const QString path = PathOf("wide.jpg");
-    ASSERT_TRUE(WriteJpeg(path, TJpegSpec{10000, 8, TJpegColours::Rgb, 100, false}, [](int, std::uint8_t* s) {
+    ASSERT_TRUE(WriteJpeg(path, TJpegLayout{10000, 8, TJpegColours::Rgb, 100, false}, [](int, std::uint8_t* s) {
         for (int x = 0; x < 10000; ++x)
             s[3 * x] = s[3 * x + 1] = s[3 * x + 2] = (x / 8) % 2 ? 255 : 0;
     }));
@@ -246,7 +246,7 @@ TEST_F(LoadTest, BitmapDepthsAndPalettes)
 
     struct Case {
         const char* name;
-        TBmpSpec spec;
+        TBmpLayout layout;
         std::function<int(int, int)> grey;
     };
     const int w = 21, h = 5;  // odd width: every row is padded
@@ -276,7 +276,7 @@ TEST_F(LoadTest, BitmapDepthsAndPalettes)
          [](int x, int) { return x % 3 == 0 ? 0 : (x % 3 == 1 ? 255 : 85); }},
     };
     for (const Case& c : cases) {
-        const QString path = Write((std::string(c.name) + ".bmp").c_str(), BitmapBytes(c.spec));
+        const QString path = Write((std::string(c.name) + ".bmp").c_str(), BitmapBytes(c.layout));
         TSourcePicture picture;
         QString error;
         ASSERT_TRUE(LoadBitmapPicture(path, picture, error)) << c.name << ": " << error.toStdString();
@@ -285,7 +285,7 @@ TEST_F(LoadTest, BitmapDepthsAndPalettes)
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 // Qt widens 5-bit channels by a shift: full strength is 248.
-                ASSERT_NEAR(picture.At(x, y), c.grey(x, y), c.spec.Bits == 16 ? 7 : 0)
+                ASSERT_NEAR(picture.At(x, y), c.grey(x, y), c.layout.Bits == 16 ? 7 : 0)
                     << c.name << " at " << x << "," << y;
     }
 }

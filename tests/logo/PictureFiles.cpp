@@ -9,7 +9,7 @@
 
 namespace PictureFiles {
 
-bool WriteJpeg(const QString& Path, const TJpegSpec& Spec, const TRowFiller& Fill)
+bool WriteJpeg(const QString& Path, const TJpegLayout& Layout, const TRowFiller& Fill)
 {
     std::FILE* f = std::fopen(QFile::encodeName(Path).constData(), "wb");
     if (!f)
@@ -19,10 +19,10 @@ bool WriteJpeg(const QString& Path, const TJpegSpec& Spec, const TRowFiller& Fil
     cinfo.err = jpeg_std_error(&jerr);  // a writer fault in a test may exit
     jpeg_create_compress(&cinfo);
     jpeg_stdio_dest(&cinfo, f);
-    cinfo.image_width = static_cast<JDIMENSION>(Spec.Width);
-    cinfo.image_height = static_cast<JDIMENSION>(Spec.Height);
+    cinfo.image_width = static_cast<JDIMENSION>(Layout.Width);
+    cinfo.image_height = static_cast<JDIMENSION>(Layout.Height);
     int components = 3;
-    switch (Spec.Colours) {
+    switch (Layout.Colours) {
     case TJpegColours::Rgb:
     case TJpegColours::YCbCr:
         cinfo.input_components = 3;
@@ -38,17 +38,17 @@ bool WriteJpeg(const QString& Path, const TJpegSpec& Spec, const TRowFiller& Fil
         break;
     }
     jpeg_set_defaults(&cinfo);
-    if (Spec.Colours == TJpegColours::Rgb)
+    if (Layout.Colours == TJpegColours::Rgb)
         jpeg_set_colorspace(&cinfo, JCS_RGB);
-    if (Spec.Colours == TJpegColours::AdobeCmyk) {
+    if (Layout.Colours == TJpegColours::AdobeCmyk) {
         jpeg_set_colorspace(&cinfo, JCS_CMYK);
         cinfo.write_Adobe_marker = TRUE;
     }
-    jpeg_set_quality(&cinfo, Spec.Quality, TRUE);
-    if (Spec.Progressive)
+    jpeg_set_quality(&cinfo, Layout.Quality, TRUE);
+    if (Layout.Progressive)
         jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(Spec.Width) * components);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(Layout.Width) * components);
     while (cinfo.next_scanline < cinfo.image_height) {
         Fill(static_cast<int>(cinfo.next_scanline), row.data());
         JSAMPROW p = row.data();
@@ -75,25 +75,25 @@ void Put32(QByteArray& b, std::uint32_t v)
 
 }  // namespace
 
-QByteArray BitmapBytes(const TBmpSpec& Spec)
+QByteArray BitmapBytes(const TBmpLayout& Layout)
 {
-    const int stride = (Spec.Width * Spec.Bits + 31) / 32 * 4;
-    const int paletteBytes = static_cast<int>(Spec.Palette.size()) * 4;
-    const int maskBytes = static_cast<int>(Spec.Masks.size()) * 4;
+    const int stride = (Layout.Width * Layout.Bits + 31) / 32 * 4;
+    const int paletteBytes = static_cast<int>(Layout.Palette.size()) * 4;
+    const int maskBytes = static_cast<int>(Layout.Masks.size()) * 4;
     const int offset = 14 + 40 + maskBytes + paletteBytes;
     QByteArray rle;
-    if (Spec.Rle8) {
-        for (int row = 0; row < Spec.Height; ++row) {
-            const int y = Spec.TopDown ? row : Spec.Height - 1 - row;
-            for (int x = 0; x < Spec.Width; ++x) {
+    if (Layout.Rle8) {
+        for (int row = 0; row < Layout.Height; ++row) {
+            const int y = Layout.TopDown ? row : Layout.Height - 1 - row;
+            for (int x = 0; x < Layout.Width; ++x) {
                 rle.append(char(1));
-                rle.append(char(Spec.Pixel(x, y)));
+                rle.append(char(Layout.Pixel(x, y)));
             }
             rle.append(QByteArray("\0\0", 2));  // end of line
         }
         rle.append(QByteArray("\0\1", 2));  // end of bitmap
     }
-    const int imageBytes = Spec.Rle8 ? static_cast<int>(rle.size()) : stride * Spec.Height;
+    const int imageBytes = Layout.Rle8 ? static_cast<int>(rle.size()) : stride * Layout.Height;
 
     QByteArray b;
     b.append("BM");
@@ -101,33 +101,33 @@ QByteArray BitmapBytes(const TBmpSpec& Spec)
     Put32(b, 0);
     Put32(b, static_cast<std::uint32_t>(offset));
     Put32(b, 40);
-    Put32(b, static_cast<std::uint32_t>(Spec.Width));
-    Put32(b, static_cast<std::uint32_t>(Spec.TopDown ? -Spec.Height : Spec.Height));
+    Put32(b, static_cast<std::uint32_t>(Layout.Width));
+    Put32(b, static_cast<std::uint32_t>(Layout.TopDown ? -Layout.Height : Layout.Height));
     Put16(b, 1);
-    Put16(b, static_cast<std::uint32_t>(Spec.Bits));
-    Put32(b, Spec.Rle8 ? 1 : (Spec.Masks.empty() ? 0 : 3));  // BI_RLE8, BI_RGB or BI_BITFIELDS
+    Put16(b, static_cast<std::uint32_t>(Layout.Bits));
+    Put32(b, Layout.Rle8 ? 1 : (Layout.Masks.empty() ? 0 : 3));  // BI_RLE8, BI_RGB or BI_BITFIELDS
     Put32(b, static_cast<std::uint32_t>(imageBytes));
     Put32(b, 2835);
     Put32(b, 2835);
-    Put32(b, static_cast<std::uint32_t>(Spec.Palette.size()));
+    Put32(b, static_cast<std::uint32_t>(Layout.Palette.size()));
     Put32(b, 0);
-    for (std::uint32_t m : Spec.Masks)
+    for (std::uint32_t m : Layout.Masks)
         Put32(b, m);
-    for (QRgb c : Spec.Palette) {
+    for (QRgb c : Layout.Palette) {
         b.append(char(qBlue(c)));
         b.append(char(qGreen(c)));
         b.append(char(qRed(c)));
         b.append(char(0));
     }
-    if (Spec.Rle8)
+    if (Layout.Rle8)
         return b + rle;
-    for (int row = 0; row < Spec.Height; ++row) {
-        const int y = Spec.TopDown ? row : Spec.Height - 1 - row;
+    for (int row = 0; row < Layout.Height; ++row) {
+        const int y = Layout.TopDown ? row : Layout.Height - 1 - row;
         QByteArray line(stride, '\0');
         auto* p = reinterpret_cast<std::uint8_t*>(line.data());
-        for (int x = 0; x < Spec.Width; ++x) {
-            const std::uint32_t v = Spec.Pixel(x, y);
-            switch (Spec.Bits) {
+        for (int x = 0; x < Layout.Width; ++x) {
+            const std::uint32_t v = Layout.Pixel(x, y);
+            switch (Layout.Bits) {
             case 1:
                 p[x / 8] |= static_cast<std::uint8_t>((v & 1) << (7 - x % 8));
                 break;

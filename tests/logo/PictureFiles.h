@@ -15,7 +15,7 @@ namespace PictureFiles {
 
 enum class TJpegColours { Rgb, YCbCr, Grey, AdobeCmyk };
 
-struct TJpegSpec {
+struct TJpegLayout {
     int Width = 0;
     int Height = 0;
     TJpegColours Colours = TJpegColours::YCbCr;
@@ -29,11 +29,11 @@ struct TJpegSpec {
 using TRowFiller = std::function<void(int y, std::uint8_t* samples)>;
 
 // Writes the JPEG; false when the file cannot be written.
-bool WriteJpeg(const QString& Path, const TJpegSpec& Spec, const TRowFiller& Fill);
+bool WriteJpeg(const QString& Path, const TJpegLayout& Layout, const TRowFiller& Fill);
 
 // A bitmap: Bits 1, 4, 8 (palette), 16, 24 or 32. Pixels are given as
 // palette indices (1 to 8 bits), raw 16-bit words, or RGB colours (24, 32).
-struct TBmpSpec {
+struct TBmpLayout {
     int Width = 0;
     int Height = 0;
     int Bits = 24;
@@ -46,7 +46,7 @@ struct TBmpSpec {
     bool Rle8 = false;
 };
 
-QByteArray BitmapBytes(const TBmpSpec& Spec);
+QByteArray BitmapBytes(const TBmpLayout& Layout);
 
 bool WriteFile(const QString& Path, const QByteArray& Bytes);
 QByteArray ReadFile(const QString& Path);

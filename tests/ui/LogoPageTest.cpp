@@ -67,12 +67,12 @@ bool AllPixels(const QImage& image, const TRgb& colour)
 
 QString WriteJpeg(const QTemporaryDir& dir, const QString& name, int w, int h, int grey)
 {
-    PictureFiles::TJpegSpec spec;
-    spec.Width = w;
-    spec.Height = h;
-    spec.Colours = PictureFiles::TJpegColours::Grey;
+    PictureFiles::TJpegLayout layout;
+    layout.Width = w;
+    layout.Height = h;
+    layout.Colours = PictureFiles::TJpegColours::Grey;
     const QString path = dir.filePath(name);
-    const bool ok = PictureFiles::WriteJpeg(path, spec, [w, grey](int, std::uint8_t* samples) {
+    const bool ok = PictureFiles::WriteJpeg(path, layout, [w, grey](int, std::uint8_t* samples) {
         std::fill(samples, samples + w, static_cast<std::uint8_t>(grey));
     });
     return ok ? path : QString();

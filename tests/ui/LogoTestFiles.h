@@ -14,13 +14,13 @@
 inline QString WriteBmp(const QTemporaryDir& Dir, const QString& Name, int W, int H,
                         const std::function<QRgb(int, int)>& Pixel)
 {
-    PictureFiles::TBmpSpec spec;
-    spec.Width = W;
-    spec.Height = H;
-    spec.Bits = 24;
-    spec.Pixel = [Pixel](int x, int y) { return static_cast<std::uint32_t>(Pixel(x, y)); };
+    PictureFiles::TBmpLayout layout;
+    layout.Width = W;
+    layout.Height = H;
+    layout.Bits = 24;
+    layout.Pixel = [Pixel](int x, int y) { return static_cast<std::uint32_t>(Pixel(x, y)); };
     const QString path = Dir.filePath(Name);
-    return PictureFiles::WriteFile(path, PictureFiles::BitmapBytes(spec)) ? path : QString();
+    return PictureFiles::WriteFile(path, PictureFiles::BitmapBytes(layout)) ? path : QString();
 }
 
 // Puts Path into the dialog's name field as a user types it. selectFile
