@@ -31,25 +31,6 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
-
-struct TWindows {
-    std::unique_ptr<TMainForm> Main;
-    TConnectForm* Connect = nullptr;
-    TAuthForm* Auth = nullptr;
-};
-
-TWindows CreateWindows()
-{
-    TWindows w;
-    w.Main = std::make_unique<TMainForm>();
-    w.Connect = new TConnectForm(w.Main.get());
-    w.Auth = new TAuthForm(w.Main.get());
-    w.Main->show();
-    return w;
-}
-
-} // namespace
 
 class MainFormTest : public QObject {
     Q_OBJECT

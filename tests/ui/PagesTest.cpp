@@ -34,22 +34,6 @@
 
 namespace {
 
-struct TWindows {
-    std::unique_ptr<TMainForm> Main;
-    TConnectForm* Connect = nullptr;
-    TAuthForm* Auth = nullptr;
-};
-
-TWindows CreateWindows()
-{
-    TWindows w;
-    w.Main = std::make_unique<TMainForm>();
-    w.Connect = new TConnectForm(w.Main.get());
-    w.Auth = new TAuthForm(w.Main.get());
-    w.Main->show();
-    return w;
-}
-
 // The sub-page of the settings page in front, everything laid out.
 void ShowSettings(TMainForm& m, int subPage)
 {

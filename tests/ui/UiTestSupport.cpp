@@ -1,5 +1,9 @@
 #include "UiTestSupport.h"
 
+#include "uAuthForm.h"
+#include "uConnectForm.h"
+#include "uMainForm.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -147,4 +151,18 @@ QStringList JournalTexts(const QTextEdit* journal)
     for (const TLogEntry& e : JournalEntries(journal))
         texts << e.Text;
     return texts;
+}
+
+TWindows::TWindows() = default;
+TWindows::~TWindows() = default;
+TWindows::TWindows(TWindows&&) noexcept = default;
+
+TWindows CreateWindows()
+{
+    TWindows w;
+    w.Main = std::make_unique<TMainForm>();
+    w.Connect = new TConnectForm(w.Main.get());
+    w.Auth = new TAuthForm(w.Main.get());
+    w.Main->show();
+    return w;
 }

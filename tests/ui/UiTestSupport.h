@@ -14,9 +14,13 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 
 class QTextEdit;
 class QWidget;
+class TAuthForm;
+class TConnectForm;
+class TMainForm;
 
 // What a message box showed before the driver pressed its button.
 struct TSeenBox {
@@ -94,3 +98,15 @@ struct TLogEntry {
 // journal does not start with an empty line or an entry lacks " >> ".
 QList<TLogEntry> JournalEntries(const QTextEdit* Journal, bool* WellFormed = nullptr);
 QStringList JournalTexts(const QTextEdit* Journal);
+
+// The program's three windows as the entry creates them, the main window
+// shown.
+struct TWindows {
+    TWindows();
+    ~TWindows();
+    TWindows(TWindows&&) noexcept;
+    std::unique_ptr<TMainForm> Main;
+    TConnectForm* Connect = nullptr;
+    TAuthForm* Auth = nullptr;
+};
+TWindows CreateWindows();
