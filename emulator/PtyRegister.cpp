@@ -158,6 +158,24 @@ bool PtyRegister::WaitForRequests(std::size_t n, milliseconds timeout) const
     return changed_.wait_for(lock, timeout, [&] { return logCount_ >= n; });
 }
 
+std::uint64_t PtyRegister::ClientCloses() const
+{
+    std::lock_guard lock(mutex_);
+    return clientCloses_;
+}
+
+bool PtyRegister::WaitForClientCloses(std::uint64_t n, milliseconds timeout) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return clientCloses_ >= n; });
+}
+
+bool PtyRegister::WaitLineIdle(milliseconds timeout) const
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return line_.Empty(); });
+}
+
 int PtyRegister::AddFault(const Fault& fault)
 {
     std::lock_guard lock(mutex_);
@@ -288,6 +306,7 @@ void PtyRegister::DoHangUp(std::vector<std::string>& notes)
     else
         notes.push_back("hung up; no new port: " + error.toStdString());
     ++hangUps_;
+    clientOn_ = false; // the cut was ours
     changed_.notify_all();
 }
 
@@ -443,13 +462,24 @@ void PtyRegister::Run()
         if (noClient) {
             line_.Clear(); // nobody would hear it
             collector_.Reset();
+            if (clientOn_) {
+                clientOn_ = false;
+                ++clientCloses_;
+                notes.push_back("the client closed the line");
+                changed_.notify_all();
+            }
+        } else {
+            clientOn_ = true;
         }
+        const bool hadOutput = !line_.Empty();
         const Clock::time_point next = line_.Flush([this](const std::uint8_t* data, std::size_t size) {
             const ssize_t n = ::write(master_, data, size);
             if (n >= 0)
                 return static_cast<std::ptrdiff_t>(n);
             return errno == EAGAIN || errno == EINTR ? LineScheduler::kBusy : LineScheduler::kGone;
         });
+        if (hadOutput && line_.Empty())
+            changed_.notify_all();
         int timeoutMs = -1;
         if (noClient) {
             timeoutMs = static_cast<int>(kNoClientPoll.count());

@@ -106,6 +106,14 @@ public:
     // Waits until at least n requests are in the log; false on time-out.
     bool WaitForRequests(std::size_t n, std::chrono::milliseconds timeout) const;
 
+    // How often a client that had the port open has closed it. A client
+    // that opens and closes again between two looks (25 ms apart while
+    // nobody is on the line) is not counted. A hang-up is not a close.
+    std::uint64_t ClientCloses() const;
+    bool WaitForClientCloses(std::uint64_t n, std::chrono::milliseconds timeout) const;
+    // Waits until everything queued for the line has been written.
+    bool WaitLineIdle(std::chrono::milliseconds timeout) const;
+
     // Faults (see Faults.h). AddFault returns an id for RemoveFault; an nth
     // fault counts from the moment it is added.
     int AddFault(const Fault& fault);
@@ -149,6 +157,8 @@ private:
     bool hangUpRequested_ = false;
     std::uint64_t hangUps_ = 0;
     bool hangUpOk_ = true;
+    bool clientOn_ = false;
+    std::uint64_t clientCloses_ = 0;
 
     int master_ = -1;
     int wake_ = -1;

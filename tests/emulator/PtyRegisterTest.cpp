@@ -256,6 +256,29 @@ TEST_F(PtyRegisterTest, SendsMessagesAndRawBytes)
     EXPECT_EQ(client.ReadBytes(5), Hex("00 FD FF 09 FE"));
 }
 
+// A client closing its end is seen and counted; a hang-up is the
+// emulator's own doing and is not.
+TEST_F(PtyRegisterTest, CountsTheClientClosingTheLine)
+{
+    EXPECT_EQ(reg_.ClientCloses(), 0u);
+    {
+        PtyClient client(reg_.PublishedPath());
+        ASSERT_TRUE(client.Send(1, 1));
+        ASSERT_TRUE(client.ReadBody());
+        EXPECT_EQ(reg_.ClientCloses(), 0u);
+    }
+    EXPECT_TRUE(reg_.WaitForClientCloses(1, kLimit));
+
+    PtyClient second(reg_.PublishedPath());
+    ASSERT_TRUE(second.Send(2, 1));
+    ASSERT_TRUE(second.ReadBody());
+    ASSERT_TRUE(reg_.HangUp());
+    PtyClient third(reg_.PublishedPath());
+    ASSERT_TRUE(third.Send(3, 1));
+    ASSERT_TRUE(third.ReadBody());
+    EXPECT_EQ(reg_.ClientCloses(), 1u);
+}
+
 TEST_F(PtyRegisterTest, HangUpActsAsAnUnpluggedCableAndTheLinkLeadsToANewPort)
 {
     const QString link = reg_.PublishedPath();
