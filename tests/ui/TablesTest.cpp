@@ -257,11 +257,12 @@ void TablesTest::Connect(bool authorise)
         d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QStringLiteral("115200")));
         d->b_Connect->click();
     });
+    // Not a test of time-outs: a loaded machine must not fail it, the
+    // connect and the information read that follows it included.
+    main_->Protokol->setTimeOut(2000);
     main_->mm_c_connectClick();
     QVERIFY(driver.Done());
     QCOMPARE(main_->WorkMode, TMainForm::wmReadOnly);
-    // Not a test of time-outs: a loaded machine must not fail it.
-    main_->Protokol->setTimeOut(2000);
     if (authorise) {
         driver.OnDialog<TAuthForm>([](TAuthForm* d) {
             d->cb_UserList->setCurrentIndex(0);
