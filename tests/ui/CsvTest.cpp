@@ -698,14 +698,6 @@ void CsvTest::progressAndInputWhileRunning()
         QCOMPARE(ReadFile(Path("out.csv")).size(), qsizetype(9 * 9 + 90 * 10 + 900 * 11 + 9000 * 12));
 }
 
-int main(int argc, char** argv)
-{
-    QTemporaryDir portDir;
-    if (qEnvironmentVariableIsEmpty("KKM_EMULATOR_DIR"))
-        qputenv("KKM_EMULATOR_DIR", portDir.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    CsvTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KKM_WINDOW_TEST_MAIN(CsvTest)
 
 #include "CsvTest.moc"

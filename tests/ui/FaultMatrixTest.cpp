@@ -157,8 +157,7 @@ private slots:
     void transferUnderFault();
 
 private:
-    bool Connect();
-    bool Authorise();
+    bool Connect() { return ConnectThroughDialog(*main_, reg_->PublishedPath()); }
     void Prepare(TTransfer t);
     // Runs the transfer; for the connect dialog also answers its error box
     // and cancels it, noting the box's text.
@@ -207,31 +206,6 @@ void FaultMatrixTest::cleanup()
     dir_.reset();
 }
 
-bool FaultMatrixTest::Connect()
-{
-    TModalDriver driver;
-    const QString port = reg_->PublishedPath();
-    driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
-        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
-        d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QStringLiteral("115200")));
-        d->b_Connect->click();
-    });
-    main_->mm_c_connectClick();
-    return driver.Done() && driver.Unexpected.isEmpty() && main_->WorkMode == TMainForm::wmReadOnly;
-}
-
-bool FaultMatrixTest::Authorise()
-{
-    TModalDriver driver;
-    driver.OnDialog<TAuthForm>([](TAuthForm* d) {
-        d->cb_UserList->setCurrentIndex(0);
-        QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
-        d->b_Auth->click();
-    });
-    main_->mm_c_authClick();
-    return driver.Done() && driver.Unexpected.isEmpty() && main_->WorkMode == TMainForm::wmReadWrite;
-}
-
 QStringList FaultMatrixTest::NewJournal() const
 {
     const QList<TLogEntry> entries = JournalEntries(main_->re_LogOut);
@@ -251,7 +225,7 @@ void FaultMatrixTest::Prepare(TTransfer t)
     QVERIFY(Connect());
     const bool writes = t == trOperatorsWrite || t == trGoodsWrite || t == trLogoUpload || t == trCsvImportWrite;
     if (writes)
-        QVERIFY(Authorise());
+        QVERIFY(AuthoriseThroughDialog(*main_));
     TSettingsPage* settings = main_->ts_KKMOptions;
     TGoodsPage* goods = main_->ts_Goods;
     switch (t) {
@@ -316,12 +290,7 @@ void FaultMatrixTest::Run(TTransfer t, bool failed, QString* box)
     switch (t) {
     case trConnect: {
         TModalDriver driver;
-        const QString port = reg_->PublishedPath();
-        driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
-            d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
-            d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QStringLiteral("115200")));
-            d->b_Connect->click();
-        });
+        ChooseAndConnect(driver, reg_->PublishedPath());
         TSeenBox seen;
         if (failed) {
             driver.AcceptBox(&seen);
@@ -600,15 +569,6 @@ void FaultMatrixTest::transferUnderFault()
     FollowUp(t, result);
 }
 
-int main(int argc, char** argv)
-{
-    QTemporaryDir portDir;
-    if (qEnvironmentVariableIsEmpty("KKM_EMULATOR_DIR"))
-        qputenv("KKM_EMULATOR_DIR", portDir.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    FaultMatrixTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KKM_WINDOW_TEST_MAIN(FaultMatrixTest)
 
 #include "FaultMatrixTest.moc"

@@ -642,5 +642,5 @@ void LogoPageTest::drawRectErrorKeepsTheFrame()
     QCOMPARE(p->lb_width_cnt->text(), QStringLiteral("96"));
 }
 
-QTEST_MAIN(LogoPageTest)
+KKM_WINDOW_TEST_MAIN(LogoPageTest)
 #include "LogoPageTest.moc"

@@ -119,26 +119,10 @@ void LogoUploadTest::init()
     main_->Protokol->setTimeOut(2000);
     main_->show();
 
-    TModalDriver driver;
     const QString port = reg_->PublishedPath();
-    driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
-        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
-        d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QStringLiteral("115200")));
-        d->b_Connect->click();
-    });
-    driver.OnDialog<TAuthForm>([](TAuthForm* d) {
-        d->cb_UserList->setCurrentIndex(0);
-        QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
-        d->b_Auth->click();
-    });
     QVERIFY(connectForm->cb_Port->findText(port) >= 0);
-    main_->mm_c_connect->trigger();
-    QCOMPARE(main_->WorkMode, TMainForm::wmReadOnly);
-    QVERIFY(SpinUntil([&] { return main_->mm_c_auth->isEnabled(); }));
-    main_->mm_c_auth->trigger();
-    QVERIFY(driver.Done());
-    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
-    QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
+    QVERIFY(ConnectThroughDialog(*main_, port));
+    QVERIFY(AuthoriseThroughDialog(*main_));
 
     main_->eb_Logo->click();
     QVERIFY(SpinUntil([&] { return main_->si_WriteTableToKKM->isEnabled(); }));
@@ -383,5 +367,5 @@ void LogoUploadTest::savedPictureMatchesThePreview()
     QCOMPARE(TArrayOfByte(pbm.begin() + header.size(), pbm.end()), dots);
 }
 
-QTEST_MAIN(LogoUploadTest)
+KKM_WINDOW_TEST_MAIN(LogoUploadTest)
 #include "LogoUploadTest.moc"

@@ -565,14 +565,6 @@ void MainFormTest::userEntry()
     QCOMPARE(TAuthForm::UserEntry(record), entry);
 }
 
-int main(int argc, char** argv)
-{
-    QTemporaryDir portDir;
-    if (qEnvironmentVariableIsEmpty("KKM_EMULATOR_DIR"))
-        qputenv("KKM_EMULATOR_DIR", portDir.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    MainFormTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KKM_WINDOW_TEST_MAIN(MainFormTest)
 
 #include "MainFormTest.moc"

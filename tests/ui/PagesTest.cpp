@@ -834,14 +834,6 @@ void PagesTest::progressInStatusBar()
     QCOMPARE(m.lb_StatusEmpty->width(), 50);
 }
 
-int main(int argc, char** argv)
-{
-    QTemporaryDir portDir;
-    if (qEnvironmentVariableIsEmpty("KKM_EMULATOR_DIR"))
-        qputenv("KKM_EMULATOR_DIR", portDir.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    PagesTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KKM_WINDOW_TEST_MAIN(PagesTest)
 
 #include "PagesTest.moc"

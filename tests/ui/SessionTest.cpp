@@ -134,30 +134,13 @@ void SessionTest::cleanup()
 
 bool SessionTest::ConnectThroughDialog(const QString& speed)
 {
-    TModalDriver driver;
-    const QString port = Port();
-    driver.OnDialog<TConnectForm>([port, speed](TConnectForm* d) {
-        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
-        d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(speed));
-        d->b_Connect->click();
-    });
-    main_->mm_c_connect->trigger();
-    return driver.Done() && driver.Unexpected.isEmpty() && main_->WorkMode == TMainForm::wmReadOnly;
+    return ::ConnectThroughDialog(*main_, Port(), speed);
 }
 
 void SessionTest::AuthoriseThroughDialog(int index, const QString& password)
 {
-    TModalDriver driver;
-    driver.OnDialog<TAuthForm>([index, password](TAuthForm* d) {
-        d->cb_UserList->setCurrentIndex(index);
-        QTest::keyClicks(d->ed_Password, password);
-        d->b_Auth->click();
-    });
-    // The menu item is available from the next idle moment after connecting.
-    QVERIFY(SpinUntil([&] { return main_->mm_c_auth->isEnabled(); }));
-    main_->mm_c_auth->trigger();
-    QVERIFY(driver.Done());
-    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+    // The outcome is the test's to check: a wrong password is refused.
+    ::AuthoriseThroughDialog(*main_, index, password);
 }
 
 void SessionTest::connectDialogLists()
@@ -722,16 +705,6 @@ void SessionTest::lineLostWhileCommandWaits()
     QCOMPARE(main_->Protokol->State(), std::uint8_t(TOmvekCP::tsIdle));
 }
 
-int main(int argc, char** argv)
-{
-    QTemporaryDir portDir;
-    if (qEnvironmentVariableIsEmpty("KKM_EMULATOR_DIR"))
-        qputenv("KKM_EMULATOR_DIR", portDir.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    // Closing the main window in a test must not end anything.
-    QApplication::setQuitOnLastWindowClosed(false);
-    SessionTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+KKM_WINDOW_TEST_MAIN(SessionTest)
 
 #include "SessionTest.moc"

@@ -250,30 +250,12 @@ void TablesTest::cleanup()
 
 void TablesTest::Connect(bool authorise)
 {
-    TModalDriver driver;
-    const QString port = reg_->PublishedPath();
-    driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
-        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
-        d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QStringLiteral("115200")));
-        d->b_Connect->click();
-    });
     // Not a test of time-outs: a loaded machine must not fail it, the
     // connect and the information read that follows it included.
     main_->Protokol->setTimeOut(2000);
-    main_->mm_c_connectClick();
-    QVERIFY(driver.Done());
-    QCOMPARE(main_->WorkMode, TMainForm::wmReadOnly);
-    if (authorise) {
-        driver.OnDialog<TAuthForm>([](TAuthForm* d) {
-            d->cb_UserList->setCurrentIndex(0);
-            QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
-            d->b_Auth->click();
-        });
-        main_->mm_c_authClick();
-        QVERIFY(driver.Done());
-        QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
-        QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
-    }
+    QVERIFY(ConnectThroughDialog(*main_, reg_->PublishedPath()));
+    if (authorise)
+        QVERIFY(AuthoriseThroughDialog(*main_));
     reg_->ClearRequests();
 }
 
@@ -832,5 +814,5 @@ void TablesTest::goodsStop()
     QCOMPARE(NewJournal(), journal);
 }
 
-QTEST_MAIN(TablesTest)
+KKM_WINDOW_TEST_MAIN(TablesTest)
 #include "TablesTest.moc"

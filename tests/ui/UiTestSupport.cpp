@@ -5,6 +5,11 @@
 #include "uMainForm.h"
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
@@ -165,4 +170,43 @@ TWindows CreateWindows()
     w.Auth = new TAuthForm(w.Main.get());
     w.Main->show();
     return w;
+}
+
+void ChooseAndConnect(TModalDriver& driver, const QString& port, const QString& speed)
+{
+    driver.OnDialog<TConnectForm>([port, speed](TConnectForm* d) {
+        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
+        d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(speed));
+        d->b_Connect->click();
+    });
+}
+
+bool ConnectThroughDialog(TMainForm& main, const QString& port, const QString& speed)
+{
+    TModalDriver driver;
+    ChooseAndConnect(driver, port, speed);
+    main.mm_c_connect->trigger();
+    return driver.Done() && driver.Unexpected.isEmpty() && main.WorkMode == TMainForm::wmReadOnly;
+}
+
+bool AuthoriseThroughDialog(TMainForm& main, int user, const QString& password)
+{
+    TModalDriver driver;
+    driver.OnDialog<TAuthForm>([user, password](TAuthForm* d) {
+        d->cb_UserList->setCurrentIndex(user);
+        QTest::keyClicks(d->ed_Password, password);
+        d->b_Auth->click();
+    });
+    // The menu item is available from the next idle moment after connecting.
+    if (!SpinUntil([&] { return main.mm_c_auth->isEnabled(); }))
+        return false;
+    main.mm_c_auth->trigger();
+    return driver.Done() && driver.Unexpected.isEmpty() && main.WorkMode == TMainForm::wmReadWrite;
+}
+
+TWindowTestApp::TWindowTestApp(int& argc, char** argv) : App(argc, argv)
+{
+    if (qEnvironmentVariableIsEmpty("KKM_EMULATOR_DIR"))
+        qputenv("KKM_EMULATOR_DIR", PortDir.path().toLocal8Bit());
+    QApplication::setQuitOnLastWindowClosed(false);
 }

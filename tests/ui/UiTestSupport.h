@@ -3,6 +3,7 @@
 // a reader of the journal.
 #pragma once
 
+#include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <deque>
@@ -110,3 +112,31 @@ struct TWindows {
     TAuthForm* Auth = nullptr;
 };
 TWindows CreateWindows();
+
+// Chooses Port at Speed in the connect dialog and presses its button.
+void ChooseAndConnect(TModalDriver& Driver, const QString& Port, const QString& Speed = QStringLiteral("115200"));
+
+// The connect command through the menu and its dialog; true when the window
+// ended up connected (read-only) with no unexpected box.
+bool ConnectThroughDialog(TMainForm& Main, const QString& Port, const QString& Speed = QStringLiteral("115200"));
+
+// The authorisation command through the menu and its dialog, once the menu
+// item is available; true when the window ended up in read/write mode.
+bool AuthoriseThroughDialog(TMainForm& Main, int User = 0, const QString& Password = QStringLiteral("1"));
+
+// What every window test's main() sets up before its test object: the
+// application, emulators publishing in a folder of their own (unless
+// KKM_EMULATOR_DIR names one), and no quitting when a window closes.
+struct TWindowTestApp {
+    TWindowTestApp(int& Argc, char** Argv);
+    QTemporaryDir PortDir;
+    QApplication App;
+};
+
+#define KKM_WINDOW_TEST_MAIN(TestClass)            \
+    int main(int argc, char** argv)                \
+    {                                              \
+        TWindowTestApp app(argc, argv);            \
+        TestClass test;                            \
+        return QTest::qExec(&test, argc, argv);    \
+    }
