@@ -5,12 +5,14 @@
 # shared CI runner). Prints "N passed, M failed" at the end and keeps the
 # output of every failed round.
 #
-#   tools/stress-tests.sh [rounds] [build dir]     # defaults: 20, build
+#   tools/stress-tests.sh [rounds] [build dir] [ctest options]   # defaults: 20, build
+#   tools/stress-tests.sh 5 build -R closing     # only the tests that match
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 rounds=${1:-20}
 build=${2:-build}
+shift $(($# < 2 ? $# : 2))
 if [ ! -f "$build/CTestTestfile.cmake" ]; then
   echo "No test build in '$build': run ./test.sh or cmake --build $build first." >&2
   exit 2
@@ -39,7 +41,7 @@ passed=0
 failed=0
 for ((round = 1; round <= rounds; round++)); do
   log="$logs/round-$round.log"
-  if ctest --test-dir "$build" -j6 --output-on-failure >"$log" 2>&1; then
+  if ctest --test-dir "$build" -j6 --output-on-failure "$@" >"$log" 2>&1; then
     passed=$((passed + 1))
     rm -f "$log"
     echo "round $round: passed"
