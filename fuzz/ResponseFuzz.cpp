@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,10 +29,28 @@ struct Line {
     void Drain()
     {
         std::uint8_t buf[512];
-        while (::read(master, buf, sizeof buf) > 0) {
+        for (;;) {
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0 && !(n < 0 && errno == EINTR))
+                break;
         }
     }
 };
+
+// The whole answer into the master, as a register puts it on the line.
+// libFuzzer's timer signal can interrupt the write; that is no finding.
+bool WriteAll(int fd, const TArrayOfByte& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            return false;
+    }
+    return true;
+}
 
 bool KnownResult(std::int32_t r)
 {
@@ -129,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (wire.size() > kkm::MaxWireFrame || kkm::ClassifyFrame(wire) != fuzz::kResponse)
         return -1;
 
-    FUZZ_CHECK(::write(line.master, wire.data(), wire.size()) == static_cast<ssize_t>(wire.size()));
+    FUZZ_CHECK(WriteAll(line.master, wire));
     const std::int32_t r = Run(line.cp, which);
     line.Drain(); // the request
     FUZZ_CHECK(KnownResult(r));
