@@ -160,6 +160,14 @@ TSettingsPage::TSettingsPage(TMainForm* main, QWidget* parent)
     BuildDevices();
     BuildPayTypes();
 
+    QWidget* holders = Main->ExpressPanel ? Main->ExpressPanel : this;
+    cb_SectionsInvis = List(holders, QStringLiteral("cb_SectionsInvis"),
+                            {QStringLiteral("Торговля"), QStringLiteral("Услуги")}, -1);
+    cb_SectionsInvis->hide();
+    CheckListBox = new QListWidget(holders);
+    CheckListBox->setObjectName(QStringLiteral("CheckListBox"));
+    CheckListBox->hide();
+
     // Only digits, "-" and Backspace reach the numeric edits.
     numericEdits_ = {ed_ScreenDelay, ed_AutoLock, ed_INN, ed_PoContrast, ed_PoStringInterval};
     for (QLineEdit* e : numericEdits_)

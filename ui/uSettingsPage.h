@@ -188,6 +188,13 @@ public:
     std::array<QLineEdit*, PayTypeRows + 1> ed_PayType{};
     std::array<QCheckBox*, PayTypeRows + 1> cb_PayType{};
 
+    // Never shown, on the navigation panel: the form's holders of the two
+    // handlers that every row's list of the sections and operators grids
+    // gets. They carry no row, so they are not connected: a change made to
+    // them would otherwise rewrite a header cell.
+    QComboBox* cb_SectionsInvis = nullptr;
+    QListWidget* CheckListBox = nullptr;
+
 public slots:
     // Sections grid: places, syncs and shows or hides the list of a cell of
     // column 4; the selection of a row's list goes into its cell; a released

@@ -121,6 +121,7 @@ private slots:
     void controlsAtStartUp();
     void captionsAndGroups();
     void readOnlyPagesTakeNoInput();
+    void invisibleListHolders();
     void checkedLists();
     void centring_data();
     void centring();
@@ -296,6 +297,27 @@ void PagesTest::captionsAndGroups()
     QCOMPARE(page->TextLineEdit(4), page->ed_CheckTop);
     QCOMPARE(page->TextLineAttributes(4), page->cb_checkTopc);
     QCOMPARE(page->CentreButton(9), page->bCenter9);
+}
+
+void PagesTest::invisibleListHolders()
+{
+    TWindows w = CreateWindows();
+    TSettingsPage* page = w.Main->ts_KKMOptions;
+    ShowSettings(*w.Main, TSettingsPage::spSections);
+    const QList<QPair<QWidget*, QString>> holders = {{page->cb_SectionsInvis, "cb_SectionsInvis"},
+                                                     {page->CheckListBox, "CheckListBox"}};
+    for (const auto& [control, name] : holders) {
+        QVERIFY2(control, qPrintable(name));
+        QCOMPARE(w.Main->findChildren<QWidget*>(name), QList<QWidget*>{control});
+        QCOMPARE(control->parentWidget(), w.Main->ExpressPanel);
+        QVERIFY(!control->isVisible());
+    }
+    QVERIFY(qobject_cast<QComboBox*>(page->cb_SectionsInvis));
+    QVERIFY(qobject_cast<QListWidget*>(page->CheckListBox));
+    // They stand for no row: a change of them touches no cell.
+    page->cb_SectionsInvis->setCurrentIndex(1);
+    QCOMPARE(page->SectionsCell(4, 0), QStringLiteral("Сфера применен."));
+    QVERIFY(!page->cb_SectionsInvis->isVisible());
 }
 
 void PagesTest::readOnlyPagesTakeNoInput()
