@@ -58,6 +58,9 @@ public:
     // into the control of that name (a grid cell with the list laid over it),
     // and the control's value back. An unknown control raises an error.
     void SetFieldValue(const TFieldValue& Value);
+    // Text into Edit whole, also when it is longer than the edit's typing
+    // limit, which is widened while such a text is shown.
+    static void SetWholeText(QLineEdit* Edit, const QString& Text);
     TControlValue FieldValue(const TFieldSpec& Field, int Row) const;
 
     // A control of the page by its name, or nullptr.

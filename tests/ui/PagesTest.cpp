@@ -122,6 +122,7 @@ private slots:
     void captionsAndGroups();
     void readOnlyPagesTakeNoInput();
     void invisibleListHolders();
+    void readValuesLongerThanTheTypingLimit();
     void checkedLists();
     void centring_data();
     void centring();
@@ -318,6 +319,31 @@ void PagesTest::invisibleListHolders()
     page->cb_SectionsInvis->setCurrentIndex(1);
     QCOMPARE(page->SectionsCell(4, 0), QStringLiteral("Сфера применен."));
     QVERIFY(!page->cb_SectionsInvis->isVisible());
+}
+
+void PagesTest::readValuesLongerThanTheTypingLimit()
+{
+    TWindows w = CreateWindows();
+    TSettingsPage* page = w.Main->ts_KKMOptions;
+    const TFieldSpec* contrast = FindField(u"ed_PoContrast");
+    QVERIFY(contrast);
+    auto show = [&](const QString& text) {
+        TFieldValue v;
+        v.Field = contrast;
+        v.Value.Text = text;
+        page->SetFieldValue(v);
+    };
+    // A read value is shown and written back whole, not cut to what can be typed.
+    show(QStringLiteral("255"));
+    QCOMPARE(page->ed_PoContrast->text(), QStringLiteral("255"));
+    QCOMPARE(page->FieldValue(*contrast, -1).Text, QStringLiteral("255"));
+    // Typing keeps its limit once a value that fits is shown again.
+    show(QStringLiteral("3"));
+    QCOMPARE(page->ed_PoContrast->maxLength(), 1);
+    ShowSettings(*w.Main, TSettingsPage::spPrintOpt);
+    page->ed_PoContrast->clear();
+    TypeText(page->ed_PoContrast, QStringLiteral("34"));
+    QCOMPARE(page->ed_PoContrast->text(), QStringLiteral("3"));
 }
 
 void PagesTest::readOnlyPagesTakeNoInput()
