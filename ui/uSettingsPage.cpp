@@ -160,6 +160,14 @@ TSettingsPage::TSettingsPage(TMainForm* main, QWidget* parent)
     BuildDevices();
     BuildPayTypes();
 
+    QWidget* holders = Main->ExpressPanel ? Main->ExpressPanel : this;
+    cb_SectionsInvis = List(holders, QStringLiteral("cb_SectionsInvis"),
+                            {QStringLiteral("Торговля"), QStringLiteral("Услуги")}, -1);
+    cb_SectionsInvis->hide();
+    CheckListBox = new QListWidget(holders);
+    CheckListBox->setObjectName(QStringLiteral("CheckListBox"));
+    CheckListBox->hide();
+
     // Only digits, "-" and Backspace reach the numeric edits.
     numericEdits_ = {ed_ScreenDelay, ed_AutoLock, ed_INN, ed_PoContrast, ed_PoStringInterval};
     for (QLineEdit* e : numericEdits_)
@@ -827,11 +835,26 @@ void TSettingsPage::SetFieldValue(const TFieldValue& v)
     else if (auto* list = qobject_cast<QComboBox*>(control))
         list->setCurrentIndex(v.Value.Index >= 0 && v.Value.Index < list->count() ? v.Value.Index : -1);
     else if (auto* edit = qobject_cast<QLineEdit*>(control))
-        edit->setText(v.Value.Text);
+        SetWholeText(edit, v.Value.Text);
     else if (auto* box = qobject_cast<QCheckBox*>(control))
         box->setChecked(v.Value.Checked);
     else
         throw EKkmError(QStringLiteral("%1: неизвестный вид элемента").arg(f.Control));
+}
+
+void TSettingsPage::SetWholeText(QLineEdit* edit, const QString& text)
+{
+    // An edit's length limit is for typing. A line edit cuts whatever it is
+    // given to its limit, and a value read from the register cut that way
+    // (a contrast of 10 shown as 1) would be written back changed; such a
+    // value widens the limit for as long as it is shown.
+    QVariant limit = edit->property("TypingLimit");
+    if (!limit.isValid()) {
+        limit = edit->maxLength();
+        edit->setProperty("TypingLimit", limit);
+    }
+    edit->setMaxLength(std::max(limit.toInt(), static_cast<int>(text.size())));
+    edit->setText(text);
 }
 
 TControlValue TSettingsPage::FieldValue(const TFieldSpec& f, int row) const

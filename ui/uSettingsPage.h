@@ -58,6 +58,9 @@ public:
     // into the control of that name (a grid cell with the list laid over it),
     // and the control's value back. An unknown control raises an error.
     void SetFieldValue(const TFieldValue& Value);
+    // Text into Edit whole, also when it is longer than the edit's typing
+    // limit, which is widened while such a text is shown.
+    static void SetWholeText(QLineEdit* Edit, const QString& Text);
     TControlValue FieldValue(const TFieldSpec& Field, int Row) const;
 
     // A control of the page by its name, or nullptr.
@@ -187,6 +190,13 @@ public:
     // Table 10, payment types, rows 1 to 3.
     std::array<QLineEdit*, PayTypeRows + 1> ed_PayType{};
     std::array<QCheckBox*, PayTypeRows + 1> cb_PayType{};
+
+    // Never shown, on the navigation panel: the form's holders of the two
+    // handlers that every row's list of the sections and operators grids
+    // gets. They carry no row, so they are not connected: a change made to
+    // them would otherwise rewrite a header cell.
+    QComboBox* cb_SectionsInvis = nullptr;
+    QListWidget* CheckListBox = nullptr;
 
 public slots:
     // Sections grid: places, syncs and shows or hides the list of a cell of

@@ -121,6 +121,8 @@ private slots:
     void controlsAtStartUp();
     void captionsAndGroups();
     void readOnlyPagesTakeNoInput();
+    void invisibleListHolders();
+    void readValuesLongerThanTheTypingLimit();
     void checkedLists();
     void centring_data();
     void centring();
@@ -296,6 +298,52 @@ void PagesTest::captionsAndGroups()
     QCOMPARE(page->TextLineEdit(4), page->ed_CheckTop);
     QCOMPARE(page->TextLineAttributes(4), page->cb_checkTopc);
     QCOMPARE(page->CentreButton(9), page->bCenter9);
+}
+
+void PagesTest::invisibleListHolders()
+{
+    TWindows w = CreateWindows();
+    TSettingsPage* page = w.Main->ts_KKMOptions;
+    ShowSettings(*w.Main, TSettingsPage::spSections);
+    const QList<QPair<QWidget*, QString>> holders = {{page->cb_SectionsInvis, "cb_SectionsInvis"},
+                                                     {page->CheckListBox, "CheckListBox"}};
+    for (const auto& [control, name] : holders) {
+        QVERIFY2(control, qPrintable(name));
+        QCOMPARE(w.Main->findChildren<QWidget*>(name), QList<QWidget*>{control});
+        QCOMPARE(control->parentWidget(), w.Main->ExpressPanel);
+        QVERIFY(!control->isVisible());
+    }
+    QVERIFY(qobject_cast<QComboBox*>(page->cb_SectionsInvis));
+    QVERIFY(qobject_cast<QListWidget*>(page->CheckListBox));
+    // They stand for no row: a change of them touches no cell.
+    page->cb_SectionsInvis->setCurrentIndex(1);
+    QCOMPARE(page->SectionsCell(4, 0), QStringLiteral("Сфера применен."));
+    QVERIFY(!page->cb_SectionsInvis->isVisible());
+}
+
+void PagesTest::readValuesLongerThanTheTypingLimit()
+{
+    TWindows w = CreateWindows();
+    TSettingsPage* page = w.Main->ts_KKMOptions;
+    const TFieldSpec* contrast = FindField(u"ed_PoContrast");
+    QVERIFY(contrast);
+    auto show = [&](const QString& text) {
+        TFieldValue v;
+        v.Field = contrast;
+        v.Value.Text = text;
+        page->SetFieldValue(v);
+    };
+    // A read value is shown and written back whole, not cut to what can be typed.
+    show(QStringLiteral("255"));
+    QCOMPARE(page->ed_PoContrast->text(), QStringLiteral("255"));
+    QCOMPARE(page->FieldValue(*contrast, -1).Text, QStringLiteral("255"));
+    // Typing keeps its limit once a value that fits is shown again.
+    show(QStringLiteral("3"));
+    QCOMPARE(page->ed_PoContrast->maxLength(), 1);
+    ShowSettings(*w.Main, TSettingsPage::spPrintOpt);
+    page->ed_PoContrast->clear();
+    TypeText(page->ed_PoContrast, QStringLiteral("34"));
+    QCOMPARE(page->ed_PoContrast->text(), QStringLiteral("3"));
 }
 
 void PagesTest::readOnlyPagesTakeNoInput()

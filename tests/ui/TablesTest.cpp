@@ -313,6 +313,13 @@ void TablesTest::readSubPage_data()
         << QStringList{"Чтение настроек печати ...", "Чтение настроек печати завершено."}
         << QStringList{"ed_PoContrast=2", "ed_PoStringInterval=2", "cb_PoEconFont=index 0",
                        "cb_PoDocSep=index 1", "cb_PoObraml=mask 63", "cb_PoCheck=mask 69"};
+    // Values longer than what can be typed into their edits are shown whole.
+    QTest::newRow("print options beyond the typing limits") << 1 << QStringList{"3.1.0=0A", "3.1.1=FF"}
+        << FieldReads(3, 1, 6) << QStringList{"Чтение настроек печати ...", "Чтение настроек печати завершено."}
+        << QStringList{"ed_PoContrast=10", "ed_PoStringInterval=255"};
+    QTest::newRow("options beyond the typing limits") << 0 << QStringList{"2.1.6=1234"} << FieldReads(2, 1, 8)
+        << QStringList{"Чтение настроек ККМ ...", "Чтение настроек ККМ Завершено."}
+        << QStringList{"ed_ScreenDelay=1234"};
     QTest::newRow("text lines") << 2 << QStringList{"4.7.32=08"} << RecordReads(4, 1, 9)
         << QStringList{"Чтение рекламных строк ...", "Чтение рекламных строк закончено."}
         << QStringList{"ed_CheckBeginFirst=" + Pad("     ООО \"РОМАШКА\"", 32), "cb_CheckBeginfirstc=mask 4",
