@@ -258,10 +258,15 @@ void TLogoPage::bt_load_logoClick()
         QFileDialog* dialog = Main->OpenDialog;
         // The dialog is shared with the goods exchange: its filter is set
         // for each use, and the option that hides the patterns put back.
+        // It takes any name typed: a missing file is the loader's to report
+        // ("Файл не найден"), after the check of the name's type.
         const bool hideDetails = dialog->testOption(QFileDialog::HideNameFilterDetails);
+        const QFileDialog::FileMode fileMode = dialog->fileMode();
         dialog->setOption(QFileDialog::HideNameFilterDetails, true);
+        dialog->setFileMode(QFileDialog::AnyFile);
         dialog->setNameFilter(QStringLiteral("*.jpg, *.bmp (*.jpg *.bmp)"));
         const int answer = dialog->exec();
+        dialog->setFileMode(fileMode);
         dialog->setOption(QFileDialog::HideNameFilterDetails, hideDetails);
         if (answer != QDialog::Accepted)
             return;

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
@@ -26,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QToolBar>
 #include <QToolButton>
 
 #include <cstdio>
@@ -38,6 +40,8 @@ class MainFormTest : public QObject {
 private slots:
     void startUpState();
     void everythingFitsTheMinimumSize();
+    void controlTexts_data();
+    void controlTexts();
     void pagesAndGridsAreCreated();
     void availability_data();
     void availability();
@@ -120,6 +124,113 @@ void MainFormTest::startUpState()
     QCOMPARE(m.findChild<QAction*>(QStringLiteral("mm_c_auth"))->text(),
              QStringLiteral("Авторизироваться..."));
     QCOMPARE(m.si_StopReading->toolTip(), QStringLiteral("Прервать"));
+
+    // Status bar panels: two lamps, the clock, the empty panel.
+    QCOMPARE(m.led_connected->width(), 20);
+    QCOMPARE(m.led_writing->width(), 20);
+    QCOMPARE(m.lb_Clock->width(), 72);
+    QCOMPARE(m.lb_StatusEmpty->width(), 50);
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(m.lb_Clock->text()).hasMatch());
+    QCOMPARE(m.si_ReadTableFromKKM->size(), QSize(24, 23));
+    QCOMPARE(m.SpeedBar->height(), 31);
+    QCOMPARE(m.ExpressPanel->width(), 113);
+    QCOMPARE(m.re_LogOut->height(), 89);
+}
+
+// Every named control of the frame, the dialogs and the information page
+// with its caption, text or hint, character for character.
+void MainFormTest::controlTexts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind"); // text, title or hint
+    QTest::addColumn<QString>("expected");
+
+    const struct {
+        const char* Name;
+        const char* Kind;
+        const char* Text;
+    } rows[] = {
+        {"mm_File", "title", "Файл"},
+        {"mm_f_settings", "text", "Настроить..."},
+        {"mm_f_exit", "text", "Выход"},
+        {"mm_Connection", "title", "Подключение"},
+        {"mm_c_connect", "text", "Подключить..."},
+        {"mm_c_disconnect", "text", "Отключить"},
+        {"mm_c_auth", "text", "Авторизироваться..."},
+        {"mm_Help", "title", "Справка"},
+        {"mm_i_help", "text", "Справка по программе..."},
+        {"mm_i_about", "text", "О программе..."},
+        {"SpeedBar", "title", "Чтение/запись"},
+        {"si_ReadTableFromKKM", "hint", "Прочитать таблицу из ККМ"},
+        {"si_WriteTableToKKM", "hint", "Записать таблицу в ККМ"},
+        {"si_Import", "hint", "Импорт"},
+        {"si_Export", "hint", "Экспорт"},
+        {"si_StopReading", "hint", "Прервать"},
+        {"cb_QuantNull", "text", "Обнуление кол-ва продаж"},
+        {"lb_Interval", "text", "Интервал"},
+        {"lb_IntervalDot", "text", "--"},
+        {"eb_Information", "text", "Информация"},
+        {"eb_KKMOptions", "text", "Настройки ДЛФ"},
+        {"eb_Goods", "text", "Товары"},
+        {"eb_Logo", "text", "Изображение"},
+        {"ConnectForm", "title", "Подключение"},
+        {"lb_port", "text", "Порт"},
+        {"lb_PortSpeed", "text", "Скорость"},
+        {"b_Connect", "text", "Подключить"},
+        {"b_cancel", "text", "Отмена"},
+        {"AuthForm", "title", "Авторизация"},
+        {"Label1", "text", "Пользователь"},
+        {"Label2", "text", "Пароль"},
+        {"b_Auth", "text", "Авторизовать"},
+        {"b_Cancel", "text", "Отмена"},
+        {"ts_Information", "title", "Информация"},
+        {"gb_KKMInfo", "title", " Общие данные по ДЛФ"},
+        {"lb_c_ModelName", "text", "Название модели ККМ"},
+        {"lb_c_znumber", "text", "Заводской номер ККМ"},
+        {"lb_c_Sp", "text", "Версия и дата СП"},
+        {"lb_c_KKMDate", "text", "Дата и время в ККМ"},
+        {"lb_c_KKMError", "text", "Код ошибки устройства"},
+        {"lb_c_Opertor", "text", "Текущий оператор и код режима"},
+        {"lb_c_Smena", "text", "Состояние смены"},
+        {"lb_c_itog", "text", "Сумма сменного итога"},
+        {"lb_c_Nal", "text", "Сумма наличности в ККМ"},
+        {"b_infoRefresh", "text", "Обновить"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.Name) << QString::fromLatin1(r.Name) << QString::fromLatin1(r.Kind)
+                              << QString::fromUtf8(r.Text);
+}
+
+void MainFormTest::controlTexts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(QString, expected);
+
+    TWindows w = CreateWindows();
+    // Exactly one object answers to the name.
+    const QList<QObject*> found = w.Main->findChildren<QObject*>(name);
+    QCOMPARE(found.size(), 1);
+    QObject* o = found.first();
+    QString actual;
+    if (kind == QLatin1String("hint")) {
+        actual = qobject_cast<QWidget*>(o)->toolTip();
+    } else if (auto* action = qobject_cast<QAction*>(o)) {
+        actual = action->text();
+    } else if (auto* menu = qobject_cast<QMenu*>(o)) {
+        actual = menu->title();
+    } else if (auto* box = qobject_cast<QGroupBox*>(o)) {
+        actual = box->title();
+    } else if (kind == QLatin1String("title")) {
+        actual = qobject_cast<QWidget*>(o)->windowTitle();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(o)) {
+        actual = button->text();
+    } else if (auto* label = qobject_cast<QLabel*>(o)) {
+        actual = label->text();
+    } else {
+        QFAIL("no text to compare");
+    }
+    QCOMPARE(actual, expected);
 }
 
 // Shrunk as far as it lets itself be, the window still shows every command,

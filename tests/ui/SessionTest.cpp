@@ -83,6 +83,7 @@ private slots:
     void authPasswordEntry();
     void authUserListRefused();
     void authPostOfSpaces();
+    void authSecondPressWhileWaiting();
     void infoPage_data();
     void infoPage();
     void infoStateTimeoutAfterIdentity();
@@ -509,6 +510,47 @@ void SessionTest::authPostOfSpaces()
     QCOMPARE(entries.size(), 7);
     QCOMPARE(entries[2], QStringLiteral("Сидорова Ольга Петровна"));
     QCOMPARE(entries[1], QStringLiteral("Старший кассир  Петрова Анна Сергеевна"));
+}
+
+// A second press of b_Auth while the first waits for its answer is refused
+// by the component; the dialog closes with the first press's outcome.
+void SessionTest::authSecondPressWhileWaiting()
+{
+    QVERIFY(ConnectThroughDialog());
+    std::string error;
+    reg_->AddFault(*ParseFault("delay 1500 code=30", &error));
+    reg_->ClearRequests();
+    const int entries = Journal().size();
+
+    TModalDriver driver;
+    QTimer secondPress;
+    driver.OnDialog<TAuthForm>([&](TAuthForm* d) {
+        QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
+        // Pressed again once the register has the first request.
+        secondPress.setInterval(5);
+        QObject::connect(&secondPress, &QTimer::timeout, d, [&, d] {
+            if (!Codes(*reg_).contains(kAuthorize))
+                return;
+            secondPress.stop();
+            d->b_Auth->click();
+        });
+        secondPress.start();
+        d->b_Auth->click();
+    });
+    QVERIFY(SpinUntil([&] { return main_->mm_c_auth->isEnabled(); }));
+    main_->mm_c_auth->trigger();
+
+    QVERIFY(driver.Done());
+    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+    QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
+    QCOMPARE(Codes(*reg_).count(kAuthorize), 1);
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + 5);
+    QCOMPARE(log[0].Text, kReadWriteMode);
+    QVERIFY(log[1].Text.startsWith(QStringLiteral("Авторизация прошла успешно. Пользователь [")));
+    QCOMPARE(log[2].Text, QStringLiteral("Передатчик занят."));
+    QCOMPARE(log[2].TextColor, QColor(clRed));
+    QCOMPARE(log[3].Text, kUsersDone);
 }
 
 void SessionTest::infoPage_data()
