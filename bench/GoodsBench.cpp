@@ -179,26 +179,13 @@ int main(int argc, char** argv)
     TAuthForm authForm(&mainForm);
     mainForm.show();
 
-    TModalDriver driver;
-    const QString port = reg.PublishedPath();
-    driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
-        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
-        d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QStringLiteral("115200")));
-        d->b_Connect->click();
-    });
-    mainForm.mm_c_connectClick();
-    driver.OnDialog<TAuthForm>([](TAuthForm* d) {
-        d->cb_UserList->setCurrentIndex(0);
-        QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
-        d->b_Auth->click();
-    });
-    mainForm.mm_c_authClick();
-    if (mainForm.WorkMode != TMainForm::wmReadWrite) {
-        std::fprintf(stderr, "could not connect and authorise at %s\n", qPrintable(port));
+    // The pacing holds a goods record's answer on the line for milliseconds;
+    // the connect's own exchanges are paced too.
+    mainForm.Protokol->setTimeOut(2000);
+    if (!ConnectThroughDialog(mainForm, reg.PublishedPath()) || !AuthoriseThroughDialog(mainForm)) {
+        std::fprintf(stderr, "could not connect and authorise at %s\n", qPrintable(reg.PublishedPath()));
         return 1;
     }
-    // The pacing holds a goods record's answer on the line for milliseconds.
-    mainForm.Protokol->setTimeOut(2000);
 
     mainForm.eb_GoodsClick();
     SpinUntil([&] { return mainForm.ed_GoodsStart->isVisible(); });

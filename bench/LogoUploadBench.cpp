@@ -76,30 +76,14 @@ int main(int argc, char** argv)
     mainForm.Protokol->setTimeOut(2000);
     mainForm.show();
 
-    TModalDriver driver;
-    const QString port = reg.PublishedPath();
-    driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
-        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
-        d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QString::number(kBaud)));
-        d->b_Connect->click();
-    });
-    driver.OnDialog<TAuthForm>([](TAuthForm* d) {
-        d->cb_UserList->setCurrentIndex(0);
-        QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
-        d->b_Auth->click();
-    });
     const QString picture = WriteBmp(dir, QStringLiteral("p.bmp"), 384, 255, [](int x, int y) {
         return (x * 7 + y * 3) % 11 < 5 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
     });
-    driver.OnDialog<QFileDialog>([picture](QFileDialog* d) {
-        TypeFileName(d, picture);
-        static_cast<QDialog*>(d)->accept();
-    });
-    mainForm.mm_c_connect->trigger();
-    SpinUntil([&] { return mainForm.mm_c_auth->isEnabled(); });
-    mainForm.mm_c_auth->trigger();
-    if (mainForm.WorkMode != TMainForm::wmReadWrite)
+    if (!ConnectThroughDialog(mainForm, reg.PublishedPath(), QString::number(kBaud)) ||
+        !AuthoriseThroughDialog(mainForm))
         return Fail("could not connect and authorise");
+    TModalDriver driver;
+    AnswerFileDialog(driver, picture);
     mainForm.eb_Logo->click();
     mainForm.si_ImportClick();
     if (mainForm.ts_Logo->tb_width->value() != 384 || mainForm.ts_Logo->tb_height->value() != 255)

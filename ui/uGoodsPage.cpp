@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QSaveFile>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -418,16 +419,6 @@ QString ChosenFile(QFileDialog* dialog)
 // Export writes its lines in chunks of about this size.
 constexpr qsizetype kExportChunk = 64 * 1024;
 
-// Marks a CSV transfer as running while it is in scope.
-class TRunning {
-public:
-    explicit TRunning(bool& flag) : flag_(flag) { flag_ = true; }
-    ~TRunning() { flag_ = false; }
-
-private:
-    bool& flag_;
-};
-
 } // namespace
 
 void TGoodsPage::Export()
@@ -440,7 +431,7 @@ void TGoodsPage::Export()
     // button then is not a second transfer.
     if (csvRunning_)
         return;
-    TRunning running(csvRunning_);
+    const QScopedValueRollback<bool> running(csvRunning_, true);
     const QString path = ChosenFile(dialog);
     if (path.isEmpty())
         return;
@@ -489,7 +480,7 @@ void TGoodsPage::Import()
         return;
     if (csvRunning_)
         return;
-    TRunning running(csvRunning_);
+    const QScopedValueRollback<bool> running(csvRunning_, true);
     const QString path = ChosenFile(dialog);
     if (path.isEmpty())
         return;

@@ -896,13 +896,21 @@ void TSettingsPage::ShowFilled(const std::vector<TFieldValue>& values)
 // ---------------------------------------------------------------------------
 // Reading
 
-void TSettingsPage::ReadTable()
+const TTableSpec* TSettingsPage::CurrentTable() const
 {
     const int sub = pc_Options->currentIndex();
     const std::vector<TTableSpec>& tables = SettingsTables();
     if (sub < 0 || sub >= static_cast<int>(tables.size()))
+        return nullptr;
+    return &tables[static_cast<std::size_t>(sub)];
+}
+
+void TSettingsPage::ReadTable()
+{
+    const TTableSpec* table = CurrentTable();
+    if (!table)
         return;
-    const TTableSpec& t = tables[static_cast<std::size_t>(sub)];
+    const TTableSpec& t = *table;
     Main->WriteLog(t.ReadStartLine, QColor(clBlack));
     if (t.Read == TReadKind::Fields)
         ReadFields(t);
@@ -964,11 +972,10 @@ void TSettingsPage::ReadRecords(const TTableSpec& t)
 
 void TSettingsPage::WriteTable()
 {
-    const int sub = pc_Options->currentIndex();
-    const std::vector<TTableSpec>& tables = SettingsTables();
-    if (sub < 0 || sub >= static_cast<int>(tables.size()))
+    const TTableSpec* table = CurrentTable();
+    if (!table)
         return;
-    const TTableSpec& t = tables[static_cast<std::size_t>(sub)];
+    const TTableSpec& t = *table;
     // Read-only tables: nothing, not even a journal line.
     if (t.Write == TWriteKind::Never)
         return;

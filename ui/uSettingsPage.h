@@ -219,6 +219,8 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
+    // The table of the sub-page in front; none when no sub-page is.
+    const TTableSpec* CurrentTable() const;
     // The loops of the two commands by the table's read and write kinds.
     void ReadFields(const TTableSpec& Table);
     void ReadRecords(const TTableSpec& Table);

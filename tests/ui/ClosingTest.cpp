@@ -187,14 +187,8 @@ void ClosingTest::ImportCsv()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size());
     file.close();
 
-    // As a person does: the whole path into the name edit, then Enter.
     TModalDriver driver;
-    driver.OnDialog<QFileDialog>([path](QFileDialog* d) {
-        if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-            name->setText(path);
-            QTest::keyClick(name, Qt::Key_Return);
-        }
-    });
+    AnswerFileDialog(driver, path);
     QVERIFY(SpinUntil([&] { return Main()->si_Import->isEnabled(); }));
     Main()->si_Import->click();
     QVERIFY(driver.Done());
@@ -212,10 +206,7 @@ void ClosingTest::LoadLogo()
     });
     QVERIFY(!path.isEmpty());
     TModalDriver driver;
-    driver.OnDialog<QFileDialog>([path](QFileDialog* d) {
-        TypeFileName(d, path);
-        static_cast<QDialog*>(d)->accept();
-    });
+    AnswerFileDialog(driver, path);
     QVERIFY(SpinUntil([&] { return Main()->si_Import->isEnabled(); }));
     Main()->si_Import->click();
     QVERIFY(driver.Done());

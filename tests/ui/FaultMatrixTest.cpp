@@ -273,10 +273,7 @@ void FaultMatrixTest::Prepare(TTransfer t)
                                       [](int x, int y) { return (x + y) % 3 ? qRgb(255, 255, 255) : qRgb(0, 0, 0); });
         QVERIFY(!path.isEmpty());
         TModalDriver driver;
-        driver.OnDialog<QFileDialog>([path](QFileDialog* d) {
-            TypeFileName(d, path);
-            static_cast<QDialog*>(d)->accept();
-        });
+        AnswerFileDialog(driver, path);
         main_->si_ImportClick();
         QVERIFY(driver.Done() && driver.Unexpected.isEmpty());
         QVERIFY(!main_->SourcePicture.IsEmpty());
@@ -316,14 +313,7 @@ void FaultMatrixTest::Run(TTransfer t, bool failed, QString* box)
             csv.write(ToCp1251(QStringLiteral("%1;Из файла %1;77%1;3;2%1.75;ДА;0\r\n").arg(item)));
         csv.close();
         TModalDriver driver;
-        const QString path = csv.fileName();
-        driver.OnDialog<QFileDialog>([path](QFileDialog* d) {
-            auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            if (!name)
-                return;
-            name->setText(path);
-            QTest::keyClick(name, Qt::Key_Return);
-        });
+        AnswerFileDialog(driver, csv.fileName());
         main_->si_ImportClick();
         QVERIFY(driver.Done() && driver.Unexpected.isEmpty());
         main_->si_WriteTableToKKMClick();

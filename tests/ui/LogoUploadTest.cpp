@@ -139,10 +139,7 @@ void LogoUploadTest::cleanup()
 bool LogoUploadTest::Load(const QString& path)
 {
     TModalDriver driver;
-    driver.OnDialog<QFileDialog>([path](QFileDialog* d) {
-        TypeFileName(d, path);
-        static_cast<QDialog*>(d)->accept();
-    });
+    AnswerFileDialog(driver, path);
     main_->si_ImportClick();
     return driver.Done() && driver.Unexpected.isEmpty() && !main_->SourcePicture.IsEmpty();
 }

@@ -125,37 +125,18 @@ int main(int argc, char** argv)
     mainForm.show();
 
     // Connect: the connect dialog with the emulator's port at 115200.
-    {
-        TModalDriver driver;
-        const QString port = reg.PublishedPath();
-        driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
-            d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
-            d->cb_PortSpeed->setCurrentIndex(d->cb_PortSpeed->findText(QStringLiteral("115200")));
-            d->b_Connect->click();
-        });
-        mainForm.mm_c_connect->trigger();
-        if (mainForm.WorkMode != TMainForm::wmReadOnly) {
-            std::fprintf(stderr, "could not connect to the emulator at %s\n", qPrintable(port));
-            return 1;
-        }
+    if (!ConnectThroughDialog(mainForm, reg.PublishedPath())) {
+        std::fprintf(stderr, "could not connect to the emulator at %s\n", qPrintable(reg.PublishedPath()));
+        return 1;
     }
     SpinUntil([&] { return mainForm.mm_c_auth->isEnabled(); });
     if (!Save(mainForm, folder, "screenshot.png"))
         return 1;
 
     // Authorise as the administrator (the emulator's user n has password n).
-    {
-        TModalDriver driver;
-        driver.OnDialog<TAuthForm>([](TAuthForm* d) {
-            d->cb_UserList->setCurrentIndex(0);
-            d->ed_Password->setText(QStringLiteral("1"));
-            d->b_Auth->click();
-        });
-        mainForm.mm_c_auth->trigger();
-        if (mainForm.WorkMode != TMainForm::wmReadWrite) {
-            std::fprintf(stderr, "could not authorise\n");
-            return 1;
-        }
+    if (!AuthoriseThroughDialog(mainForm)) {
+        std::fprintf(stderr, "could not authorise\n");
+        return 1;
     }
     if (!Save(mainForm, folder, "page-info.png"))
         return 1;

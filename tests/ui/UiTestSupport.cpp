@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QTextBlock>
 #include <QTextEdit>
 
@@ -170,6 +171,16 @@ TWindows CreateWindows()
     w.Auth = new TAuthForm(w.Main.get());
     w.Main->show();
     return w;
+}
+
+void AnswerFileDialog(TModalDriver& driver, const QString& path)
+{
+    driver.OnDialog<QFileDialog>([path](QFileDialog* d) {
+        if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            name->setText(path);
+            QTest::keyClick(name, Qt::Key_Return);
+        }
+    });
 }
 
 void ChooseAndConnect(TModalDriver& driver, const QString& port, const QString& speed)

@@ -113,6 +113,10 @@ struct TWindows {
 };
 TWindows CreateWindows();
 
+// A file dialog answered as a person does: the whole path into its name
+// edit, then Enter.
+void AnswerFileDialog(TModalDriver& Driver, const QString& Path);
+
 // Chooses Port at Speed in the connect dialog and presses its button.
 void ChooseAndConnect(TModalDriver& Driver, const QString& Port, const QString& Speed = QStringLiteral("115200"));
 
