@@ -368,7 +368,7 @@ int TComPort::Write(const TArrayOfByte& frame)
         }
     }
     // The bytes may still be on their way out; the transaction waits for
-    // that with OutputQueued while the window keeps handling events.
+    // that with OutputQueued.
     return prOk;
 }
 
@@ -397,6 +397,12 @@ bool TComPort::WaitForHandover(std::chrono::microseconds limit) const
         ready = ::ppoll(&pfd, 1, &ts, nullptr);
     } while (ready < 0 && errno == EINTR);
     return ready > 0;
+}
+
+void TComPort::Wake()
+{
+    if (notifyFd_ >= 0)
+        Signal(notifyFd_);
 }
 
 void TComPort::DeliverPending()

@@ -1,7 +1,9 @@
 // Serial link: lists the serial ports, opens one raw 8N1 at a chosen speed,
 // writes frames, and runs one reader thread per open port that hands every
-// received chunk to the thread that constructed the port object (the GUI
-// thread), synchronously and in order. Knows nothing about frames.
+// received chunk to the thread that constructed the port object,
+// synchronously and in order: either to a caller waiting in
+// WaitForHandover, which then takes it with DeliverPending, or through that
+// thread's event loop. Knows nothing about frames.
 #pragma once
 
 #include "KkmTypes.h"
@@ -59,7 +61,7 @@ enum TLineError : std::uint32_t {
 };
 
 // One reader per open port. It waits on the port and on a wake-up channel,
-// reads at most BufferSize bytes and blocks until the GUI thread has taken
+// reads at most BufferSize bytes and blocks until the port's thread has taken
 // them. It uses only its own fd copy and fields, so Close can end it at any
 // moment; an unplugged device (EIO, hang-up, end of file) ends it, and the
 // port then reports the line lost.
@@ -87,7 +89,7 @@ public:
 private:
     friend class TComPort;
     void Execute();
-    // Publishes the chunk and waits until the GUI thread is done with it;
+    // Publishes the chunk and waits until the port's thread is done with it;
     // false when terminated meanwhile.
     bool HandOver();
     std::uint32_t ReadLineErrors();
@@ -100,8 +102,8 @@ private:
     std::atomic<bool> lost_{false};
     std::mutex mutex_;
     std::condition_variable cv_;
-    bool pending_ = false; // a chunk waits for the GUI thread
-    bool done_ = false;    // the GUI thread has handled it
+    bool pending_ = false; // a chunk waits for the port's thread
+    bool done_ = false;    // the port's thread has handled it
     struct IcountSnapshot {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
         bool valid = false;
@@ -119,7 +121,8 @@ public:
     // Number at the end of the last opened port's name (COM7, /dev/ttyUSB7).
     std::uint8_t PortNumber = 1;
     int Handle = -1;
-    bool Opened = false;
+    // Read by other threads (a window showing a worker's port).
+    std::atomic<bool> Opened{false};
     std::shared_ptr<TReadThread> ReadThread;
     std::int32_t BufferSize = 255;
     struct termios DCB {};
@@ -156,17 +159,20 @@ public:
     static void ResultText(int Code, QString& Text);
     static QString ResultText(int Code);
 
-    // Waits until the reader has a chunk for the GUI thread or the time is
-    // up; true when a chunk is pending. Lets a waiting command take up an
-    // answer at once instead of sleeping blindly.
+    // Waits until the reader has a chunk (or has ended), Wake was called,
+    // or the time is up; true in the first two cases. Lets a waiting
+    // command take up an answer at once instead of sleeping blindly.
     bool WaitForHandover(std::chrono::microseconds Limit) const;
+    // Hands the reader's pending chunk to OnData and tells a lost line to
+    // OnLineLost, in the calling thread (the port's own).
+    void DeliverPending();
+    // From any thread: ends a WaitForHandover in progress at once.
+    void Wake();
 
     // Seconds the line needs for one byte (start, 8 data, stop bits).
     double ByteTime() const { return BaudRate ? 10.0 / BaudRate : 0.0; }
 
 private:
-    void DeliverPending();
-
     int notifyFd_ = -1; // eventfd: the reader signals a pending chunk or its end
     std::unique_ptr<QSocketNotifier> notifier_;
     struct termios saved_ {}; // the device's settings before Open

@@ -1,8 +1,6 @@
 #include "OmvekCP.h"
 
-#include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QPointer>
 
 using Clock = std::chrono::steady_clock;
 
@@ -113,53 +111,58 @@ bool TOmvekCP::WaitTimedOut(Clock::time_point start) const
     return now - start - stalled_ >= limit + std::chrono::duration_cast<Clock::duration>(frameTime);
 }
 
+void TOmvekCP::Interrupt()
+{
+    interrupted_ = true;
+    Port.Wake();
+}
+
+void TOmvekCP::TakeUpChunk(std::chrono::microseconds limit)
+{
+    if (Port.WaitForHandover(limit))
+        Port.DeliverPending();
+}
+
 bool TOmvekCP::WaitState(std::uint8_t wanted)
 {
     using namespace std::chrono;
-    // Handlers run inside the wait may close the port or destroy this object;
-    // either ends the wait at once.
-    const QPointer<TOmvekCP> self(this);
-    auto pump = [&self] {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        return !self.isNull();
-    };
-    auto gone = [this] { return !LinkUp(); };
-
     const auto start = Clock::now();
     stalled_ = {};
-    // A pass takes a millisecond or two; a much longer one means this thread
-    // was not scheduled, and the line cannot be blamed for that time.
+    // A pass takes a slice and a little more; a much longer one means this
+    // thread was not scheduled, and the line cannot be blamed for that time.
     auto lastPass = start;
-    auto pass = [&] {
+    auto pass = [&](Clock::duration slice) {
         const auto now = Clock::now();
-        if (const auto gap = now - lastPass; gap > milliseconds(50)) {
+        if (const auto gap = now - lastPass - slice; gap > milliseconds(50)) {
             stalled_ += gap;
             lastRx_ = std::min(now, lastRx_ + gap);
         }
         lastPass = now;
     };
+    // At least TimeOut div 10 + 1 passes of a millisecond, even where the
+    // system's sleeps are coarser: a time-out of 0 still gives the answer a
+    // moment. Each pass ends early when the reader has bytes, which the wait
+    // then takes up itself.
     for (std::uint32_t i = 0; i <= timeOut_ / 10; ++i) {
         if (state_ == wanted)
             return true;
-        // The pause ends early as soon as the reader has bytes to hand over.
-        Port.WaitForHandover(milliseconds(1));
-        if (!pump() || gone())
+        if (!LinkUp())
             return false;
-        pass();
+        TakeUpChunk(milliseconds(1));
+        pass(milliseconds(1));
     }
     for (;;) {
         if (state_ == wanted)
             return true;
-        if (!pump() || gone())
+        if (!LinkUp())
             return false;
-        if (state_ == wanted)
-            return true;
-        pass();
         if (WaitTimedOut(start))
             return false;
-        // Rather than spin a core until the deadline, doze in slices that
-        // any received chunk cuts short.
-        Port.WaitForHandover(milliseconds(1));
+        // Slices short enough to notice a frame's silence in time; any
+        // chunk or an interruption cuts them short.
+        constexpr auto slice = milliseconds(5);
+        TakeUpChunk(slice);
+        pass(slice);
     }
 }
 
@@ -171,17 +174,15 @@ bool TOmvekCP::WaitSent(std::size_t bytes)
     const auto limit = seconds(1)
         + duration_cast<Clock::duration>(duration<double>(Port.ByteTime() * bytes));
     const auto start = Clock::now();
-    const QPointer<TOmvekCP> self(this);
     while (Port.OutputQueued() > 0) {
         if (Clock::now() - start >= limit) {
             qCWarning(lcProtocol) << "request not sent in time," << Port.OutputQueued()
                                   << "bytes still queued";
             return true;
         }
-        // Wake early for a hand-over, so that the window keeps its pace.
-        Port.WaitForHandover(milliseconds(1));
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (self.isNull() || !LinkUp())
+        // An answer may start before an adapter reports its buffer empty.
+        TakeUpChunk(milliseconds(1));
+        if (!LinkUp())
             return false;
     }
     return true;
@@ -194,7 +195,6 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
         return rcBusy;
     if (!LinkUp())
         return rcPortClosed;
-    const QPointer<TOmvekCP> self(this);
     try {
         state_ = tsBusy;
         const std::uint8_t pid = NextPID();
@@ -207,11 +207,9 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
         if (const int written = Port.Write(frame); written != prOk) // ends as a time-out
             qCWarning(lcProtocol) << "request not written:" << TComPort::ResultText(written);
         state_ = tsWaiting;
-        // The answer's wait starts once the request has left the line; the
-        // window stays live meanwhile, which at 1200 baud is most of a second.
+        // The answer's wait starts once the request has left the line, which
+        // at 1200 baud is most of a second.
         if (!WaitSent(frame.size()) || !WaitState(tsAnswered)) {
-            if (self.isNull())
-                return rcPortClosed;
             state_ = tsIdle;
             return LinkUp() ? rcTimeout : rcPortClosed;
         }
@@ -252,8 +250,6 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
             return rcPidMismatch;
         return result;
     } catch (...) {
-        if (self.isNull())
-            return rcException;
         state_ = tsIdle;
         return rcException;
     }

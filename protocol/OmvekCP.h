@@ -1,7 +1,15 @@
 // The protocol component: owns the serial port, hands out packet
-// identifiers, runs one command transaction at a time while the GUI stays
-// live, collects frames from the received bytes, decodes the register's
-// unsolicited messages, and gives every result code its text.
+// identifiers, runs one command transaction at a time, collects frames from
+// the received bytes, decodes the register's unsolicited messages, and gives
+// every result code its text.
+//
+// It belongs to one thread, the one that created it: commands, port opening
+// and closing and the reader's hand-overs all happen there. A command blocks
+// that thread until its answer or its time-out; the chunks the reader hands
+// over meanwhile are taken up by the waiting command itself, with no event
+// loop in between. Between commands they arrive through the thread's event
+// loop. Another thread may only read PID, TimeOut, State and Port.Opened,
+// set TimeOut, and Interrupt().
 #pragma once
 
 #include "ComPort.h"
@@ -12,6 +20,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -105,6 +114,13 @@ public:
     void setPID(std::uint8_t Value) { pid_ = Value; }
     std::uint32_t TimeOut() const { return timeOut_; }
     void setTimeOut(std::uint32_t Value) { timeOut_ = Value; }
+
+    // From any thread: the command waiting now ends at once, and every
+    // command after it returns -1 without touching the line, until
+    // ClearInterrupt. The owner then closes the port in its own thread.
+    void Interrupt();
+    void ClearInterrupt() { interrupted_ = false; }
+    bool Interrupted() const { return interrupted_; }
     QString Version() const;
     void setVersion(const QString&) {}
 
@@ -179,7 +195,7 @@ public:
     // The port's line was lost (the device hung up or failed). A command
     // waiting at that moment, and every command after it until the port is
     // closed and opened again, returns -1 at once. Told once per loss, in
-    // the GUI thread; unassigned by default.
+    // the component's thread; unassigned by default.
     std::function<void()> OnLineLost;
 
     // Unsolicited message events, unassigned by default.
@@ -214,15 +230,18 @@ private:
 
     void DispatchMessage(TArrayOfByte& Frame);
     bool WaitTimedOut(std::chrono::steady_clock::time_point start) const;
-    // Open, and its line not lost.
-    bool LinkUp() const { return Port.Opened && !Port.LineLost(); }
-    // Handles events until the request of Bytes bytes has left the line;
-    // false when the link went down or this object was destroyed meanwhile.
+    // Open, its line not lost, and not interrupted.
+    bool LinkUp() const { return Port.Opened && !Port.LineLost() && !interrupted_; }
+    // Waits until the request of Bytes bytes has left the line, taking up
+    // what the reader hands over meanwhile; false when the link went down.
     bool WaitSent(std::size_t Bytes);
+    // Waits at most Limit for the reader and takes up its chunk, if any.
+    void TakeUpChunk(std::chrono::microseconds Limit);
 
-    std::uint8_t pid_ = 0;
-    std::uint32_t timeOut_ = 150;
-    std::uint8_t state_ = tsIdle;
+    std::atomic<std::uint8_t> pid_{0};
+    std::atomic<std::uint32_t> timeOut_{150};
+    std::atomic<std::uint8_t> state_{tsIdle};
+    std::atomic<bool> interrupted_{false};
     kkm::FrameCollector collector_;
     TArrayOfByte rxFrame_;
     TArrayOfByte rMsg_;

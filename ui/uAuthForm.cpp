@@ -1,5 +1,7 @@
 #include "uAuthForm.h"
 
+#include "SessionJobs.h"
+
 #include "KkmText.h"
 #include "uMainForm.h"
 
@@ -12,13 +14,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
-
-namespace {
-
-constexpr std::uint8_t kUserTable = 9;
-constexpr std::uint16_t kUserCount = 7;
-
-} // namespace
 
 TAuthForm::TAuthForm(TMainForm* main) : QDialog(main), Main(main)
 {
@@ -87,23 +82,19 @@ void TAuthForm::showEvent(QShowEvent* event)
 void TAuthForm::FormShow()
 {
     Main->Guard(QStringLiteral("TAuthForm.FormShow"), [&] {
-        Main->WriteLog(QStringLiteral("Чтение списка пользователей из ККМ ..."), QColor(clBlack));
         cb_UserList->clear();
-        for (std::uint16_t user = 1; user <= kUserCount; ++user) {
-            TArrayOfByte record;
-            const std::int32_t r = Main->Protokol->ReadTableRecord(TMainForm::AR, TMainForm::AT,
-                                                                   kUserTable, user, record);
-            if (r != 0) {
-                Main->WriteLog(TOmvekCP::ErrorText(r), QColor(clRed));
-                break;
-            }
-            cb_UserList->addItem(UserEntry(record));
-        }
-        if (cb_UserList->count() > 0)
-            cb_UserList->setCurrentIndex(0);
         ed_Password->clear();
-        Main->WriteLog(QStringLiteral("Чтение списка пользователей из ККМ завершено."),
-                       QColor(clBlack));
+        Main->StartJob(
+            QStringLiteral("TAuthForm.FormShow"),
+            [this](kkm::TJobContext& job) {
+                kkm::UserListJob(job, [this, &job](const TArrayOfByte& record) {
+                    job.Post([this, record] {
+                        cb_UserList->addItem(UserEntry(record));
+                        if (cb_UserList->count() == 1)
+                            cb_UserList->setCurrentIndex(0);
+                    });
+                });
+            });
     });
 }
 
@@ -158,12 +149,21 @@ void TAuthForm::b_AuthClick()
         }
         const auto user = static_cast<std::uint8_t>(cb_UserList->currentIndex() + 1);
         const std::int64_t number = StrToInt64(password);
-        const std::int32_t r = Main->Protokol->Authorize(TMainForm::AR, TMainForm::AT, user, number);
-        if (r == 0) {
-            accept();
-            return;
-        }
-        Main->WriteLog(TOmvekCP::ErrorText(r), QColor(clRed));
-        reject();
+        // A press while the list is read or the first press waits is
+        // refused ("Передатчик занят."), and the running one's outcome stands.
+        auto result = std::make_shared<std::int32_t>(0);
+        Main->StartJob(
+            QStringLiteral("TAuthForm.b_AuthClick"),
+            [user, number, result](kkm::TJobContext& job) {
+                *result = kkm::AuthoriseJob(job, user, number);
+            },
+            [this, result] {
+                if (*result == 0) {
+                    accept();
+                    return;
+                }
+                Main->WriteLog(TOmvekCP::ErrorText(*result), QColor(clRed));
+                reject();
+            });
     });
 }

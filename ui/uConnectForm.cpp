@@ -2,6 +2,7 @@
 
 #include "KkmText.h"
 #include "PortDirectory.h"
+#include "SessionJobs.h"
 #include "uMainForm.h"
 
 #include <QComboBox>
@@ -12,7 +13,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
-#include <QThread>
+
+#include <memory>
 
 namespace {
 
@@ -95,26 +97,24 @@ void TConnectForm::FormCreate()
 void TConnectForm::b_ConnectClick()
 {
     Main->Guard(QStringLiteral("TConnectForm.b_ConnectClick"), [&] {
-        TOmvekCP* protokol = Main->Protokol;
-        if (protokol->Port.Opened) {
-            protokol->Port.Close();
-            // The pause is the program's own custom; nothing depends on it
-            // (Close has already stopped the reader). A register still
-            // sending an answer finishes meanwhile.
-            QThread::msleep(protokol->TimeOut());
-        }
+        const QString port = cb_Port->currentText();
         const int speed = StrToInt(cb_PortSpeed->currentText());
-        const int opened = protokol->Port.Open(cb_Port->currentText(), static_cast<std::uint32_t>(speed));
-        if (opened != 0) {
-            ShowMessage(this, TComPort::ResultText(opened));
+        // A second press while the first one works is not a second attempt.
+        if (Main->Busy())
             return;
-        }
-        const std::int32_t r = protokol->Connect(TMainForm::AR, TMainForm::AT, 5, 5);
-        if (r == 0) {
-            accept();
-            return;
-        }
-        // The port stays open; the next attempt closes it first.
-        ShowMessage(this, TOmvekCP::ErrorText(r));
+        auto result = std::make_shared<kkm::TConnectResult>();
+        Main->StartJob(
+            QStringLiteral("TConnectForm.b_ConnectClick"),
+            [port, speed, result](kkm::TJobContext& job) {
+                *result = kkm::ConnectJob(job, port, static_cast<std::uint32_t>(speed));
+            },
+            [this, result] {
+                if (result->PortResult != 0)
+                    ShowMessage(this, TComPort::ResultText(result->PortResult));
+                else if (result->Result == 0)
+                    accept();
+                else // the port stays open; the next attempt closes it first
+                    ShowMessage(this, TOmvekCP::ErrorText(result->Result));
+            });
     });
 }

@@ -1,5 +1,7 @@
 #include "uInfoPage.h"
 
+#include "SessionJobs.h"
+
 #include "KkmText.h"
 #include "uMainForm.h"
 
@@ -86,51 +88,30 @@ TInfoPage::TInfoPage(TMainForm* main, QWidget* parent)
 void TInfoPage::b_InfoRefreshClick()
 {
     Main->Guard(QStringLiteral("TMainForm.b_InfoRefreshClick"), [&] {
-        Main->WriteLog(QStringLiteral("Чтение информации об устройстве..."), QColor(clBlack));
-
-        TOmvekCP* protokol = Main->Protokol;
-        std::int64_t serialNumber = 0;
-        std::uint16_t infoWord = 0;
-        std::uint8_t infoByte = 0;
-        std::uint8_t softVersion = 0;
-        TDateTime softDate;
-        TKkmText modelName;
-        std::int32_t r = protokol->GetDeviceInfo(TMainForm::AR, TMainForm::AT, serialNumber,
-                                                 infoWord, infoByte, softVersion, softDate,
-                                                 modelName);
-        if (r != 0) {
-            Main->WriteLog(TOmvekCP::ErrorText(r), QColor(clRed));
-            return;
-        }
-        lb_zNumber->setText(Number(serialNumber));
-        lb_ModelName->setText(KkmTextToString(modelName));
-        lb_SP->setText(Number(softVersion) + QStringLiteral("  [") + FromStd(softDate.DateString()) +
-                       QStringLiteral("]"));
-
-        std::uint8_t errorCode = 0;
-        TDateTime date;
-        TDateTime time;
-        std::uint8_t modeCode = 0;
-        std::uint8_t operatorNo = 0;
-        std::uint8_t sessionOpen = 0;
-        TCurrency sessionTotal;
-        TCurrency cashInDrawer;
-        r = protokol->GetDeviceState(TMainForm::AR, TMainForm::AT, errorCode, date, time, modeCode,
-                                     operatorNo, sessionOpen, sessionTotal, cashInDrawer);
-        if (r != 0) {
-            Main->WriteLog(TOmvekCP::ErrorText(r), QColor(clRed));
-            return;
-        }
-        lb_KKMDate->setText(FromStd(date.DateString()) + QStringLiteral("  ") +
-                            FromStd(time.TimeString()));
-        lb_KKMError->setText(Number(errorCode));
-        lb_Operator->setText(Number(operatorNo) + QStringLiteral(" , ") + Number(modeCode));
-        lb_Smena->setText(sessionOpen != 0 ? QStringLiteral("Смена открыта")
-                                           : QStringLiteral("Смена закрыта"));
-        lb_itog->setText(FromStd(sessionTotal.ToShortString()));
-        lb_Nal->setText(FromStd(cashInDrawer.ToShortString()));
-
-        Main->WriteLog(QStringLiteral("Чтение информации об устройстве завершено."),
-                       QColor(clBlack));
+        Main->StartJob(QStringLiteral("TMainForm.b_InfoRefreshClick"), [this](kkm::TJobContext& job) {
+            kkm::InfoJob(
+                job,
+                [this, &job](const kkm::TDeviceInfo& info) {
+                    job.Post([this, info] {
+                        lb_zNumber->setText(Number(info.SerialNumber));
+                        lb_ModelName->setText(KkmTextToString(info.ModelName));
+                        lb_SP->setText(Number(info.SoftVersion) + QStringLiteral("  [") +
+                                       FromStd(info.SoftDate.DateString()) + QStringLiteral("]"));
+                    });
+                },
+                [this, &job](const kkm::TDeviceState& state) {
+                    job.Post([this, state] {
+                        lb_KKMDate->setText(FromStd(state.Date.DateString()) + QStringLiteral("  ") +
+                                            FromStd(state.Time.TimeString()));
+                        lb_KKMError->setText(Number(state.ErrorCode));
+                        lb_Operator->setText(Number(state.OperatorNo) + QStringLiteral(" , ") +
+                                             Number(state.ModeCode));
+                        lb_Smena->setText(state.SessionOpen != 0 ? QStringLiteral("Смена открыта")
+                                                                 : QStringLiteral("Смена закрыта"));
+                        lb_itog->setText(FromStd(state.SessionTotal.ToShortString()));
+                        lb_Nal->setText(FromStd(state.CashInDrawer.ToShortString()));
+                    });
+                });
+        });
     });
 }

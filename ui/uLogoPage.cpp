@@ -498,3 +498,7 @@ bool TLogoPage::WrLogoRow()
     });
     return accepted;
 }
+
+void TLogoPage::SetBusy(bool)
+{
+}

@@ -37,6 +37,10 @@ class TLogoPage : public TPage {
 public:
     TLogoPage(TMainForm* Main, QWidget* Parent);
 
+    // The frame's busy state, from the idle update: while a job runs the
+    // picture and its settings stay as the job took them.
+    void SetBusy(bool Busy);
+
     // Preview in its bevel.
     QFrame* bvl_Logo = nullptr;
     TLogoImage* img_Logo = nullptr;

@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTextCursor>
@@ -37,10 +38,14 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     resize(876, 694);
     setMinimumSize(800, 600);
 
-    Protokol = new TOmvekCP(this);
-    Protokol->setObjectName(QStringLiteral("Protokol"));
+    Session = new kkm::TSession(this);
+    Protokol = Session->Protokol();
     Protokol->setTimeOut(200);
-    Protokol->OnLineLost = [this] { ProtokolLineLost(); };
+    connect(Session, &kkm::TSession::LineLost, this, &TMainForm::ProtokolLineLost);
+    connect(Session, &kkm::TSession::Line, this,
+            [this](const QString& text, kkm::TLineKind kind) { WriteLog(text, LineColor(kind)); });
+    // The commands follow the busy state at once, not only when idle.
+    connect(Session, &kkm::TSession::BusyChanged, this, &TMainForm::act_mainFormUpdate);
 
     BuildMenu();
     BuildSpeedBar();
@@ -53,8 +58,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     act_mainFormUpdate();
 
     // The idle-time update: whenever the event loop is about to wait for
-    // input, everything that was pending has been handled. A command's own
-    // wait only pumps events without blocking, so it never lands here.
+    // input, everything that was pending has been handled. Modal dialogs'
+    // own loops land here too; the busy state keeps them from making the
+    // commands of a running job available again.
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
                 &TMainForm::act_mainFormUpdate);
@@ -64,7 +70,32 @@ TMainForm::~TMainForm()
 {
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
         disconnect(dispatcher, nullptr, this, nullptr);
-    Protokol->Port.Close();
+    // First of all: the job ends and the worker is joined, so nothing it
+    // reported reaches the pages while they are taken down.
+    delete Session;
+    Session = nullptr;
+    Protokol = nullptr;
+}
+
+QColor TMainForm::LineColor(kkm::TLineKind kind)
+{
+    switch (kind) {
+    case kkm::TLineKind::Error: return QColor(clRed);
+    case kkm::TLineKind::Mode: return QColor(clBlue);
+    case kkm::TLineKind::Progress: break;
+    }
+    return QColor(clBlack);
+}
+
+bool TMainForm::StartJob(const QString& location, kkm::TSession::Job body, std::function<void()> done)
+{
+    const bool started = Session->Start(std::move(body), [this, location, done = std::move(done)] {
+        if (done)
+            Guard(location, done);
+    });
+    if (!started)
+        WriteLog(TOmvekCP::ErrorText(rcBusy), QColor(clRed));
+    return started;
 }
 
 // ---------------------------------------------------------------------------
@@ -381,6 +412,7 @@ void TMainForm::act_mainFormUpdate()
         const int page = PageControl->currentIndex();
         const bool connected = WorkMode == wmReadOnly || WorkMode == wmReadWrite;
         const bool writable = WorkMode == wmReadWrite;
+        const bool busy = Busy();
 
         led_connected->setActive(connected);
         led_connected->setHint(connected ? QStringLiteral("ККМ подключена")
@@ -389,15 +421,21 @@ void TMainForm::act_mainFormUpdate()
         led_writing->setHint(writable    ? QStringLiteral("Режим: Чтение/Запись")
                              : connected ? QStringLiteral("Режим: Только чтение")
                                          : QStringLiteral("ККМ не подключена"));
+        // Disconnecting stays available: it ends the running job first.
         mm_c_disconnect->setEnabled(connected);
-        mm_c_auth->setEnabled(connected);
+        mm_c_connect->setEnabled(!busy);
+        mm_c_auth->setEnabled(connected && !busy);
+        ts_Information->b_infoRefresh->setEnabled(!busy);
 
-        si_ReadTableFromKKM->setEnabled(connected && (page == pgKKMOptions || page == pgGoods));
-        si_WriteTableToKKM->setEnabled(writable &&
+        si_ReadTableFromKKM->setEnabled(!busy && connected &&
+                                        (page == pgKKMOptions || page == pgGoods));
+        si_WriteTableToKKM->setEnabled(!busy && writable &&
                                        (page == pgKKMOptions || page == pgGoods || page == pgLogo));
         si_StopReading->setEnabled(connected && page == pgGoods);
-        si_Import->setEnabled(page == pgGoods || page == pgLogo);
-        si_Export->setEnabled(page == pgGoods);
+        si_Import->setEnabled(!busy && (page == pgGoods || page == pgLogo));
+        si_Export->setEnabled(!busy && page == pgGoods);
+        cb_QuantNull->setEnabled(!busy);
+        ts_Logo->SetBusy(busy);
 
         const bool goodsRange = page == pgGoods;
         lb_Interval->setVisible(goodsRange);
@@ -449,10 +487,8 @@ void TMainForm::mm_f_exitClick()
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
-    // Closing the port first ends a command that is waiting for its answer,
-    // so the handler running it finishes before the window goes away (the
-    // window itself is destroyed only after the event loop has returned).
-    Protokol->Port.Close();
+    // The running job ends at once and no request leaves after this.
+    Session->ClosePort();
     event->accept();
 }
 
@@ -495,10 +531,11 @@ void TMainForm::mm_c_connectClick()
 void TMainForm::mm_c_disconnectClick()
 {
     Guard(QStringLiteral("TMainForm.mm_c_disconnectClick"), [&] {
-        Protokol->Port.Close();
-        // The pause is the program's own custom; nothing depends on it (Close
-        // has already stopped the reader). A register still sending an
-        // answer finishes meanwhile.
+        // A running job ends first, at its next step.
+        Session->ClosePort();
+        // The pause is the program's own custom; nothing depends on it (the
+        // reader has already stopped). A register still sending an answer
+        // finishes meanwhile.
         QThread::msleep(Protokol->TimeOut());
         WorkMode = wmOffline;
         WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
@@ -509,7 +546,7 @@ void TMainForm::mm_c_disconnectClick()
 void TMainForm::ProtokolLineLost()
 {
     Guard(QStringLiteral("TMainForm.ProtokolLineLost"), [&] {
-        Protokol->Port.Close();
+        // The session has closed the port already.
         WriteLog(QStringLiteral("Связь с ККМ потеряна: порт закрыт."), QColor(clRed));
         if (WorkMode == wmOffline)
             return; // lost during a connection attempt: the mode has not changed
@@ -543,31 +580,24 @@ TPage* TMainForm::FrontPage() const
     return qobject_cast<TPage*>(PageControl->currentWidget());
 }
 
+// A page's command starts a job, and the busy state then keeps the
+// commands unavailable until its end.
 void TMainForm::si_ReadTableFromKKMClick()
 {
-    si_ReadTableFromKKM->setEnabled(false);
-    si_WriteTableToKKM->setEnabled(false);
     Guard(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"), [&] {
         if (TPage* page = FrontPage())
             page->ReadTable();
     });
-    // Enabled in every case; the next idle moment decides by mode and page.
-    si_ReadTableFromKKM->setEnabled(true);
-    si_WriteTableToKKM->setEnabled(true);
+    act_mainFormUpdate();
 }
 
 void TMainForm::si_WriteTableToKKMClick()
 {
-    si_ReadTableFromKKM->setEnabled(false);
-    si_WriteTableToKKM->setEnabled(false);
-    cb_QuantNull->setEnabled(false);
     Guard(QStringLiteral("TMainForm.si_WriteTableToKKMClick"), [&] {
         if (TPage* page = FrontPage())
             page->WriteTable();
     });
-    si_ReadTableFromKKM->setEnabled(true);
-    si_WriteTableToKKM->setEnabled(true);
-    cb_QuantNull->setEnabled(true);
+    act_mainFormUpdate();
 }
 
 void TMainForm::si_ImportClick()

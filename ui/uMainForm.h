@@ -6,6 +6,7 @@
 
 #include "ErrorGuard.h"
 #include "OmvekCP.h"
+#include "Session.h"
 #include "uGoodsPage.h"
 #include "uInfoPage.h"
 #include "uLogoPage.h"
@@ -19,6 +20,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <utility>
 
@@ -66,13 +68,30 @@ public:
 
     // State shared with the pages.
     std::array<std::uint8_t, GoodsItems> GoodsItemFlags{}; // item n at index n - 1
-    bool StopRequested = false;
+    // Set by "Прервать"; the next goods transfer to check it takes it back
+    // and ends, on the session's worker.
+    std::atomic<bool> StopRequested{false};
     TSourcePicture SourcePicture;
     bool AutoRebuild = false;
     TCopyRect CopyRect;
     std::uint8_t WorkMode = 0;
 
+    // Runs the register's work; its protocol component lives on the
+    // session's worker, so the window only reads its PID, TimeOut, State
+    // and Port.Opened, and sets its TimeOut.
+    kkm::TSession* Session = nullptr;
     TOmvekCP* Protokol = nullptr;
+
+    // A job runs (one busy state for the whole window): the commands that
+    // talk to the register or fill what the job fills are unavailable.
+    bool Busy() const { return Session->Busy(); }
+    // Starts Body on the session. Done then runs here under the guard with
+    // Location, so it may raise an error to show one. Refused with
+    // "Передатчик занят." in red while another job runs.
+    bool StartJob(const QString& Location, kkm::TSession::Job Body,
+                  std::function<void()> Done = {});
+    // The journal's colour for a job's line.
+    static QColor LineColor(kkm::TLineKind Kind);
 
     // The two dialogs enter themselves here when they are created.
     TConnectForm* ConnectForm = nullptr;

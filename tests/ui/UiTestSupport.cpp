@@ -53,6 +53,14 @@ void TModalDriver::AcceptBox(TSeenBox* seen)
     });
 }
 
+bool TModalDriver::OwnerBusy(const QWidget* dialog)
+{
+    for (const QWidget* w = dialog->parentWidget(); w; w = w->parentWidget())
+        if (const auto* main = qobject_cast<const TMainForm*>(w))
+            return main->Busy();
+    return false;
+}
+
 void TModalDriver::Poll()
 {
     QWidget* modal = QApplication::activeModalWidget();
@@ -102,6 +110,11 @@ bool SpinUntil(const std::function<bool()>& condition, int limitMs)
     limit.start(limitMs);
     loop.exec();
     return condition();
+}
+
+bool WaitIdle(const TMainForm& main, int limitMs)
+{
+    return SpinUntil([&] { return !main.Busy(); }, limitMs);
 }
 
 QList<TLogEntry> JournalEntries(const QTextEdit* journal, bool* wellFormed)
@@ -197,7 +210,9 @@ bool ConnectThroughDialog(TMainForm& main, const QString& port, const QString& s
     TModalDriver driver;
     ChooseAndConnect(driver, port, speed);
     main.mm_c_connect->trigger();
-    return driver.Done() && driver.Unexpected.isEmpty() && main.WorkMode == TMainForm::wmReadOnly;
+    // The information refresh that follows a connection runs on.
+    return driver.Done() && driver.Unexpected.isEmpty() && main.WorkMode == TMainForm::wmReadOnly &&
+           WaitIdle(main);
 }
 
 bool AuthoriseThroughDialog(TMainForm& main, int user, const QString& password)

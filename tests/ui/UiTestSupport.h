@@ -52,13 +52,15 @@ public:
     // A message box: note what it showed, then press its OK button.
     void AcceptBox(TSeenBox* Seen = nullptr);
 
-    // A dialog of class T: run Action on it.
+    // A dialog of class T: run Action on it, once the window it belongs to
+    // has no job running (the authorisation dialog reads its user list
+    // first), as a person waits for a dialog to fill.
     template <class T>
     void OnDialog(std::function<void(T*)> Action)
     {
         Then([Action](QWidget* modal) {
             T* dialog = qobject_cast<T*>(modal);
-            if (!dialog || !dialog->isVisible())
+            if (!dialog || !dialog->isVisible() || OwnerBusy(dialog))
                 return false;
             QPointer<T> guard(dialog);
             QTimer::singleShot(0, dialog, [guard, Action] {
@@ -70,6 +72,7 @@ public:
     }
 
     bool Done() const { return steps_.empty(); }
+    static bool OwnerBusy(const QWidget* Dialog);
     // Modal windows that no step wanted, closed by the driver.
     QStringList Unexpected;
 
@@ -87,6 +90,10 @@ private:
 // holds or LimitMs has passed. QTest's waits only pump events and never let
 // the loop block, so the idle-time update does not run inside them.
 bool SpinUntil(const std::function<bool()>& Condition, int LimitMs = 30000);
+
+// Waits until the window's running job (if any) has ended and everything it
+// reported has been shown.
+bool WaitIdle(const TMainForm& Main, int LimitMs = 60000);
 
 // One journal entry as written: time, separator, text, and their colours.
 struct TLogEntry {

@@ -1,0 +1,112 @@
+#include "Session.h"
+
+#include <QLoggingCategory>
+#include <QMetaObject>
+
+// Job starts, ends and refusals; off unless turned on, e.g.
+// QT_LOGGING_RULES="kkm.session=true".
+Q_LOGGING_CATEGORY(lcSession, "kkm.session", QtFatalMsg)
+
+namespace kkm {
+
+class TSession::Context final : public TJobContext {
+public:
+    explicit Context(TSession* Session) : s_(Session) {}
+    TOmvekCP& Protokol() override { return *s_->protokol_; }
+    void Line(const QString& text, TLineKind kind) override
+    {
+        s_->Post([s = s_, text, kind] { emit s->Line(text, kind); });
+    }
+    void Progress(int item, int first, int last) override
+    {
+        s_->Post([s = s_, item, first, last] { emit s->Progress(item, first, last); });
+    }
+    void Post(std::function<void()> fn) override { s_->Post(std::move(fn)); }
+    bool Cancelled() const override { return s_->protokol_->Interrupted(); }
+
+private:
+    TSession* s_;
+};
+
+TSession::TSession(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<kkm::TLineKind>();
+    thread_.setObjectName(QStringLiteral("kkm-session"));
+    thread_.start();
+    worker_ = new QObject;
+    worker_->moveToThread(&thread_);
+    // The component and its port are made on the worker, so that the
+    // reader's hand-overs between commands come through its event loop.
+    RunOnWorker([this] {
+        protokol_ = new TOmvekCP;
+        protokol_->setObjectName(QStringLiteral("Protokol"));
+        protokol_->OnLineLost = [this] {
+            protokol_->Port.Close();
+            Post([this] { emit LineLost(); });
+        };
+    }, true);
+}
+
+TSession::~TSession()
+{
+    ClosePort();
+    RunOnWorker([this] {
+        delete protokol_;
+        protokol_ = nullptr;
+        delete worker_;
+        worker_ = nullptr;
+    }, true);
+    thread_.quit();
+    thread_.wait();
+}
+
+void TSession::Post(std::function<void()> fn)
+{
+    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+void TSession::RunOnWorker(std::function<void()> fn, bool wait)
+{
+    QMetaObject::invokeMethod(worker_, std::move(fn),
+                              wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+bool TSession::Start(Job body, std::function<void()> done)
+{
+    if (busy_) {
+        qCDebug(lcSession) << "job refused: another one runs";
+        return false;
+    }
+    busy_ = true;
+    emit BusyChanged(true);
+    RunOnWorker([this, body = std::move(body), done = std::move(done)]() mutable {
+        Context context(this);
+        try {
+            body(context);
+        } catch (const std::exception& e) {
+            qCWarning(lcSession) << "job ended on an exception:" << e.what();
+        } catch (...) {
+            qCWarning(lcSession) << "job ended on an exception";
+        }
+        Post([this, done = std::move(done)] {
+            busy_ = false;
+            if (done)
+                done();
+            emit BusyChanged(false);
+        });
+    }, false);
+    return true;
+}
+
+void TSession::ClosePort()
+{
+    // The interruption reaches a job that is in the middle of a command;
+    // the closing itself waits its turn behind the job.
+    protokol_->Interrupt();
+    RunOnWorker([this] {
+        protokol_->Port.Close();
+        protokol_->ClearInterrupt();
+    }, true);
+}
+
+} // namespace kkm

@@ -1,0 +1,67 @@
+#include "SessionJobs.h"
+
+#include <QThread>
+
+namespace kkm {
+
+TConnectResult ConnectJob(TJobContext& job, const QString& port, std::uint32_t baud)
+{
+    TOmvekCP& p = job.Protokol();
+    TConnectResult result;
+    if (p.Port.Opened) {
+        p.Port.Close();
+        // The pause is the program's own custom; nothing depends on it
+        // (Close has already stopped the reader).
+        QThread::msleep(p.TimeOut());
+    }
+    result.PortResult = p.Port.Open(port, baud);
+    if (result.PortResult != 0)
+        return result;
+    result.Result = p.Connect(RegisterAddress, PcAddress, 5, 5);
+    return result;
+}
+
+std::int32_t InfoJob(TJobContext& job, const std::function<void(const TDeviceInfo&)>& onInfo,
+                     const std::function<void(const TDeviceState&)>& onState)
+{
+    job.Line(QStringLiteral("Чтение информации об устройстве..."), TLineKind::Progress);
+    TOmvekCP& p = job.Protokol();
+    TDeviceInfo info;
+    std::int32_t r = p.GetDeviceInfo(RegisterAddress, PcAddress, info.SerialNumber, info.InfoWord,
+                                     info.InfoByte, info.SoftVersion, info.SoftDate, info.ModelName);
+    if (!job.Check(r))
+        return r;
+    if (onInfo)
+        onInfo(info);
+    TDeviceState state;
+    r = p.GetDeviceState(RegisterAddress, PcAddress, state.ErrorCode, state.Date, state.Time,
+                         state.ModeCode, state.OperatorNo, state.SessionOpen, state.SessionTotal,
+                         state.CashInDrawer);
+    if (!job.Check(r))
+        return r;
+    if (onState)
+        onState(state);
+    job.Line(QStringLiteral("Чтение информации об устройстве завершено."), TLineKind::Progress);
+    return 0;
+}
+
+void UserListJob(TJobContext& job, const std::function<void(const TArrayOfByte&)>& onUser)
+{
+    job.Line(QStringLiteral("Чтение списка пользователей из ККМ ..."), TLineKind::Progress);
+    for (std::uint16_t user = 1; user <= UserCount; ++user) {
+        TArrayOfByte record;
+        if (!job.Check(job.Protokol().ReadTableRecord(RegisterAddress, PcAddress, UserTable, user,
+                                                      record)))
+            break;
+        if (onUser)
+            onUser(record);
+    }
+    job.Line(QStringLiteral("Чтение списка пользователей из ККМ завершено."), TLineKind::Progress);
+}
+
+std::int32_t AuthoriseJob(TJobContext& job, std::uint8_t user, std::int64_t password)
+{
+    return job.Protokol().Authorize(RegisterAddress, PcAddress, user, password);
+}
+
+} // namespace kkm
