@@ -195,8 +195,11 @@ std::int32_t TOmvekCP::Transact(std::uint8_t AR, std::uint8_t AT, std::uint8_t C
         return rcBusy;
     if (!LinkUp())
         return rcPortClosed;
+    // Taken in one step: a command from another thread finds it busy.
+    std::uint8_t idle = tsIdle;
+    if (!state_.compare_exchange_strong(idle, tsBusy))
+        return rcBusy;
     try {
-        state_ = tsBusy;
         const std::uint8_t pid = NextPID();
         TArrayOfByte frame;
         if (!build(frame) || !kkm::BuildFrame(AR, AT, pid, Code, frame)) {

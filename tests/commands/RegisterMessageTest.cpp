@@ -6,9 +6,9 @@
 // through the confirmation must be the only line.
 #include "RegisterFixture.h"
 
-#include <QTimer>
 
 #include <sstream>
+#include <thread>
 #include <vector>
 
 using namespace kkm;
@@ -441,8 +441,9 @@ TEST_F(RegisterMessages, MessageDuringALateAnswerIsDropped)
 {
     const TArrayOfByte sale = Hex(kSamples[0].body);
     reg.AddFault(*ParseFault("delay 500 code=6 once"));
-    QTimer::singleShot(0, [&] {
-        // Runs inside the command's wait, once the register has the request.
+    reg.ClearRequests();
+    // Sent while the command waits, once the register has the request.
+    std::thread sender([&] {
         if (reg.WaitForRequests(1, 30s))
             reg.SendBody(sale);
     });
@@ -454,7 +455,9 @@ TEST_F(RegisterMessages, MessageDuringALateAnswerIsDropped)
         deliver(data, count, errors);
     };
     events.clear();
-    ASSERT_EQ(proto.Connect(2, 1, 5, 5), rcOk);
+    const std::int32_t result = proto.Connect(2, 1, 5, 5);
+    sender.join();
+    ASSERT_EQ(result, rcOk);
     const TArrayOfByte message = Wire(sale);
     ASSERT_GE(received.size(), message.size());
     EXPECT_EQ(ToHex(TArrayOfByte(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(message.size()))),

@@ -5,10 +5,11 @@
 #include "PtyPeer.h"
 #include "TestWait.h"
 
-#include <QTimer>
+
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -218,8 +219,13 @@ TEST_F(Transaction, SecondCommandWhileWaitingIsRefused)
     });
     std::int32_t inner = 1;
     TArrayOfByte untouched{0xAA};
-    QTimer::singleShot(0, [&] { inner = proto.ReadTableRecord(2, 1, 9, 1, untouched); });
+    // Started from another thread while the first one waits for its answer.
+    std::thread second([&] {
+        if (peer.WaitForFrames(1, 30s))
+            inner = proto.ReadTableRecord(2, 1, 9, 1, untouched);
+    });
     EXPECT_EQ(proto.Connect(2, 1, 5, 5), 0);
+    second.join();
     EXPECT_EQ(inner, rcBusy);
     EXPECT_EQ(untouched, TArrayOfByte{0xAA});
     EXPECT_EQ(peer.FrameCount(), 1u);
@@ -301,10 +307,10 @@ TEST_F(Transaction, SlowLineAnswerIsNotCutOff)
 }
 
 // When the whole program stops running for a while (a loaded machine), the
-// line's silence is not judged by that time. Here the answer trickles in
-// from this thread, one byte a tick, so it stops whenever this thread does;
-// a stop longer than the time-out in the middle of the frame must not cut
-// it off.
+// line's silence is not judged by that time. Here the answer trickles in one
+// byte at a time, and the waiting thread stands still for longer than the
+// time-out in the middle of the frame (inside its own hand-over), while the
+// sender pauses with it: the answer must not be cut off.
 TEST_F(Transaction, OwnStallIsNotTheLinesSilence)
 {
     proto.Port.Close();
@@ -312,56 +318,65 @@ TEST_F(Transaction, OwnStallIsNotTheLinesSilence)
     AnswerWith([](auto&) { return TArrayOfByte{}; });
     proto.setTimeOut(500);
     const TArrayOfByte payload(40, 0x41);
-    TArrayOfByte answer;
-    std::size_t next = 0;
+    std::atomic<bool> stalling{false};
+    std::atomic<bool> stop{false};
     bool stalled = false;
-    Clock::time_point start;
-    QTimer trickle;
-    trickle.setInterval(20);
-    QObject::connect(&trickle, &QTimer::timeout, [&] {
-        if (proto.State() != TOmvekCP::tsWaiting || next >= answer.size())
-            return;
-        if (!stalled && next >= 5 && Clock::now() - start > 600ms) {
+    std::size_t delivered = 0;
+    const auto start = Clock::now();
+    const TPortDataEvent deliver = proto.Port.OnData;
+    proto.Port.OnData = [&](const TArrayOfByte& data, std::int32_t count, std::uint32_t errors) {
+        delivered += static_cast<std::size_t>(count);
+        deliver(data, count, errors);
+        if (!stalled && delivered >= 5 && Clock::now() - start > 600ms) {
             stalled = true;
+            stalling = true;
             std::this_thread::sleep_for(1500ms); // the whole program stands still
+            stalling = false;
         }
-        peer.Send({answer[next++]});
-    });
-    QTimer::singleShot(0, [&] {
-        answer = PtyPeer::Response(proto.TMsg(), 0x00, payload);
-        start = Clock::now();
-        trickle.start();
+    };
+    std::thread trickle([&] {
+        if (!peer.WaitForFrames(1, 30s))
+            return;
+        const TArrayOfByte answer = PtyPeer::Response(peer.Frames().front(), 0x00, payload);
+        for (std::size_t next = 0; next < answer.size() && !stop;) {
+            std::this_thread::sleep_for(20ms);
+            if (!stalling)
+                peer.Send({answer[next++]});
+        }
     });
     TArrayOfByte data;
     EXPECT_EQ(proto.ReadTableRecord(2, 1, 1, 1, data), rcOk);
+    stop = true;
+    trickle.join();
     EXPECT_TRUE(stalled);
     EXPECT_EQ(data, payload);
 }
 
 // While the request is still on its way out (a slow line; pseudo-terminals
-// send at once, so the queue count is stood in for) the window keeps
-// handling events, and the answer's wait only starts once the request has
-// left.
-TEST_F(Transaction, WaitForTheRequestToLeaveHandlesEvents)
+// send at once, so the queue count is stood in for) the answer's wait has
+// not started yet: it only starts once the request has left.
+TEST_F(Transaction, WaitForTheRequestToLeave)
 {
-    bool sent = false;
-    int asked = 0, askedAfterTimer = 0;
-    bool timerFired = false;
+    std::atomic<bool> sent{false};
+    std::atomic<int> asked{0}, askedAfterSent{0};
     proto.Port.OutputQueueProbe = [&] {
         ++asked;
-        askedAfterTimer += timerFired;
+        askedAfterSent += sent;
         return sent ? 0 : 40;
+    };
+    auto sendAfter = [&](std::chrono::milliseconds pause) {
+        return std::thread([&sent, pause] {
+            std::this_thread::sleep_for(pause);
+            sent = true;
+        });
     };
     AnswerWith([](auto&) { return TArrayOfByte{}; }); // silent: only the time-out ends it
     proto.setTimeOut(kShortTimeOut);
-    QTimer::singleShot(300, [&] {
-        timerFired = true;
-        sent = true;
-    });
+    std::thread leaving = sendAfter(300ms);
     const auto start = Clock::now();
     EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcTimeout);
-    EXPECT_TRUE(timerFired);
-    EXPECT_GT(askedAfterTimer, 0) << "the timer ran while the request was still queued";
+    leaving.join();
+    EXPECT_GT(askedAfterSent, 0) << "the queue was asked until it had emptied";
     EXPECT_GE(Clock::now() - start, 300ms + std::chrono::milliseconds(kShortTimeOut))
         << "the answer's wait started before the request had left";
 
@@ -370,8 +385,9 @@ TEST_F(Transaction, WaitForTheRequestToLeaveHandlesEvents)
     sent = false;
     AnswerWith(Ok);
     proto.setTimeOut(kGenerousTimeOut);
-    QTimer::singleShot(300, [&] { sent = true; });
+    leaving = sendAfter(300ms);
     EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcOk);
+    leaving.join();
 
     // A queue that never empties holds the command for a bounded time only.
     sent = false;
@@ -381,29 +397,49 @@ TEST_F(Transaction, WaitForTheRequestToLeaveHandlesEvents)
     EXPECT_GT(asked, 0);
 }
 
-TEST_F(Transaction, PortClosedDuringTheWait)
+// Another thread (a window that closes) interrupts a waiting command: it
+// ends at once with -1, and so does every command after it, without a
+// request and without taking an identifier, until the interruption is
+// cleared.
+TEST_F(Transaction, InterruptedDuringTheWait)
 {
     AnswerWith([](auto&) { return TArrayOfByte{}; });
     proto.setTimeOut(30000);
-    QTimer::singleShot(20, [&] { proto.Port.Close(); });
+    std::thread closer([&] {
+        if (peer.WaitForFrames(1, 30s))
+            proto.Interrupt();
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcPortClosed);
+    closer.join();
+    EXPECT_LT(Clock::now() - start, 20s);
+    EXPECT_EQ(proto.State(), TOmvekCP::tsIdle);
+
+    const std::uint8_t pid = proto.PID();
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcPortClosed);
+    EXPECT_EQ(proto.PID(), pid);
+    EXPECT_EQ(peer.FrameCount(), 1u);
+
+    proto.ClearInterrupt();
+    AnswerWith(Ok);
+    EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcOk);
+}
+
+// The port closed by the component's own thread in the middle of a wait
+// (a handler of the received bytes) ends the command with -1.
+TEST_F(Transaction, PortClosedDuringTheWait)
+{
+    AnswerWith([](auto&) { return TArrayOfByte{0x00}; }); // a byte, no frame
+    proto.setTimeOut(30000);
+    const TPortDataEvent deliver = proto.Port.OnData;
+    proto.Port.OnData = [&](const TArrayOfByte& data, std::int32_t count, std::uint32_t errors) {
+        deliver(data, count, errors);
+        proto.Port.Close();
+    };
     const auto start = Clock::now();
     EXPECT_EQ(proto.Connect(2, 1, 5, 5), rcPortClosed);
     EXPECT_LT(Clock::now() - start, 20s);
     EXPECT_EQ(proto.State(), TOmvekCP::tsIdle);
-}
-
-TEST(TransactionLifetime, ComponentDestroyedDuringTheWait)
-{
-    PtyPeer peer;
-    auto* proto = new TOmvekCP;
-    ASSERT_EQ(proto->Port.Open(peer.SlavePath(), 9600), prOk);
-    proto->setTimeOut(30000);
-    QTimer::singleShot(20, [&] { delete proto; proto = nullptr; });
-    const auto start = Clock::now();
-    TOmvekCP* raw = proto;
-    EXPECT_EQ(raw->Connect(2, 1, 5, 5), rcPortClosed);
-    EXPECT_EQ(proto, nullptr);
-    EXPECT_LT(Clock::now() - start, 20s);
 }
 
 // Frame collection fed directly, as the reader's hand-overs would.
