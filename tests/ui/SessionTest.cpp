@@ -293,6 +293,7 @@ void SessionTest::connectRetryReopensPort()
         press(d);
     });
     main_->mm_c_connectClick();
+    QVERIFY(WaitIdle(*main_));
 
     QVERIFY(driver.Done());
     QCOMPARE(box.Text, QStringLiteral("Истёк тайм-аут ожидания ответа."));
@@ -345,6 +346,7 @@ void SessionTest::disconnect()
 
     // Offline again, a refresh finds the port closed.
     main_->ts_Information->b_infoRefresh->click();
+    QVERIFY(WaitIdle(*main_));
     QCOMPARE(Journal().first(), QStringLiteral("Порт не открыт."));
 }
 
@@ -611,6 +613,7 @@ void SessionTest::infoPage()
     const int entries = Journal().size();
 
     QTest::mouseClick(main_->ts_Information->b_infoRefresh, Qt::LeftButton);
+    QVERIFY(WaitIdle(*main_));
 
     const QList<QLabel*> values = {main_->ts_Information->lb_ModelName, main_->ts_Information->lb_zNumber, main_->ts_Information->lb_SP,
                                    main_->ts_Information->lb_KKMDate,   main_->ts_Information->lb_KKMError, main_->ts_Information->lb_Operator,
@@ -636,6 +639,7 @@ void SessionTest::infoStateTimeoutAfterIdentity()
     const int entries = Journal().size();
 
     main_->ts_Information->b_infoRefresh->click();
+    QVERIFY(WaitIdle(*main_));
 
     // The identity is new, the state rows keep what they showed.
     QCOMPARE(main_->ts_Information->lb_zNumber->text(), QStringLiteral("777"));
@@ -651,6 +655,7 @@ void SessionTest::infoStateTimeoutAfterIdentity()
 void SessionTest::infoRefreshOffline()
 {
     main_->ts_Information->b_infoRefresh->click();
+    QVERIFY(WaitIdle(*main_));
 
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log.size(), 3);
@@ -685,7 +690,9 @@ void SessionTest::closeWhileCommandWaits()
     took.start();
     main_->ts_Information->b_infoRefresh->click();
 
-    // The handler ran to its end: the wait ended with the port, not the time.
+    // The job ran to its end: the wait ended with the port, not the time.
+    QVERIFY(SpinUntil([&] { return !main_->isVisible(); }, 60000));
+    QVERIFY(WaitIdle(*main_));
     QVERIFY(took.elapsed() < 60000);
     QVERIFY(!main_->isVisible());
     QVERIFY(!main_->Protokol->Port.Opened);
@@ -731,6 +738,7 @@ void SessionTest::lineLostWhileCommandWaits()
     const int entries = Journal().size();
 
     main_->ts_Information->b_infoRefresh->click();
+    QVERIFY(WaitIdle(*main_));
 
     // The waiting command ended with the line (-1), not with its time-out
     // (-3), after the window had closed the port and gone offline.
