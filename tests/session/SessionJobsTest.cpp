@@ -1,0 +1,267 @@
+// The connect, information and authorisation jobs on the test's own thread
+// against the register emulator, and the session that runs jobs on its
+// worker: order of what a job reports, refusal while busy, closing during a
+// waiting command, a lost line, and taking the session down mid-job.
+#include "JobRecorder.h"
+#include "PtyRegister.h"
+#include "SessionJobs.h"
+#include "TestWait.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+using namespace kkm;
+using namespace kkm::emu;
+
+namespace {
+
+constexpr std::uint32_t kGenerousTimeOut = 30000;
+
+const QString kInfoStart = QStringLiteral("Чтение информации об устройстве...");
+const QString kInfoDone = QStringLiteral("Чтение информации об устройстве завершено.");
+const QString kUsersStart = QStringLiteral("Чтение списка пользователей из ККМ ...");
+const QString kUsersDone = QStringLiteral("Чтение списка пользователей из ККМ завершено.");
+
+QString Refusal(std::int32_t code)
+{
+    return QStringLiteral("! ") + TOmvekCP::ErrorText(code);
+}
+
+class Jobs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        PtyOptions options;
+        options.Publish = false;
+        options.LogSink = [](const std::string&) {};
+        QString error;
+        ASSERT_TRUE(reg.Start(options, &error)) << error.toStdString();
+        proto.setTimeOut(kGenerousTimeOut);
+    }
+
+    void AddFault(const char* text)
+    {
+        std::string error;
+        const auto fault = ParseFault(text, &error);
+        ASSERT_TRUE(fault) << error;
+        reg.AddFault(*fault);
+    }
+
+    PtyRegister reg;
+    TOmvekCP proto;
+    TJobRecorder job{proto};
+};
+
+TEST_F(Jobs, ConnectOpensAndGreets)
+{
+    const TConnectResult missing = ConnectJob(job, QStringLiteral("/dev/kkm-no-such-port"), 115200);
+    EXPECT_EQ(missing.PortResult, prNoSuchPort);
+    EXPECT_FALSE(proto.Port.Opened);
+
+    TConnectResult ok = ConnectJob(job, reg.SlavePath(), 115200);
+    EXPECT_TRUE(ok.Ok());
+    EXPECT_TRUE(proto.Port.Opened);
+    // Reopening pauses for a time-out; this one is still far more than the
+    // emulator needs.
+    proto.setTimeOut(3000);
+
+    // Refused: the port stays open, and the next attempt reopens it.
+    AddFault("refuse 2 code=6 once");
+    const TConnectResult refused = ConnectJob(job, reg.SlavePath(), 115200);
+    EXPECT_EQ(refused.PortResult, 0);
+    EXPECT_EQ(refused.Result, 2);
+    EXPECT_TRUE(proto.Port.Opened);
+    ok = ConnectJob(job, reg.SlavePath(), 115200);
+    EXPECT_TRUE(ok.Ok());
+    EXPECT_TRUE(job.Lines.isEmpty()) << "connecting writes no journal line";
+}
+
+TEST_F(Jobs, InformationLinesAndValues)
+{
+    ASSERT_TRUE(ConnectJob(job, reg.SlavePath(), 115200).Ok());
+    reg.WithModel([](RegisterModel& m) {
+        m.State().identity.SerialNumber = 777;
+        m.State().device.CashInDrawer = 12345;
+    });
+    TDeviceInfo info;
+    TDeviceState state;
+    EXPECT_EQ(InfoJob(job, [&](const TDeviceInfo& i) { info = i; },
+                      [&](const TDeviceState& s) { state = s; }),
+              0);
+    EXPECT_EQ(info.SerialNumber, 777);
+    EXPECT_EQ(state.CashInDrawer.ToShortString(), "123.45");
+    EXPECT_EQ(job.Lines, (QStringList{kInfoStart, kInfoDone}));
+
+    // The identity arrives, the state does not: no end line.
+    job.Lines.clear();
+    AddFault("refuse 3 code=2 once");
+    bool gotState = false;
+    EXPECT_EQ(InfoJob(job, {}, [&](const TDeviceState&) { gotState = true; }), 3);
+    EXPECT_FALSE(gotState);
+    EXPECT_EQ(job.Lines, (QStringList{kInfoStart, Refusal(3)}));
+
+    // Offline: the first command finds the port closed.
+    job.Lines.clear();
+    proto.Port.Close();
+    EXPECT_EQ(InfoJob(job, {}, {}), rcPortClosed);
+    EXPECT_EQ(job.Lines, (QStringList{kInfoStart, Refusal(rcPortClosed)}));
+}
+
+TEST_F(Jobs, UserListAndAuthorisation)
+{
+    ASSERT_TRUE(ConnectJob(job, reg.SlavePath(), 115200).Ok());
+    int users = 0;
+    UserListJob(job, [&](const TArrayOfByte& record) {
+        EXPECT_EQ(record, reg.WithModel([&](RegisterModel& m) { return m.Record(kkm::UserTable, users + 1); }));
+        ++users;
+    });
+    EXPECT_EQ(users, int(kkm::UserCount));
+    EXPECT_EQ(job.Lines, (QStringList{kUsersStart, kUsersDone}));
+
+    // A refusal in the middle ends the list; the end line is still written.
+    job.Lines.clear();
+    users = 0;
+    AddFault("refuse 1 code=12 table=9 record=3 once");
+    UserListJob(job, [&](const TArrayOfByte&) { ++users; });
+    EXPECT_EQ(users, 2);
+    EXPECT_EQ(job.Lines, (QStringList{kUsersStart, Refusal(1), kUsersDone}));
+
+    EXPECT_EQ(AuthoriseJob(job, 2, 1), 5) << "user 2's password is 2";
+    EXPECT_EQ(AuthoriseJob(job, 2, 2), 0);
+}
+
+// The session: a worker thread runs the jobs; reports come back to this
+// thread through its event loop.
+class Session : public Jobs {
+protected:
+    void SetUp() override
+    {
+        Jobs::SetUp();
+        session = std::make_unique<TSession>();
+        session->Protokol()->setTimeOut(kGenerousTimeOut);
+        QObject::connect(session.get(), &TSession::Line, [this](const QString& text, TLineKind kind) {
+            reported << (kind == TLineKind::Error ? QStringLiteral("! ") : QString()) + text;
+        });
+        QObject::connect(session.get(), &TSession::LineLost, [this] { reported << QStringLiteral("lost"); });
+    }
+
+    // Starts Body and waits for its Done.
+    bool Run(TSession::Job body)
+    {
+        bool done = false;
+        if (!session->Start(std::move(body), [&] { done = true; }))
+            return false;
+        return WaitUntil([&] { return done; });
+    }
+
+    bool Connect()
+    {
+        TConnectResult result;
+        return Run([&](TJobContext& j) { result = ConnectJob(j, reg.SlavePath(), 115200); }) && result.Ok();
+    }
+
+    std::unique_ptr<TSession> session;
+    QStringList reported;
+};
+
+TEST_F(Session, RunsJobsOnItsWorkerAndReportsInOrder)
+{
+    ASSERT_TRUE(Connect());
+    EXPECT_TRUE(session->Protokol()->Port.Opened);
+    QThread* worker = nullptr;
+    QStringList order;
+    bool done = false;
+    ASSERT_TRUE(session->Start(
+        [&](TJobContext& j) {
+            worker = QThread::currentThread();
+            InfoJob(j, [&](const TDeviceInfo&) { j.Post([&] { order << QStringLiteral("info"); }); },
+                    [&](const TDeviceState&) { j.Post([&] { order << QStringLiteral("state"); }); });
+        },
+        [&] {
+            order << QStringLiteral("done");
+            done = true;
+        }));
+    EXPECT_TRUE(session->Busy());
+    // A second job while the first one runs is refused and runs nothing.
+    bool secondRan = false;
+    EXPECT_FALSE(session->Start([&](TJobContext&) { secondRan = true; }));
+    ASSERT_TRUE(WaitUntil([&] { return done; }));
+    EXPECT_FALSE(session->Busy());
+    EXPECT_FALSE(secondRan);
+    EXPECT_NE(worker, QThread::currentThread());
+    EXPECT_EQ(order, (QStringList{"info", "state", "done"}));
+    EXPECT_EQ(reported, (QStringList{kInfoStart, kInfoDone}));
+}
+
+TEST_F(Session, ClosingEndsAWaitingCommandAtOnce)
+{
+    ASSERT_TRUE(Connect());
+    session->Protokol()->setTimeOut(120000); // only the closing can end it
+    AddFault("silent code=1");
+    reg.ClearRequests();
+    bool done = false;
+    ASSERT_TRUE(session->Start([](TJobContext& j) { InfoJob(j, {}, {}); }, [&] { done = true; }));
+    ASSERT_TRUE(reg.WaitForRequests(1, 30s));
+    const auto start = std::chrono::steady_clock::now();
+    session->ClosePort();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s);
+    EXPECT_FALSE(session->Protokol()->Port.Opened);
+    ASSERT_TRUE(WaitUntil([&] { return done; }));
+    EXPECT_EQ(reported, (QStringList{kInfoStart, Refusal(rcPortClosed)}));
+    EXPECT_EQ(reg.RequestCount(), 1u) << "no request after the closing";
+    EXPECT_TRUE(reg.WaitForClientCloses(1, 30s));
+
+    // The next connection works as before.
+    reported.clear();
+    session->Protokol()->setTimeOut(kGenerousTimeOut);
+    reg.ClearFaults();
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(Run([](TJobContext& j) { InfoJob(j, {}, {}); }));
+    EXPECT_EQ(reported, (QStringList{kInfoStart, kInfoDone}));
+}
+
+TEST_F(Session, LostLineIsToldOnceAndEndsTheCommand)
+{
+    ASSERT_TRUE(Connect());
+    // While nothing runs.
+    ASSERT_TRUE(reg.HangUp());
+    ASSERT_TRUE(WaitUntil([&] { return reported.contains(QStringLiteral("lost")); }));
+    EXPECT_FALSE(session->Protokol()->Port.Opened);
+
+    // While a command waits: the line goes first, then the command's -1.
+    reported.clear();
+    ASSERT_TRUE(Connect());
+    AddFault("hangup code=2 once");
+    ASSERT_TRUE(Run([](TJobContext& j) { InfoJob(j, {}, {}); }));
+    EXPECT_EQ(reported, (QStringList{kInfoStart, "lost", Refusal(rcPortClosed)}));
+    EXPECT_FALSE(session->Protokol()->Port.Opened);
+}
+
+// Taken down in the middle of a job with reports still on their way: the
+// job ends, nothing reaches a receiver that is gone.
+TEST_F(Session, DestroyedMidJob)
+{
+    ASSERT_TRUE(Connect());
+    session->Protokol()->setTimeOut(120000);
+    AddFault("silent code=2");
+    reg.ClearRequests();
+    auto alive = std::make_shared<bool>(true);
+    bool doneRan = false;
+    ASSERT_TRUE(session->Start(
+        [alive](TJobContext& j) {
+            for (int i = 0; i < 100; ++i)
+                j.Post([alive] { EXPECT_TRUE(*alive); });
+            InfoJob(j, {}, {});
+        },
+        [&] { doneRan = true; }));
+    ASSERT_TRUE(reg.WaitForRequests(2, 30s));
+    session.reset();
+    *alive = false;
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(doneRan);
+    EXPECT_TRUE(reg.WaitForClientCloses(1, 30s));
+}
+
+} // namespace
