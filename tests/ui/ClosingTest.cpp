@@ -1,13 +1,14 @@
 // Closing the program in the middle of a long transfer: the window closed as
-// the window manager closes it, or "Выход" from the menu, while goods are
-// read or written, a logo goes up, an imported CSV is written or the
-// operators are written. Against the register emulator on a pseudo-terminal,
-// through the real serial code and the real dialogs.
+// the window manager closes it, "Выход" from the menu, or the window
+// destroyed outright, while goods are read or written, a logo goes up, an
+// imported CSV is written or the operators are written. Against the register
+// emulator on a pseudo-terminal, through the real serial code and the real
+// dialogs.
 //
-// Each case checks that the transfer's handler comes back at once, that the
-// port is closed and the register sees the line go, that no request leaves
-// after the close, that the register holds exactly what reached it before,
-// and that the window then goes away without a crash.
+// Each case checks that the transfer ends at once, that the port is closed
+// and the register sees the line go, that no request leaves after the close,
+// that the register holds exactly what reached it before, and that the
+// window then goes away without a crash.
 #include "Cp1251.h"
 #include "GoodsCsv.h"
 #include "GoodsModel.h"
@@ -55,7 +56,7 @@ constexpr int colFractional = TGoodsPage::colFractional;
 constexpr int colSales = TGoodsPage::colSales;
 
 enum TTransfer { trGoodsRead, trGoodsWrite, trLogo, trCsvImportWrite, trOperatorsWrite };
-enum TCloseBy { cbWindowClose, cbMenuExit };
+enum TCloseBy { cbWindowClose, cbMenuExit, cbDestroy };
 
 // Not a test of time-outs: a busy machine must not end a command early.
 constexpr std::uint32_t kTimeOut = 10000;
@@ -191,6 +192,7 @@ void ClosingTest::ImportCsv()
     AnswerFileDialog(driver, path);
     QVERIFY(SpinUntil([&] { return Main()->si_Import->isEnabled(); }));
     Main()->si_Import->click();
+    QVERIFY(WaitIdle(*Main()));
     QVERIFY(driver.Done());
     QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
     QCOMPARE(JournalTexts(Main()->re_LogOut).value(0), QStringLiteral("Импорт данных завершен."));
@@ -253,6 +255,7 @@ void ClosingTest::Prepare(TTransfer transfer)
         // Read first: the posts and rights go back as they were.
         QVERIFY(SpinUntil([&] { return Main()->si_ReadTableFromKKM->isEnabled(); }));
         Main()->si_ReadTableFromKKM->click();
+        QVERIFY(WaitIdle(*Main()));
         QCOMPARE(JournalTexts(Main()->re_LogOut).value(0),
                  QStringLiteral("Чтение таблицы операторов завершено."));
         for (int row = 1; row <= kOperatorRows; ++row)
@@ -327,6 +330,8 @@ void ClosingTest::closeDuringTransfer_data()
                                                    << t.request << t.total;
         QTest::addRow("%s, menu exit", t.name) << int(t.transfer) << int(cbMenuExit) << t.closeAfter
                                                << t.request << t.total;
+        QTest::addRow("%s, window destroyed", t.name) << int(t.transfer) << int(cbDestroy)
+                                                      << t.closeAfter << t.request << t.total;
     }
 }
 
@@ -351,12 +356,11 @@ void ClosingTest::closeDuringTransfer()
     reg_->ClearRequests();
 
     // Closes the window as soon as the register has had closeAfter requests
-    // of the transfer. A zero timer runs on every pass of the transfer's own
-    // event processing, so the close lands between two requests, or while
-    // one waits for its answer.
-    bool inHandler = false;
+    // of the transfer. A zero timer runs on every pass of the event loop
+    // while the transfer's job runs on, so the close lands between two
+    // requests, or while one waits for its answer.
     bool closed = false;
-    bool closedInHandler = false;
+    bool closedWhileBusy = false;
     std::uint8_t pidAtClose = 0;
     QElapsedTimer sinceClose;
     QTimer closer;
@@ -365,29 +369,53 @@ void ClosingTest::closeDuringTransfer()
         if (reg_->RequestCount() < std::size_t(closeAfter))
             return;
         closer.stop();
-        closedInHandler = inHandler;
-        pidAtClose = Main()->Protokol->PID();
+        closedWhileBusy = Main()->Busy();
         sinceClose.start();
-        if (closeBy == cbMenuExit)
+        if (closeBy == cbMenuExit) {
             Main()->mm_f_exit->trigger();
-        else
+        } else if (closeBy == cbWindowClose) {
             Main()->close();
+        } else {
+            windows_->Main.reset();
+            closed = true;
+            return;
+        }
+        // Once closed, no request is built any more.
+        pidAtClose = Main()->Protokol->PID();
         closed = true;
     });
     // Closing asks nothing: any box now is a fault.
     TModalDriver boxes(5000);
     closer.start();
-    inHandler = true;
     Start(t);
-    inHandler = false;
+    QVERIFY(SpinUntil([&] { return closed; }, 120000));
     closer.stop();
-    const qint64 handlerAfterClose = closed ? sinceClose.elapsed() : -1;
 
-    QVERIFY2(closed && closedInHandler, "the transfer ended before the close");
+    QVERIFY2(closedWhileBusy, "the transfer ended before the close");
     QVERIFY2(boxes.Unexpected.isEmpty(), qPrintable(boxes.Unexpected.join('\n')));
-    // The handler came back as soon as its command found the port closed,
-    // not after a command's time-out.
-    QVERIFY2(handlerAfterClose < qint64(kTimeOut), qPrintable(QString::number(handlerAfterClose)));
+    if (closeBy == cbDestroy) {
+        // The job ended with the window and took the port with it.
+        QVERIFY(reg_->WaitForClientCloses(1, 30s));
+        QVERIFY(reg_->WaitLineIdle(30s));
+        const std::vector<RequestRecord> requests = reg_->Requests();
+        QVERIFY(int(requests.size()) >= closeAfter);
+        QVERIFY(int(requests.size()) < total);
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            QVERIFY2(requests[i].Valid, requests[i].Problem.c_str());
+            QCOMPARE(int(requests[i].Body.at(2)), int(std::uint8_t(pidAtStart + i)));
+        }
+        const std::size_t count = reg_->RequestCount();
+        QVERIFY(!SpinUntil([&] { return reg_->RequestCount() != count; }, 300));
+        const RegisterState after = reg_->WithModel([](RegisterModel& m) { return m.State(); });
+        QVERIFY(after == Expected(t, requests));
+        QCOMPARE(reg_->ClientCloses(), std::uint64_t(1));
+        return;
+    }
+    // The job came back as soon as its command found the port closed, not
+    // after a command's time-out.
+    QVERIFY(WaitIdle(*Main()));
+    const qint64 jobAfterClose = sinceClose.elapsed();
+    QVERIFY2(jobAfterClose < qint64(kTimeOut), qPrintable(QString::number(jobAfterClose)));
     QVERIFY(!Main()->isVisible());
     QVERIFY(!Main()->Protokol->Port.Opened);
     QCOMPARE(Main()->Protokol->PID(), pidAtClose); // no request built after the close
@@ -453,7 +481,7 @@ void ClosingTest::closeDuringTransfer()
     }
     QCOMPARE(refused, 1);
 
-    // The window goes after its handler, as it does when the event loop ends.
+    // The window goes after its job, as it does when the event loop ends.
     windows_->Main.reset();
     QCOMPARE(reg_->ClientCloses(), std::uint64_t(1));
 }
