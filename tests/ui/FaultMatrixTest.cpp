@@ -241,6 +241,7 @@ void FaultMatrixTest::Prepare(TTransfer t)
         main_->PageControl->setCurrentIndex(TMainForm::pgKKMOptions);
         settings->pc_Options->setCurrentIndex(7);
         main_->si_ReadTableFromKKMClick(); // the rights cells need values
+        QVERIFY(WaitIdle(*main_));
         settings->SetOperatorsCell(0, 1, QStringLiteral("Новый пост 1"));
         settings->SetOperatorsCell(0, 2, QStringLiteral("Новый пост 2"));
         break;
@@ -315,6 +316,7 @@ void FaultMatrixTest::Run(TTransfer t, bool failed, QString* box)
         TModalDriver driver;
         AnswerFileDialog(driver, csv.fileName());
         main_->si_ImportClick();
+        QVERIFY(WaitIdle(*main_));
         QVERIFY(driver.Done() && driver.Unexpected.isEmpty());
         main_->si_WriteTableToKKMClick();
         break;
@@ -464,6 +466,7 @@ void FaultMatrixTest::FollowUp(TTransfer t, int result)
     }
     main_->PageControl->setCurrentIndex(TMainForm::pgInformation);
     main_->ts_Information->b_infoRefresh->click();
+    QVERIFY(WaitIdle(*main_));
     QCOMPARE(NewJournal(), (QStringList{kInfoStart, kInfoDone}));
     QCOMPARE(reg_->RequestCount(), std::size_t(2));
 }
@@ -527,6 +530,7 @@ void FaultMatrixTest::transferUnderFault()
     Run(t, result != 0, &box);
     if (QTest::currentTestFailed())
         return;
+    QVERIFY(WaitIdle(*main_));
     shorten.stop();
 
     // A late answer, the second copy of a duplicate: all sent, all handled.
