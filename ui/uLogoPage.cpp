@@ -1,5 +1,7 @@
 #include "uLogoPage.h"
 
+#include "LogoJobs.h"
+
 #include "LogoFrame.h"
 #include "LogoPreview.h"
 #include "LogoRows.h"
@@ -442,63 +444,36 @@ void TLogoPage::SetLocked(bool locked)
     gb_LogoProp->setEnabled(!locked);
 }
 
+void TLogoPage::SetBusy(bool busy)
+{
+    SetLocked(busy);
+}
+
 void TLogoPage::WriteTable()
 {
-    if (uploading_)
+    if (uploading_ || Main->Busy())
         return;
-    Main->WriteLog(QStringLiteral("Запись изображения ..."), QColor(clBlack));
-    uploading_ = true;
-    SetLocked(true);
-    struct TUnlock {
-        TLogoPage* Page;
-        ~TUnlock()
-        {
-            Page->uploading_ = false;
-            Page->SetLocked(false);
-        }
-    } unlock{this};
-    if (WrLogoRow())
-        Main->WriteLog(QStringLiteral("Запись изображения завершена."), QColor(clBlack));
-}
-
-bool TLogoPage::WrLogoRow()
-{
-    bool accepted = false;
-    Main->Guard(QStringLiteral("Tfm_Main.WrLogoRow"), [&] {
-        const TCopyRect frame = Main->CopyRect;
-        const std::uint8_t kind = rb_LogoType1->isChecked() ? 0 : 1;
-        const int bytesPerRow = LogoBytesPerRow(frame);
-        const int rows = LogoRowCount(frame);
-        if (bytesPerRow > 255 || rows > 255)
+    const TCopyRect frame = Main->CopyRect;
+    const std::uint8_t kind = rb_LogoType1->isChecked() ? 0 : 1;
+    const int bytesPerRow = LogoBytesPerRow(frame);
+    const int rows = LogoRowCount(frame);
+    if (bytesPerRow > 255 || rows > 255) {
+        Main->WriteLog(QStringLiteral("Запись изображения ..."), QColor(clBlack));
+        Main->Guard(QStringLiteral("Tfm_Main.WrLogoRow"), [&] {
             throw EKkmError(QStringLiteral("Копируемая область больше 255 строк или байт"));
-        TOmvekCP* protokol = Main->Protokol;
-        const QString failed = QStringLiteral("Ошибка записи строки изображения. ");
-
-        // Rows after a refused header would only leave a half image behind.
-        std::int32_t r = protokol->SendLogoHeader(TMainForm::AR, TMainForm::AT, kind,
-                                                  static_cast<std::uint8_t>(bytesPerRow),
-                                                  static_cast<std::uint8_t>(rows));
-        if (r != 0) {
-            Main->WriteLog(failed + TOmvekCP::ErrorText(r), QColor(clRed));
-            return;
-        }
-        TProgressScope progress(Main, 1, rows);
-        for (int y = frame.Top; y <= frame.Bottom; ++y) {
-            QCoreApplication::processEvents();
-            const int number = y - frame.Top + 1;
-            const TArrayOfByte bytes = PackLogoRow(img_Logo->Picture, frame, number);
-            progress.Item(number);
-            r = protokol->SendLogoRow(TMainForm::AR, TMainForm::AT, static_cast<std::uint8_t>(number), bytes);
-            if (r != 0) {
-                Main->WriteLog(failed + TOmvekCP::ErrorText(r), QColor(clRed));
-                return;
-            }
-        }
-        accepted = true;
-    });
-    return accepted;
-}
-
-void TLogoPage::SetBusy(bool)
-{
+        });
+        return;
+    }
+    // The rows are taken as the preview shows them now; the page stays
+    // locked until the job has sent them.
+    std::vector<TArrayOfByte> packed;
+    packed.reserve(static_cast<std::size_t>(rows));
+    for (int number = 1; number <= rows; ++number)
+        packed.push_back(PackLogoRow(img_Logo->Picture, frame, number));
+    uploading_ = Main->StartJob(
+        QStringLiteral("Tfm_Main.WrLogoRow"),
+        [kind, bytesPerRow, packed = std::move(packed)](kkm::TJobContext& job) {
+            kkm::LogoUploadJob(job, kind, static_cast<std::uint8_t>(bytesPerRow), packed);
+        },
+        [this] { uploading_ = false; });
 }

@@ -40,6 +40,8 @@ public:
     // The frame's busy state, from the idle update: while a job runs the
     // picture and its settings stay as the job took them.
     void SetBusy(bool Busy);
+    // An upload's job runs.
+    bool Uploading() const { return uploading_; }
 
     // Preview in its bevel.
     QFrame* bvl_Logo = nullptr;
@@ -87,9 +89,7 @@ public:
 
     // Sends the frame: the header, then row after row from the preview.
     // True when every row was accepted; failures are in the journal.
-    bool WrLogoRow();
     // True while an upload runs; the page's controls are locked then.
-    bool Uploading() const { return uploading_; }
 
     // Rebuilds the preview from the picture and draws the frame again.
     void FillImage();
@@ -115,6 +115,6 @@ private:
     void BuildLogoProp();
     void BuildLogoType();
     void SetLocked(bool Locked);
-
     bool uploading_ = false;
+
 };

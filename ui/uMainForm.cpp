@@ -3,6 +3,7 @@
 #include "KkmText.h"
 #include "NavIcons.h"
 #include "TLed.h"
+#include "TransferProgress.h"
 #include "uAuthForm.h"
 #include "uConnectForm.h"
 
@@ -45,7 +46,16 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     connect(Session, &kkm::TSession::Line, this,
             [this](const QString& text, kkm::TLineKind kind) { WriteLog(text, LineColor(kind)); });
     // The commands follow the busy state at once, not only when idle.
-    connect(Session, &kkm::TSession::BusyChanged, this, &TMainForm::act_mainFormUpdate);
+    connect(Session, &kkm::TSession::BusyChanged, this, [this](bool busy) {
+        if (!busy)
+            jobProgress_.reset(); // cleared however the job ended
+        act_mainFormUpdate();
+    });
+    connect(Session, &kkm::TSession::Progress, this, [this](int item, int first, int last) {
+        if (!jobProgress_)
+            jobProgress_ = std::make_unique<TProgressScope>(this, first, last);
+        jobProgress_->Item(item);
+    });
 
     BuildMenu();
     BuildSpeedBar();
@@ -75,6 +85,7 @@ TMainForm::~TMainForm()
     delete Session;
     Session = nullptr;
     Protokol = nullptr;
+    jobProgress_.reset();
 }
 
 QColor TMainForm::LineColor(kkm::TLineKind kind)

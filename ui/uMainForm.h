@@ -20,6 +20,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <memory>
 #include <atomic>
 #include <cstdint>
 #include <utility>
@@ -37,6 +38,7 @@ class QToolBar;
 class QToolButton;
 
 class TAuthForm;
+class TProgressScope;
 class TConnectForm;
 class TLed;
 
@@ -208,5 +210,7 @@ private:
     void ShowPage(int Index, const char* Location);
 
     QTimer* clockTimer_ = nullptr;
+    // The status bar follows the running job's progress reports.
+    std::unique_ptr<TProgressScope> jobProgress_;
     bool inUpdate_ = false;
 };

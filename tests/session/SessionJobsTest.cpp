@@ -3,6 +3,7 @@
 // worker: order of what a job reports, refusal while busy, closing during a
 // waiting command, a lost line, and taking the session down mid-job.
 #include "JobRecorder.h"
+#include "LogoJobs.h"
 #include "PtyRegister.h"
 #include "SessionJobs.h"
 #include "TestWait.h"
@@ -130,6 +131,29 @@ TEST_F(Jobs, UserListAndAuthorisation)
 
     EXPECT_EQ(AuthoriseJob(job, 2, 1), 5) << "user 2's password is 2";
     EXPECT_EQ(AuthoriseJob(job, 2, 2), 0);
+}
+
+TEST_F(Jobs, LogoUploadRowByRow)
+{
+    ASSERT_TRUE(ConnectJob(job, reg.SlavePath(), 115200).Ok());
+    ASSERT_EQ(AuthoriseJob(job, 1, 1), 0);
+    const std::vector<TArrayOfByte> rows = {{0x80, 0x01}, {0xFF, 0x00}, {0x0F, 0xF0}};
+    EXPECT_TRUE(LogoUploadJob(job, 1, 2, rows)) << job.Lines.join(" / ").toStdString();
+    const auto logo = reg.WithModel([](RegisterModel& m) { return m.State().LastLogo; });
+    ASSERT_TRUE(logo);
+    EXPECT_EQ(int(logo->Rows), 3);
+    EXPECT_EQ(logo->Dots, (TArrayOfByte{0x80, 0x01, 0xFF, 0x00, 0x0F, 0xF0}));
+    EXPECT_EQ(job.LastItem, 3);
+    EXPECT_EQ(job.Lines, (QStringList{"Запись изображения ...", "Запись изображения завершена."}));
+
+    // A refused middle row ends it: no row after it, no end line.
+    job.Lines.clear();
+    reg.ClearRequests();
+    AddFault("refuse 4 code=7 nth=3 once");
+    EXPECT_FALSE(LogoUploadJob(job, 0, 2, rows));
+    EXPECT_EQ(reg.RequestCount(), 3u) << "header, row 1, the refused row 2";
+    EXPECT_EQ(job.Lines, (QStringList{"Запись изображения ...",
+                                      "! Ошибка записи строки изображения. " + TOmvekCP::ErrorText(4)}));
 }
 
 // The session: a worker thread runs the jobs; reports come back to this

@@ -148,6 +148,7 @@ void LogoUploadTest::Write()
 {
     QVERIFY(SpinUntil([&] { return main_->si_WriteTableToKKM->isEnabled(); }));
     QTest::mouseClick(main_->si_WriteTableToKKM, Qt::LeftButton);
+    QVERIFY(WaitIdle(*main_));
 }
 
 void LogoUploadTest::upload_data()
