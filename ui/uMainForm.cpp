@@ -45,11 +45,19 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     connect(Session, &kkm::TSession::LineLost, this, &TMainForm::ProtokolLineLost);
     connect(Session, &kkm::TSession::Line, this,
             [this](const QString& text, kkm::TLineKind kind) { WriteLog(text, LineColor(kind)); });
-    // The commands follow the busy state at once, not only when idle.
+    // A job's start takes the commands away at once, not only when idle.
     connect(Session, &kkm::TSession::BusyChanged, this, [this](bool busy) {
-        if (!busy)
-            jobProgress_.reset(); // cleared however the job ended
+        if (busy) {
+            act_mainFormUpdate();
+            return;
+        }
+        jobProgress_.reset(); // cleared however the job ended
         act_mainFormUpdate();
+        // As a command does at its end: the buttons come back, and the next
+        // idle moment decides by mode and page.
+        si_ReadTableFromKKM->setEnabled(true);
+        si_WriteTableToKKM->setEnabled(true);
+        cb_QuantNull->setEnabled(true);
     });
     connect(Session, &kkm::TSession::Progress, this, [this](int item, int first, int last) {
         if (!jobProgress_)
@@ -591,24 +599,36 @@ TPage* TMainForm::FrontPage() const
     return qobject_cast<TPage*>(PageControl->currentWidget());
 }
 
-// A page's command starts a job, and the busy state then keeps the
-// commands unavailable until its end.
 void TMainForm::si_ReadTableFromKKMClick()
 {
+    si_ReadTableFromKKM->setEnabled(false);
+    si_WriteTableToKKM->setEnabled(false);
     Guard(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"), [&] {
         if (TPage* page = FrontPage())
             page->ReadTable();
     });
-    act_mainFormUpdate();
+    // Enabled in every case; the next idle moment decides by mode and page,
+    // and a job the command started keeps them unavailable at once.
+    si_ReadTableFromKKM->setEnabled(true);
+    si_WriteTableToKKM->setEnabled(true);
+    if (Busy())
+        act_mainFormUpdate();
 }
 
 void TMainForm::si_WriteTableToKKMClick()
 {
+    si_ReadTableFromKKM->setEnabled(false);
+    si_WriteTableToKKM->setEnabled(false);
+    cb_QuantNull->setEnabled(false);
     Guard(QStringLiteral("TMainForm.si_WriteTableToKKMClick"), [&] {
         if (TPage* page = FrontPage())
             page->WriteTable();
     });
-    act_mainFormUpdate();
+    si_ReadTableFromKKM->setEnabled(true);
+    si_WriteTableToKKM->setEnabled(true);
+    cb_QuantNull->setEnabled(true);
+    if (Busy())
+        act_mainFormUpdate();
 }
 
 void TMainForm::si_ImportClick()
@@ -617,6 +637,8 @@ void TMainForm::si_ImportClick()
         if (TPage* page = FrontPage())
             page->Import();
     });
+    if (Busy())
+        act_mainFormUpdate();
 }
 
 void TMainForm::si_ExportClick()
@@ -625,6 +647,8 @@ void TMainForm::si_ExportClick()
         if (TPage* page = FrontPage())
             page->Export();
     });
+    if (Busy())
+        act_mainFormUpdate();
 }
 
 void TMainForm::ShowProgress(int item, int first, int last)

@@ -1,5 +1,7 @@
 #include "uSettingsPage.h"
 
+#include "SettingsJobs.h"
+
 #include "CheckComboBox.h"
 #include "GridEdit.h"
 #include "KkmText.h"
@@ -886,13 +888,6 @@ TControlValue TSettingsPage::FieldValue(const TFieldSpec& f, int row) const
     return v;
 }
 
-void TSettingsPage::ShowFilled(const std::vector<TFieldValue>& values)
-{
-    for (const TFieldValue& v : values)
-        if (v.Filled)
-            SetFieldValue(v);
-}
-
 // ---------------------------------------------------------------------------
 // Reading
 
@@ -910,65 +905,36 @@ void TSettingsPage::ReadTable()
     const TTableSpec* table = CurrentTable();
     if (!table)
         return;
-    const TTableSpec& t = *table;
-    Main->WriteLog(t.ReadStartLine, QColor(clBlack));
-    if (t.Read == TReadKind::Fields)
-        ReadFields(t);
-    else
-        ReadRecords(t);
-    // Also after an error answer, which ended the loop.
-    Main->WriteLog(t.ReadDoneLine, QColor(clBlack));
-}
-
-void TSettingsPage::ReadFields(const TTableSpec& t)
-{
-    for (const TFieldSpec& f : t.Fields) {
-        TArrayOfByte bytes;
-        const std::int32_t rc = Main->Protokol->ReadTableField(TMainForm::AR, TMainForm::AT,
-                                                               static_cast<std::uint8_t>(t.Table),
-                                                               static_cast<std::uint16_t>(f.Record),
-                                                               static_cast<std::uint8_t>(f.Field), bytes);
-        if (rc != 0) {
-            Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-            return;
-        }
-        TFieldValue v;
-        v.Field = &f;
-        QString error;
-        // An answer too short for its field is a failed read like any other:
-        // the control keeps what it showed.
-        if (!DecodeField(f, bytes, v.Value, error)) {
-            Main->WriteLog(error, QColor(clRed));
-            return;
-        }
-        SetFieldValue(v);
-    }
-}
-
-void TSettingsPage::ReadRecords(const TTableSpec& t)
-{
-    for (int record = t.FirstRecord; record <= t.LastRecord; ++record) {
-        TArrayOfByte bytes;
-        const std::int32_t rc = Main->Protokol->ReadTableRecord(TMainForm::AR, TMainForm::AT,
-                                                                static_cast<std::uint8_t>(t.Table),
-                                                                static_cast<std::uint16_t>(record), bytes);
-        if (rc != 0) {
-            Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-            return;
-        }
-        std::vector<TFieldValue> values;
-        QString error;
-        if (!DecodeRecord(t, record, bytes, values, error)) {
-            Main->WriteLog(error, QColor(clRed));
-            return;
-        }
-        for (const TFieldValue& v : values)
-            SetFieldValue(v);
-    }
+    Main->StartJob(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"),
+                   [this, table](kkm::TJobContext& job) {
+                       kkm::SettingsReadJob(job, *table, [this, &job](const std::vector<TFieldValue>& values) {
+                           job.Post([this, values] {
+                               for (const TFieldValue& v : values)
+                                   SetFieldValue(v);
+                           });
+                       });
+                   });
 }
 
 // ---------------------------------------------------------------------------
 // Writing
+
+TControlValue TSettingsPage::WriteValue(const TTableSpec& t, const TFieldValue& v, int record) const
+{
+    if (t.Table != 4)
+        return FieldValue(*v.Field, v.Row);
+    // Text lines: the line's edit and its attribute list.
+    if (!TextLineEdit(record))
+        throw EKkmError(QStringLiteral("Нет строки %1").arg(record));
+    TControlValue value;
+    if (v.Field->Encoding == TEncoding::LineAttributes) {
+        const TCheckComboBox* list = TextLineAttributes(record);
+        value.Bits = list ? list->Mask() : 0;
+    } else {
+        value.Text = TextLineEdit(record)->text();
+    }
+    return value;
+}
 
 void TSettingsPage::WriteTable()
 {
@@ -979,99 +945,22 @@ void TSettingsPage::WriteTable()
     // Read-only tables: nothing, not even a journal line.
     if (t.Write == TWriteKind::Never)
         return;
-    Main->WriteLog(t.WriteStartLine, QColor(clBlack));
-    if (t.Write == TWriteKind::Fields)
-        WriteFields(t);
-    else if (t.Table == 4)
-        WriteTextLines(t);
-    else
-        WriteRecord(t, 1);
-}
-
-void TSettingsPage::WriteRecord(const TTableSpec& t, int record)
-{
-    std::vector<TFieldValue> values = RecordValues(t, record);
-    for (TFieldValue& v : values)
-        v.Value = FieldValue(*v.Field, v.Row);
-    TArrayOfByte bytes;
-    QString error;
-    const bool built = EncodeRecord(t, record, values, bytes, error);
-    // The defaults stay in the controls, also when a later field failed.
-    ShowFilled(values);
-    if (!built)
-        throw EKkmError(error);
-    const std::int32_t rc = Main->Protokol->WriteTableRecord(TMainForm::AR, TMainForm::AT,
-                                                             static_cast<std::uint8_t>(t.Table),
-                                                             static_cast<std::uint16_t>(record), bytes);
-    if (rc != 0) {
-        Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-        return;
+    // The values are taken, encoded and their defaults shown now; the job
+    // only sends them.
+    auto plan = std::make_shared<kkm::TSettingsWritePlan>(kkm::PlanSettingsWrite(
+        t, [&](const TFieldValue& v, int record) { return WriteValue(t, v, record); },
+        [this](const TFieldValue& v) { SetFieldValue(v); }));
+    if (plan->Items.empty() && !plan->BuildError.isEmpty()) {
+        Main->WriteLog(t.WriteStartLine, QColor(clBlack));
+        throw EKkmError(plan->BuildError);
     }
-    Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
-}
-
-bool TSettingsPage::WriteTextLine(int record, const QString& text, TCheckComboBox* list)
-{
-    const TTableSpec& t = *FindTable(4);
-    std::vector<TFieldValue> values = RecordValues(t, record);
-    if (values.empty())
-        throw EKkmError(QStringLiteral("Нет строки %1").arg(record));
-    for (TFieldValue& v : values) {
-        if (v.Field->Encoding == TEncoding::LineAttributes)
-            v.Value.Bits = list ? list->Mask() : 0;
-        else
-            v.Value.Text = text;
-    }
-    TArrayOfByte bytes;
-    QString error;
-    if (!EncodeRecord(t, record, values, bytes, error))
-        throw EKkmError(error);
-    const std::int32_t rc = Main->Protokol->WriteTableRecord(TMainForm::AR, TMainForm::AT,
-                                                             static_cast<std::uint8_t>(t.Table),
-                                                             static_cast<std::uint16_t>(record), bytes);
-    if (rc != 0) {
-        Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-        return false;
-    }
-    return true;
-}
-
-void TSettingsPage::WriteTextLines(const TTableSpec& t)
-{
-    for (int record = t.FirstRecord; record <= t.LastRecord; ++record)
-        if (!WriteTextLine(record, TextLineEdit(record)->text(), TextLineAttributes(record)))
-            return; // no completion line after an error
-    Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
-}
-
-void TSettingsPage::WriteFields(const TTableSpec& t)
-{
-    [&] {
-        for (int record = t.FirstRecord; record <= t.LastRecord; ++record) {
-            for (TFieldValue& v : RecordValues(t, record)) {
-                // Built when it is sent: a cell changed while the earlier
-                // fields were being written goes out as it is now.
-                v.Value = FieldValue(*v.Field, v.Row);
-                TArrayOfByte bytes;
-                QString error;
-                bool filled = false;
-                const bool built = EncodeField(*v.Field, v.Value, bytes, error, &filled);
-                v.Filled = filled;
-                if (filled)
-                    SetFieldValue(v);
-                if (!built)
-                    throw EKkmError(error);
-                const std::int32_t rc = Main->Protokol->WriteTableField(
-                    TMainForm::AR, TMainForm::AT, static_cast<std::uint8_t>(t.Table),
-                    static_cast<std::uint16_t>(record), static_cast<std::uint8_t>(v.Field->Field), bytes);
-                if (rc != 0) {
-                    Main->WriteLog(v.Field->WriteErrorLine + QString::number(record), QColor(clRed));
-                    Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-                    return;
-                }
-            }
-        }
-    }();
-    // Also after an error answer.
-    Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
+    auto outcome = std::make_shared<kkm::TWriteOutcome>(kkm::TWriteOutcome::Written);
+    Main->StartJob(
+        QStringLiteral("TMainForm.si_WriteTableToKKMClick"),
+        [plan, outcome](kkm::TJobContext& job) { *outcome = kkm::SettingsWriteJob(job, *plan); },
+        [plan, outcome] {
+            // Everything before the value that could not be encoded went out.
+            if (*outcome == kkm::TWriteOutcome::NotEncoded)
+                throw EKkmError(plan->BuildError);
+        });
 }

@@ -49,10 +49,6 @@ public:
     // controls, or written back from them (the writable tables only).
     void ReadTable() override;
     void WriteTable() override;
-    // Writes text line Record (1..9): Text cut and padded to 32 characters,
-    // the attribute sum of List. An error answer goes to the journal in red;
-    // true when the register took the line.
-    bool WriteTextLine(int Record, const QString& Text, TCheckComboBox* List);
 
     // The one binder between the table map and the controls: a field's value
     // into the control of that name (a grid cell with the list laid over it),
@@ -222,14 +218,10 @@ private:
     // The table of the sub-page in front; none when no sub-page is.
     const TTableSpec* CurrentTable() const;
     // The loops of the two commands by the table's read and write kinds.
-    void ReadFields(const TTableSpec& Table);
-    void ReadRecords(const TTableSpec& Table);
-    void WriteRecord(const TTableSpec& Table, int Record);
-    void WriteTextLines(const TTableSpec& Table);
-    void WriteFields(const TTableSpec& Table);
+    // The value a write of Table sends for V of Record.
+    TControlValue WriteValue(const TTableSpec& Table, const TFieldValue& V, int Record) const;
     // What a write put into the values (defaults, the INN's zeros) shown
     // in their controls.
-    void ShowFilled(const std::vector<TFieldValue>& Values);
 
     void BuildMainOptions();
     void BuildPrintOptions();

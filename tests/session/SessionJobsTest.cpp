@@ -4,6 +4,7 @@
 // waiting command, a lost line, and taking the session down mid-job.
 #include "JobRecorder.h"
 #include "LogoJobs.h"
+#include "SettingsJobs.h"
 #include "PtyRegister.h"
 #include "SessionJobs.h"
 #include "TestWait.h"
@@ -154,6 +155,94 @@ TEST_F(Jobs, LogoUploadRowByRow)
     EXPECT_EQ(reg.RequestCount(), 3u) << "header, row 1, the refused row 2";
     EXPECT_EQ(job.Lines, (QStringList{"Запись изображения ...",
                                       "! Ошибка записи строки изображения. " + TOmvekCP::ErrorText(4)}));
+}
+
+// A table read field by field and one read record by record, each whole
+// and with a refusal in the middle: the values up to it, a red line, and the
+// end line in every case.
+TEST_F(Jobs, SettingsReadByTheMap)
+{
+    ASSERT_TRUE(ConnectJob(job, reg.SlavePath(), 115200).Ok());
+    struct {
+        int table;
+        const char* refusal; // refuses the third read
+        int whole;           // reads of the whole table
+    } cases[] = {{2, "refuse 1 code=13 nth=3 once", 8}, {4, "refuse 1 code=12 nth=3 once", 9}};
+    for (const auto& c : cases) {
+        const TTableSpec& t = *FindTable(c.table);
+        for (bool refused : {false, true}) {
+            job.Lines.clear();
+            reg.ClearRequests();
+            if (refused)
+                AddFault(c.refusal);
+            int reads = 0;
+            const bool complete = SettingsReadJob(job, t, [&](const std::vector<TFieldValue>& values) {
+                EXPECT_FALSE(values.empty());
+                ++reads;
+            });
+            EXPECT_EQ(complete, !refused) << c.table;
+            EXPECT_EQ(reads, refused ? 2 : c.whole) << c.table;
+            QStringList lines{t.ReadStartLine};
+            if (refused)
+                lines << Refusal(1);
+            lines << t.ReadDoneLine;
+            EXPECT_EQ(job.Lines, lines) << c.table;
+        }
+    }
+}
+
+// Writes are planned from the values first; a value that cannot be encoded
+// stops the plan there, and the items before it still go out.
+TEST_F(Jobs, SettingsWritePlanAndSend)
+{
+    ASSERT_TRUE(ConnectJob(job, reg.SlavePath(), 115200).Ok());
+    ASSERT_EQ(AuthoriseJob(job, 1, 1), 0);
+    const TTableSpec& lines = *FindTable(4);
+    auto text = [](const TFieldValue& v, int record) {
+        TControlValue value;
+        if (v.Field->Encoding != TEncoding::LineAttributes)
+            value.Text = QStringLiteral("Строка %1").arg(record);
+        return value;
+    };
+    TSettingsWritePlan plan = PlanSettingsWrite(lines, text, {});
+    ASSERT_EQ(plan.Items.size(), 9u);
+    EXPECT_TRUE(plan.BuildError.isEmpty());
+    EXPECT_EQ(SettingsWriteJob(job, plan), TWriteOutcome::Written);
+    EXPECT_EQ(reg.WithModel([](RegisterModel& m) { return m.Record(4, 5); }).at(0), 0xD1) << "С in CP1251";
+    EXPECT_EQ(job.Lines, (QStringList{lines.WriteStartLine, lines.WriteDoneLine}));
+
+    // Refused at the third record: no end line for a record-wise table.
+    job.Lines.clear();
+    reg.ClearRequests();
+    AddFault("refuse 3 code=14 nth=3 once");
+    EXPECT_EQ(SettingsWriteJob(job, plan), TWriteOutcome::Refused);
+    EXPECT_EQ(reg.RequestCount(), 3u);
+    EXPECT_EQ(job.Lines, (QStringList{lines.WriteStartLine, Refusal(3)}));
+
+    // A field-wise table says which field failed, and ends with its end line.
+    const TTableSpec* fields = nullptr;
+    for (const TTableSpec& t : SettingsTables())
+        if (t.Write == TWriteKind::Fields)
+            fields = &t;
+    ASSERT_NE(fields, nullptr);
+    std::vector<TFieldValue> filled;
+    plan = PlanSettingsWrite(*fields, [](const TFieldValue&, int) { return TControlValue{}; },
+                             [&](const TFieldValue& v) { filled.push_back(v); });
+    ASSERT_GE(plan.Items.size(), 2u) << plan.BuildError.toStdString();
+    job.Lines.clear();
+    reg.ClearRequests();
+    AddFault("refuse 3 code=15 nth=2 once");
+    EXPECT_EQ(SettingsWriteJob(job, plan), TWriteOutcome::Refused);
+    EXPECT_EQ(job.Lines, (QStringList{fields->WriteStartLine, "! " + plan.Items[1].ErrorLine, Refusal(3),
+                                      fields->WriteDoneLine}));
+
+    // Not encodable: what came before it goes out, then the end.
+    plan.BuildError = QStringLiteral("плохое значение");
+    job.Lines.clear();
+    reg.ClearRequests();
+    EXPECT_EQ(SettingsWriteJob(job, plan), TWriteOutcome::NotEncoded);
+    EXPECT_EQ(reg.RequestCount(), plan.Items.size());
+    EXPECT_EQ(job.Lines, (QStringList{fields->WriteStartLine}));
 }
 
 // The session: a worker thread runs the jobs; reports come back to this

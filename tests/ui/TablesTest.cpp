@@ -217,8 +217,16 @@ private:
     void Connect(bool authorise);
     void ShowSettings(int subPage);
     void ShowGoods(int first, int last);
-    void Read() { main_->si_ReadTableFromKKMClick(); }
-    void Write() { main_->si_WriteTableToKKMClick(); }
+    void Read()
+    {
+        main_->si_ReadTableFromKKMClick();
+        QVERIFY(WaitJobEnd(*main_));
+    }
+    void Write()
+    {
+        main_->si_WriteTableToKKMClick();
+        QVERIFY(WaitJobEnd(*main_));
+    }
     // Journal entries since Mark(), oldest first; red ones start with "!".
     void Mark() { mark_ = JournalEntries(main_->re_LogOut).size(); }
     QStringList NewJournal() const;

@@ -117,6 +117,25 @@ bool WaitIdle(const TMainForm& main, int limitMs)
     return SpinUntil([&] { return !main.Busy(); }, limitMs);
 }
 
+bool WaitJobEnd(const TMainForm& main, int limitMs)
+{
+    if (!main.Busy())
+        return true;
+    // Ends right with the job, before the loop goes idle again: what the
+    // window shows then is what the job's end left, as after a command.
+    QEventLoop loop;
+    QObject::connect(main.Session, &kkm::TSession::BusyChanged, &loop, [&](bool busy) {
+        if (!busy)
+            loop.quit();
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    limit.start(limitMs);
+    loop.exec();
+    return !main.Busy();
+}
+
 QList<TLogEntry> JournalEntries(const QTextEdit* journal, bool* wellFormed)
 {
     QList<TLogEntry> entries;

@@ -92,8 +92,11 @@ private:
 bool SpinUntil(const std::function<bool()>& Condition, int LimitMs = 30000);
 
 // Waits until the window's running job (if any) has ended and everything it
-// reported has been shown.
+// reported has been shown; the window has gone idle after it.
 bool WaitIdle(const TMainForm& Main, int LimitMs = 60000);
+// The same, but returns right at the job's end, before the idle update has
+// settled the commands: what a synchronous command left behind.
+bool WaitJobEnd(const TMainForm& Main, int LimitMs = 60000);
 
 // One journal entry as written: time, separator, text, and their colours.
 struct TLogEntry {
