@@ -116,10 +116,15 @@ void FillImage(const TSourcePicture& Picture, const TFillOptions& Options, QImag
         return;
     }
 
-    // Floyd-Steinberg over the shown pixels only; the error stays inside the
-    // shown part of the picture and is split so that nothing of it is lost.
-    // The share for the right-hand neighbour is carried in a register, the
-    // next row's shares in a buffer written just ahead of its use.
+    // Floyd-Steinberg over the shown pixels only. The shares are whole
+    // numbers and the right-hand neighbour's takes the rounding remainder,
+    // so no error is lost to rounding. Shares that would fall outside the
+    // shown part are dropped: at the right edge the right-hand and
+    // below-right ones, at the left edge the below-left one, and all of the
+    // last row's shares for the row below. The share for the right-hand
+    // neighbour is carried in a register, the next row's shares in a buffer
+    // written just ahead of its use (its first and last slots, for the
+    // columns either side of the shown part, are never read).
     const std::array<int, 256> levels = DitherLevels(Options.Contrast);
     std::vector<int> errThis(static_cast<std::size_t>(shownW) + 2, 0);
     std::vector<int> errNext(static_cast<std::size_t>(shownW) + 2, 0);

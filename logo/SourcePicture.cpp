@@ -67,12 +67,19 @@ struct TJpegErrorManager {
     jpeg_error_mgr Pub;
     std::jmp_buf Jump;
     char Message[JMSG_LENGTH_MAX];
+    // The fatal error was libjpeg running out of memory, or out of the
+    // share MaxJpegDecoderMemory gives it: the user is told so, not shown
+    // libjpeg's text.
+    bool NoMemory;
 };
 
 [[noreturn]] void JpegErrorExit(j_common_ptr cinfo)
 {
     auto* err = reinterpret_cast<TJpegErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->Message);
+    // Without a backing store libjpeg reports a whole-picture buffer over
+    // max_memory_to_use as a missing backing store.
+    err->NoMemory = cinfo->err->msg_code == JERR_OUT_OF_MEMORY || cinfo->err->msg_code == JERR_NO_BACKING_STORE;
     std::longjmp(err->Jump, 1);
 }
 
@@ -147,6 +154,17 @@ bool RunJpegDecode(TJpegJob* job)
 
     jpeg_decompress_struct* cinfo = &job->Info;
     jpeg_create_decompress(cinfo);
+    // A single-scan (baseline) picture is decoded a few rows at a time: its
+    // strip buffers take a few MB even at 65500 points wide, and libjpeg
+    // never checks them against this cap. A picture stored in several scans
+    // (progressive, or one component per scan) keeps every DCT coefficient
+    // of the picture until its last scan: 2 bytes per sample, so 2 bytes per
+    // point in grey, 3 in 4:2:0 colour, 6 in full-resolution colour and 8 in
+    // CMYK, up to 800 MB at the pixel limit. The cap lets every grey picture
+    // under the pixel limit through, colour ones up to about 33 (CMYK) to
+    // 89 (4:2:0) megapixels; libjpeg refuses the larger ones when it sets up
+    // those buffers, before allocating them.
+    cinfo->mem->max_memory_to_use = MaxJpegDecoderMemory;
     jpeg_stdio_src(cinfo, job->File);
     jpeg_read_header(cinfo, TRUE);
 
@@ -219,6 +237,7 @@ bool LoadJpegPicture(const QString& Path, TSourcePicture& Picture, QString& Erro
     job.Err.Pub.error_exit = JpegErrorExit;
     job.Err.Pub.emit_message = JpegEmitMessage;
     job.Err.Message[0] = '\0';
+    job.Err.NoMemory = false;
 
     job.File = std::fopen(QFile::encodeName(Path).constData(), "rb");
     if (!job.File) {
@@ -238,7 +257,7 @@ bool LoadJpegPicture(const QString& Path, TSourcePicture& Picture, QString& Erro
     if (!ok) {
         if (job.TooLarge)
             Error = TooLargeText(job.Width, job.Height);
-        else if (job.NoMemory)
+        else if (job.NoMemory || job.Err.NoMemory)
             Error = NoMemoryText(job.Width, job.Height);
         else
             Error = QStringLiteral("Ошибка чтения JPEG: %1").arg(QString::fromLocal8Bit(job.Err.Message));

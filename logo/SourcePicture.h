@@ -35,6 +35,12 @@ constexpr std::uint8_t GreyLevel(unsigned r, unsigned g, unsigned b)
 // allocated: the grey copy alone would take more than 100 MB.
 constexpr std::int64_t MaxPicturePixels = 100'000'000;
 
+// What libjpeg may allocate for one picture: the 256 MB Qt's reader may take
+// for a bitmap by default. Only a picture stored in several scans comes near
+// it (see SourcePicture.cpp); one over it is refused for want of memory
+// before the buffers are allocated.
+constexpr long MaxJpegDecoderMemory = 256L * 1024 * 1024;
+
 enum class TPictureFormat { Unsupported, Jpeg, Bitmap };
 
 // How the loader reads a path: ".JPG" anywhere in the upper-cased path makes

@@ -2,7 +2,9 @@
 // and goods pages its records and how it is read and written, and for each
 // field its bytes, the control that shows it and its encoding. Reading a
 // record into control values and building a record from them both walk this
-// map, so a field is described once.
+// map. It describes the record layouts only: the settings page still builds
+// its controls with their own item lists and lengths (ui/uSettingsPage.cpp),
+// so a changed list or length is changed in both places.
 //
 // Controls are named by their objectName. A grid cell is the grid's name
 // (Control) and a column (Column >= 0); its row is the record number (the

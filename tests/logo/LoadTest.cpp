@@ -214,6 +214,70 @@ TEST_F(LoadTest, OversizedJpegIsRefusedFromItsHeader)
                   "Изображение слишком велико");
 }
 
+// The file with the size in its frame header replaced. libjpeg sets up its
+// buffers from that header before it reads any scan, so a small file can
+// stand for a large picture as far as memory goes.
+QByteArray WithFrameSize(QByteArray b, int w, int h)
+{
+    int at = 2;  // after SOI
+    while (at + 9 <= b.size() && static_cast<std::uint8_t>(b[at]) == 0xFF) {
+        const auto marker = static_cast<std::uint8_t>(b[at + 1]);
+        if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
+            // SOFn: marker, length (2), precision (1), height (2), width (2).
+            b[at + 5] = char(h >> 8);
+            b[at + 6] = char(h & 0xFF);
+            b[at + 7] = char(w >> 8);
+            b[at + 8] = char(w & 0xFF);
+            return b;
+        }
+        at += 2 + (static_cast<std::uint8_t>(b[at + 2]) << 8 | static_cast<std::uint8_t>(b[at + 3]));
+    }
+    ADD_FAILURE() << "no frame header";
+    return b;
+}
+
+TEST_F(LoadTest, JpegKeptWholeOverTheMemoryCapIsRefusedForMemory)
+{
+    // Under the pixel limit, but stored in several scans, so libjpeg would
+    // keep every coefficient: 2 bytes per sample. The refusal comes before
+    // those buffers exist. The baseline one of the same size passes the
+    // check and fails only on its data, which end after 16 x 16 points.
+    const struct {
+        const char* name;
+        TJpegColours colours;
+        bool progressive;
+        bool scanPerComponent;
+        int w, h;
+        int bytesPerPoint;  // coefficient memory when kept whole
+        const char* errorPart;
+    } cases[] = {
+        {"rgb-progressive.jpg", TJpegColours::Rgb, true, false, 7000, 7000, 6,
+         "Недостаточно памяти для изображения 7000 x 7000 точек"},
+        {"ycc420-progressive.jpg", TJpegColours::YCbCr, true, false, 10000, 9500, 3,
+         "Недостаточно памяти для изображения 10000 x 9500 точек"},
+        {"cmyk-progressive.jpg", TJpegColours::AdobeCmyk, true, false, 6000, 6000, 8,
+         "Недостаточно памяти для изображения 6000 x 6000 точек"},
+        {"rgb-scan-per-component.jpg", TJpegColours::Rgb, false, true, 7000, 7000, 6,
+         "Недостаточно памяти для изображения 7000 x 7000 точек"},
+        {"cmyk-baseline.jpg", TJpegColours::AdobeCmyk, false, false, 6000, 6000, 0, "Ошибка чтения JPEG"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_LE(std::int64_t(c.w) * c.h, MaxPicturePixels) << c.name;
+        if (c.bytesPerPoint > 0) {
+            ASSERT_GT(std::int64_t(c.w) * c.h * c.bytesPerPoint, MaxJpegDecoderMemory) << c.name;
+        }
+        const QString small = PathOf("small.jpg");
+        TJpegLayout layout{16, 16, c.colours, 90, c.progressive};
+        layout.ScanPerComponent = c.scanPerComponent;
+        ASSERT_TRUE(WriteJpeg(small, layout, [&c](int y, std::uint8_t* s) {
+            const int n = c.colours == TJpegColours::AdobeCmyk ? 4 : 3;
+            for (int i = 0; i < 16 * n; ++i)
+                s[i] = static_cast<std::uint8_t>(i * 13 + y * 7);
+        }));
+        ExpectRefused(Write(c.name, WithFrameSize(ReadFile(small), c.w, c.h)), TPictureFormat::Jpeg, c.errorPart);
+    }
+}
+
 TEST_F(LoadTest, JpegTenThousandPixelsWide)
 {
     const QString path = PathOf("wide.jpg");

@@ -47,6 +47,18 @@ bool WriteJpeg(const QString& Path, const TJpegLayout& Layout, const TRowFiller&
     jpeg_set_quality(&cinfo, Layout.Quality, TRUE);
     if (Layout.Progressive)
         jpeg_simple_progression(&cinfo);
+    std::vector<jpeg_scan_info> scans;
+    if (Layout.ScanPerComponent) {
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            jpeg_scan_info scan{};
+            scan.comps_in_scan = 1;
+            scan.component_index[0] = c;
+            scan.Se = DCTSIZE2 - 1;
+            scans.push_back(scan);
+        }
+        cinfo.scan_info = scans.data();
+        cinfo.num_scans = static_cast<int>(scans.size());
+    }
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<JSAMPLE> row(static_cast<std::size_t>(Layout.Width) * components);
     while (cinfo.next_scanline < cinfo.image_height) {

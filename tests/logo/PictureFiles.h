@@ -21,6 +21,9 @@ struct TJpegLayout {
     TJpegColours Colours = TJpegColours::YCbCr;
     int Quality = 100;
     bool Progressive = false;
+    // Sequential, but one scan per component instead of one interleaved
+    // scan: the decoder then keeps the whole picture, as for a progressive one.
+    bool ScanPerComponent = false;
 };
 
 // Fills one row of samples: Width x components bytes (3 for Rgb and YCbCr,
