@@ -289,6 +289,7 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
         return fail("speed not taken", EINVAL, prApplySettings);
     DCB = applied;
     ::tcflush(fd, TCIFLUSH);
+    RequestLowLatency(fd, name);
 
     Handle = fd;
     Name = name;
@@ -319,6 +320,10 @@ void TComPort::Close()
         ReadThread.reset();
     }
     if (Handle >= 0) {
+        if (restoreSerialFlags_ && SerialFlagsIo.Set) {
+            if (const int err = SerialFlagsIo.Set(Handle, savedSerialFlags_); err != 0)
+                qCWarning(lcSerial) << "close" << Name << ": serial flags not restored:" << SystemMessage(err);
+        }
         // A device that has gone away refuses; there is nothing to put back.
         if (::tcsetattr(Handle, TCSANOW, &saved_) != 0)
             qCWarning(lcSerial) << "close" << Name << ": settings not restored:" << SystemMessage(errno);
@@ -328,6 +333,50 @@ void TComPort::Close()
     Handle = -1;
     Opened = false;
     lineLost_ = false;
+    restoreSerialFlags_ = false;
+}
+
+TComPort::TSerialFlagsIo TComPort::DriverSerialFlags()
+{
+    TSerialFlagsIo io;
+    io.Get = [](int fd, int& flags) {
+        serial_struct info{};
+        if (::ioctl(fd, TIOCGSERIAL, &info) != 0)
+            return errno;
+        flags = info.flags;
+        return 0;
+    };
+    io.Set = [](int fd, int flags) {
+        serial_struct info{};
+        if (::ioctl(fd, TIOCGSERIAL, &info) != 0)
+            return errno;
+        info.flags = flags;
+        return ::ioctl(fd, TIOCSSERIAL, &info) != 0 ? errno : 0;
+    };
+    return io;
+}
+
+void TComPort::RequestLowLatency(int fd, const QString& name)
+{
+    // USB adapters (FTDI and the like) otherwise hold received bytes up to
+    // 16 ms before passing them on: several times a short answer's line
+    // time. Drivers without the setting (pseudo-terminals) simply go without.
+    restoreSerialFlags_ = false;
+    if (!SerialFlagsIo.Get || !SerialFlagsIo.Set)
+        return;
+    int flags = 0;
+    if (const int err = SerialFlagsIo.Get(fd, flags); err != 0) {
+        qCInfo(lcSerial) << "open" << name << ": no serial flags to ask for low latency:" << SystemMessage(err);
+        return;
+    }
+    if (flags & ASYNC_LOW_LATENCY)
+        return;
+    if (const int err = SerialFlagsIo.Set(fd, flags | ASYNC_LOW_LATENCY); err != 0) {
+        qCInfo(lcSerial) << "open" << name << ": low latency refused:" << SystemMessage(err);
+        return;
+    }
+    savedSerialFlags_ = flags;
+    restoreSerialFlags_ = true;
 }
 
 int TComPort::Write(const TArrayOfByte& frame)

@@ -149,6 +149,14 @@ public:
     // Replaces the system's count for OutputQueued: pseudo-terminals always
     // report an empty queue, so tests stand in for a slow line with this.
     std::function<int()> OutputQueueProbe;
+    // The driver's serial flags (TIOCGSERIAL / TIOCSSERIAL); tests stand in
+    // for a USB adapter's driver with these. Each returns 0 or an errno.
+    struct TSerialFlagsIo {
+        std::function<int(int Fd, int& Flags)> Get;
+        std::function<int(int Fd, int Flags)> Set;
+    };
+    TSerialFlagsIo SerialFlagsIo = DriverSerialFlags();
+    static TSerialFlagsIo DriverSerialFlags();
     // True from the moment OnLineLost was told until Close or Open.
     bool LineLost() const { return lineLost_; }
 
@@ -173,8 +181,12 @@ public:
     double ByteTime() const { return BaudRate ? 10.0 / BaudRate : 0.0; }
 
 private:
+    void RequestLowLatency(int Fd, const QString& Name);
+
     int notifyFd_ = -1; // eventfd: the reader signals a pending chunk or its end
     std::unique_ptr<QSocketNotifier> notifier_;
     struct termios saved_ {}; // the device's settings before Open
+    int savedSerialFlags_ = 0;
+    bool restoreSerialFlags_ = false; // low latency was asked of the driver
     bool lineLost_ = false;
 };

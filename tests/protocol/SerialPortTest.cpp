@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
+#include <linux/serial.h>
+
 #include <cstring>
 #include <random>
 #include <string>
@@ -293,6 +297,54 @@ TEST(SerialPort, CloseRestoresTheTerminalSettings)
     EXPECT_EQ(after.c_cflag, before.c_cflag);
     EXPECT_EQ(std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc), 0);
     ::close(other);
+}
+
+// A USB adapter's driver is asked for low latency on Open, and its own
+// flags are put back on Close; a driver that does not know the setting (or
+// refuses it) leaves the port working as it is.
+TEST(SerialPort, LowLatencyAskedAndRestored)
+{
+    constexpr int kOther = 0x1040; // flags the driver had beside low latency
+    const struct {
+        const char* name;
+        int flags;     // the driver's flags before Open
+        int getError;  // what asking for them gives
+        int setError;  // what setting them gives
+        int whileOpen; // the flags while the port is open
+        int sets;      // calls of Set over Open and Close
+    } cases[] = {
+        {"adapter", kOther, 0, 0, kOther | ASYNC_LOW_LATENCY, 2},
+        {"already low latency", kOther | ASYNC_LOW_LATENCY, 0, 0, kOther | ASYNC_LOW_LATENCY, 0},
+        {"no serial flags (pseudo-terminal)", kOther, ENOTTY, 0, kOther, 0},
+        {"setting refused", kOther, 0, EPERM, kOther, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyPeer peer;
+        TComPort port;
+        int flags = c.flags;
+        int sets = 0;
+        port.SerialFlagsIo.Get = [&](int, int& out) {
+            out = flags;
+            return c.getError;
+        };
+        port.SerialFlagsIo.Set = [&](int, int value) {
+            ++sets;
+            if (c.setError == 0)
+                flags = value;
+            return c.setError;
+        };
+        ASSERT_EQ(port.Open(peer.SlavePath(), 115200), prOk);
+        EXPECT_EQ(flags, c.whileOpen);
+        port.Close();
+        EXPECT_EQ(flags, c.flags) << "the driver's own flags are back";
+        EXPECT_EQ(sets, c.sets);
+    }
+
+    // The real driver of a pseudo-terminal has no such flags: the port opens.
+    PtyPeer peer;
+    TComPort port;
+    EXPECT_EQ(port.Open(peer.SlavePath(), 115200), prOk);
 }
 
 // Without the channel that carries chunks to this thread the port could
