@@ -77,13 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TArrayOfByte payload = in.Take(in.Byte());
     const TArrayOfByte original = payload;
     if (!kkm::BuildFrame(ar, at, pid, code, payload)) {
-        FUZZ_CHECK(original.size() > kkm::MaxPayload && payload == original);
+        // Refused only when it could not be received: too long once stuffed
+        // (and never shorter than a frame that fits would be).
+        FUZZ_CHECK(payload == original && original.size() + 8 > kkm::MaxWireFrame);
         return 0;
     }
-    // Stuffing can make a frame that BuildFrame accepts longer than a
-    // receiver takes; the command set's payloads stay well below that.
-    if (payload.size() > kkm::MaxWireFrame)
-        return 0;
+    FUZZ_CHECK(payload.size() <= kkm::MaxWireFrame);
     FrameCollector fresh;
     for (std::size_t i = 0; i < payload.size(); ++i) {
         const auto outcome = fresh.Push(payload[i]);

@@ -115,6 +115,10 @@ bool BuildFrame(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID, std::uint8_t
     body.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     body.push_back(static_cast<std::uint8_t>(crc >> 8));
     StuffFrame(body);
+    // A receiver drops any longer frame, so such a request could never be
+    // answered; stuffing may be what pushes it over.
+    if (body.size() > MaxWireFrame)
+        return false;
     Payload.swap(body);
     return true;
 }

@@ -70,7 +70,8 @@ bool StuffFrame(TArrayOfByte& Frame);
 bool UnstuffFrame(TArrayOfByte& Frame);
 
 // Payload := complete request frame. Fails, leaving Payload untouched, when
-// it is longer than MaxPayload bytes.
+// it is longer than MaxPayload bytes or the stuffed frame would be longer
+// than MaxWireFrame.
 bool BuildFrame(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID, std::uint8_t Code,
                 TArrayOfByte& Payload);
 

@@ -48,40 +48,56 @@ TEST(BuildFrame, KnownFrames)
 
 TEST(BuildFrame, PayloadLimit)
 {
-    TArrayOfByte largest(MaxPayload, 0x55);
-    EXPECT_TRUE(BuildFrame(2, 1, 0, 14, largest));
-
     TArrayOfByte tooLong(MaxPayload + 1, 0x55);
     const TArrayOfByte before = tooLong;
     EXPECT_FALSE(BuildFrame(2, 1, 0, 14, tooLong));
     EXPECT_EQ(tooLong, before);
 }
 
-TEST(BuildFrame, EveryPayloadLengthRoundTrips)
+// Every payload length with the special values mixed in: a frame is built
+// exactly when it fits MaxWireFrame bytes on the wire once stuffed (counted
+// here from the content, independently of the stuffing code), and what is
+// built unpacks to what went in.
+TEST(BuildFrame, EveryPayloadLengthRoundTripsOrIsRefused)
 {
     std::mt19937 rng(12345);
     std::uniform_int_distribution<int> byte(0, 255);
-    for (std::size_t len = 0; len <= MaxPayload; ++len) {
-        TArrayOfByte payload(len);
-        for (auto& b : payload) // bias towards the three special values
-            b = static_cast<std::uint8_t>(byte(rng) < 96 ? 0xFD + byte(rng) % 3 : byte(rng));
-        TArrayOfByte frame = payload;
-        ASSERT_TRUE(BuildFrame(2, 1, static_cast<std::uint8_t>(len), 0x0D, frame));
+    int edge = 0; // frames of exactly MaxWireFrame bytes
+    for (int round = 0; round < 4; ++round) {
+        for (std::size_t len = 0; len <= MaxPayload; ++len) {
+            TArrayOfByte payload(len);
+            const int special = round == 0 ? 96 : 8 * round;
+            for (auto& b : payload) // biased towards the three special values
+                b = static_cast<std::uint8_t>(byte(rng) < special ? 0xFD + byte(rng) % 3 : byte(rng));
+            const auto pid = static_cast<std::uint8_t>(len + round);
+            TArrayOfByte content = {2, 1, pid, 0x0D};
+            content.insert(content.end(), payload.begin(), payload.end());
+            const std::uint16_t crc = CalcCRC(content.data(), content.size());
+            content.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+            content.push_back(static_cast<std::uint8_t>(crc >> 8));
+            std::size_t wire = 2;
+            for (std::uint8_t b : content)
+                wire += b >= 0xFD ? 2 : 1;
 
-        ASSERT_EQ(frame.front(), FrameStart);
-        ASSERT_EQ(frame.back(), FrameEnd);
-        for (std::size_t i = 1; i + 1 < frame.size(); ++i)
-            ASSERT_TRUE(frame[i] < 0xFD || frame[i] == FrameEscape) << "length " << len;
-
-        TArrayOfByte unstuffed = frame;
-        ASSERT_TRUE(UnstuffFrame(unstuffed));
-        ASSERT_EQ(unstuffed.size(), len + 6);
-
-        ASSERT_EQ(UnpackFrame(frame), upOk) << "length " << len;
-        TArrayOfByte expected = {2, 1, static_cast<std::uint8_t>(len), 0x0D};
-        expected.insert(expected.end(), payload.begin(), payload.end());
-        ASSERT_EQ(frame, expected);
+            TArrayOfByte frame = payload;
+            const bool built = BuildFrame(2, 1, pid, 0x0D, frame);
+            ASSERT_EQ(built, wire <= MaxWireFrame) << "length " << len << ", " << wire << " on the wire";
+            if (!built) {
+                ASSERT_EQ(frame, payload) << "untouched when refused";
+                continue;
+            }
+            edge += wire == MaxWireFrame;
+            ASSERT_EQ(frame.size(), wire);
+            ASSERT_EQ(frame.front(), FrameStart);
+            ASSERT_EQ(frame.back(), FrameEnd);
+            for (std::size_t i = 1; i + 1 < frame.size(); ++i)
+                ASSERT_TRUE(frame[i] < 0xFD || frame[i] == FrameEscape) << "length " << len;
+            ASSERT_EQ(UnpackFrame(frame), upOk) << "length " << len;
+            content.resize(content.size() - 2);
+            ASSERT_EQ(frame, content);
+        }
     }
+    EXPECT_GT(edge, 0) << "the limit itself was reached";
 }
 
 TEST(UnpackFrame, ResultCodes)
