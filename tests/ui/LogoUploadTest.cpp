@@ -1,7 +1,7 @@
 // The logo upload through the real window against the register emulator on
 // a pseudo-terminal: what reaches the register row by row, the journal
 // lines, refusals of the header and of a row, and the page locked while the
-// rows go out.
+// rows go out (or any other job runs), back as it was afterwards.
 #include "LogoRows.h"
 #include "LogoTestFiles.h"
 #include "PictureFiles.h"
@@ -72,6 +72,16 @@ TArrayOfByte FramedDots(const QImage& preview, const TCopyRect& f)
     return dots;
 }
 
+// The names of the enabled widgets among Widgets.
+QStringList EnabledOf(const QList<QWidget*>& widgets)
+{
+    QStringList names;
+    for (const QWidget* w : widgets)
+        if (w->isEnabled())
+            names << w->objectName();
+    return names;
+}
+
 } // namespace
 
 class LogoUploadTest : public QObject {
@@ -86,6 +96,7 @@ private slots:
     void refusedHeader();
     void refusedRow17();
     void pageLockedWhileUploading();
+    void controlsOffWhileAJobRuns();
     void savedPictureMatchesThePreview();
 
 private:
@@ -326,6 +337,62 @@ void LogoUploadTest::pageLockedWhileUploading()
     QCOMPARE(p->tb_top->value(), 0);
     QVERIFY(!p->cb_invertion->isChecked());
     QVERIFY(p->gb_CopyRes->isEnabled() && p->gb_LogoProp->isEnabled());
+}
+
+void LogoUploadTest::controlsOffWhileAJobRuns()
+{
+    TLogoPage* p = Page();
+    QVERIFY(Load(WriteBmp(*dir_, "p.bmp", 64, 40, [](int x, int y) { return (x + y) % 5 ? qRgb(0, 0, 0) : qRgb(255, 255, 255); })));
+    const QList<QWidget*> controls{p->tb_width,    p->tb_height, p->tb_left,       p->tb_top,
+                                   p->tb_Contrast, p->tb_Res_h,  p->tb_res_v,      p->cb_proportion,
+                                   p->cb_invertion, p->cb_dither, main_->si_Import, main_->si_WriteTableToKKM};
+    // A control that is off for a reason of its own stays off afterwards.
+    p->cb_dither->setEnabled(false);
+    QVERIFY(SpinUntil([&] { return main_->si_Import->isEnabled(); }));
+    QStringList before = EnabledOf(controls);
+    QVERIFY(!before.contains("cb_dither"));
+    QCOMPARE(before.size(), controls.size() - 1);
+
+    // The answer to row 3 comes late, so that rows are still due while the
+    // window is looked at; the command waits for it.
+    main_->Protokol->setTimeOut(10000);
+    std::string error;
+    const auto fault = ParseFault("delay 1500 code=7 row=3", &error);
+    QVERIFY2(fault, error.c_str());
+    reg_->AddFault(*fault);
+
+    Write();
+    bool busy = false;
+    int rowsIn = 0;
+    QStringList during;
+    QVERIFY(SpinUntil([&] {
+        if (reg_->RequestCount() < 4) // the header, rows 1 to 3
+            return false;
+        busy = main_->Busy() && p->Uploading();
+        rowsIn = reg_->WithModel([](RegisterModel& m) { return m.LogoRowsReceived(); });
+        during = EnabledOf(controls);
+        return true;
+    }));
+    QVERIFY(busy);
+    QCOMPARE(rowsIn, 3);
+    QCOMPARE(during, QStringList());
+    // Called directly, the loader opens no dialog.
+    TModalDriver driver(2000);
+    p->bt_load_logoClick();
+    main_->si_ImportClick();
+    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+
+    QVERIFY(WaitIdle(*main_));
+    QCOMPARE(Journal().first(), kDone);
+    QCOMPARE(LogoRequests(*reg_).size(), 40 + 1);
+    QCOMPARE(EnabledOf(controls), before);
+
+    // Any job, not only an upload: the information refresh.
+    main_->ts_Information->b_InfoRefreshClick();
+    QVERIFY(main_->Busy());
+    QCOMPARE(EnabledOf(controls), QStringList());
+    QVERIFY(WaitIdle(*main_));
+    QCOMPARE(EnabledOf(controls), before);
 }
 
 void LogoUploadTest::savedPictureMatchesThePreview()
