@@ -361,7 +361,8 @@ void LogoUploadTest::controlsOffWhileAJobRuns()
     QVERIFY2(fault, error.c_str());
     reg_->AddFault(*fault);
 
-    Write();
+    QVERIFY(SpinUntil([&] { return main_->si_WriteTableToKKM->isEnabled(); }));
+    QTest::mouseClick(main_->si_WriteTableToKKM, Qt::LeftButton);
     bool busy = false;
     int rowsIn = 0;
     QStringList during;
