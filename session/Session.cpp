@@ -3,6 +3,8 @@
 #include <QLoggingCategory>
 #include <QMetaObject>
 
+#include <future>
+
 // Job starts, ends and refusals; off unless turned on, e.g.
 // QT_LOGGING_RULES="kkm.session=true".
 Q_LOGGING_CATEGORY(lcSession, "kkm.session", QtFatalMsg)
@@ -53,22 +55,54 @@ TSession::~TSession()
     RunOnWorker([this] {
         delete protokol_;
         protokol_ = nullptr;
-        delete worker_;
-        worker_ = nullptr;
+        // Not deleted from inside its own call; it goes as the thread ends.
+        worker_->deleteLater();
     }, true);
     thread_.quit();
     thread_.wait();
+    worker_ = nullptr;
+}
+
+void TSession::THandOver::Push(std::function<void()> fn)
+{
+    std::lock_guard lock(Mutex);
+    Due.push_back(std::move(fn));
+}
+
+void TSession::THandOver::RunFront()
+{
+    std::function<void()> fn;
+    {
+        std::lock_guard lock(Mutex);
+        if (Due.empty())
+            return;
+        fn = std::move(Due.front());
+        Due.pop_front();
+    }
+    fn();
 }
 
 void TSession::Post(std::function<void()> fn)
 {
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+    toWindow_.Push(std::move(fn));
+    QMetaObject::invokeMethod(this, [this] { toWindow_.RunFront(); }, Qt::QueuedConnection);
 }
 
 void TSession::RunOnWorker(std::function<void()> fn, bool wait)
 {
-    QMetaObject::invokeMethod(worker_, std::move(fn),
-                              wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    if (!wait) {
+        toWorker_.Push(std::move(fn));
+        QMetaObject::invokeMethod(worker_, [this] { toWorker_.RunFront(); }, Qt::QueuedConnection);
+        return;
+    }
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    toWorker_.Push([&fn, &done] {
+        fn();
+        done.set_value();
+    });
+    QMetaObject::invokeMethod(worker_, [this] { toWorker_.RunFront(); }, Qt::QueuedConnection);
+    finished.wait();
 }
 
 bool TSession::Start(Job body, std::function<void()> done)

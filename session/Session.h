@@ -12,8 +12,10 @@
 #include <QString>
 #include <QThread>
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace kkm {
 
@@ -84,9 +86,21 @@ signals:
 
 private:
     class Context;
+    // Functions handed between the threads. Each queue is a plain mutex-
+    // guarded list, so that the hand-over is seen by tools that cannot see
+    // inside Qt's own event queue (ThreadSanitizer); Qt's queue only says
+    // that one is due.
+    struct THandOver {
+        std::mutex Mutex;
+        std::deque<std::function<void()>> Due;
+        void Push(std::function<void()> Fn);
+        void RunFront();
+    };
     void Post(std::function<void()> Fn);
     void RunOnWorker(std::function<void()> Fn, bool Wait);
 
+    THandOver toWindow_;
+    THandOver toWorker_;
     QThread thread_;
     QObject* worker_ = nullptr; // lives on thread_
     TOmvekCP* protokol_ = nullptr;
