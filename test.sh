@@ -24,7 +24,7 @@ for san in thread address,undefined; do
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKKM_SANITIZE=$san \
         -DKKM_BUILD_UI=ON -DKKM_BUILD_BENCH=OFF
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -L "$labels"
+  ctest --test-dir "$dir" --output-on-failure -L "$labels" -j "$jobs"
 done
 
 # Fuzz smoke runs: each target a few seconds (tools/fuzz-long.sh for long runs).
