@@ -578,6 +578,7 @@ void TablesTest::errorInTheMiddle()
         ShowSettings(page.toInt());
     if (command.startsWith(QLatin1String("read ")))
         Read();
+    QVERIFY(WaitIdle(*main_));
     Set(*main_, before);
     std::string error;
     const auto f = ParseFault(fault.toStdString(), &error);
@@ -590,6 +591,7 @@ void TablesTest::errorInTheMiddle()
         Write();
     else
         Read();
+    QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), requests);
     QCOMPARE(NewJournal(), ExpandErrors(journal));
@@ -637,6 +639,7 @@ void TablesTest::goodsRead()
     Mark();
 
     Read();
+    QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), GoodsReads(3, 4));
     QCOMPARE(NewJournal(), (QStringList{"Чтение списка товаров ...", "Чтение списка товаров завершено."}));
@@ -658,6 +661,7 @@ void TablesTest::goodsRead()
     main_->ed_GoodsStart->setText(QStringLiteral("9999"));
     main_->ed_GoodsEND->setText(QStringLiteral("9999"));
     Read();
+    QVERIFY(WaitIdle(*main_));
     QCOMPARE(g.Cell(1, 9999), QString(32, ' '));
     QCOMPARE(g.Cell(2, 9999), QStringLiteral("0000000000005"));
     QCOMPARE(g.Cell(3, 9999), QStringLiteral("0"));
@@ -680,6 +684,7 @@ void TablesTest::goodsWriteFillsEmptyCells()
     Mark();
 
     Write();
+    QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), (QStringList{"WriteTableRecord table 1 record 1", "WriteGoodsSales item 1",
                                            "WriteTableRecord table 1 record 2", "WriteGoodsSales item 2"}));
@@ -713,6 +718,7 @@ void TablesTest::goodsWriteBadPriceStopsWithTheErrorBox()
     driver.AcceptBox(&box);
 
     Write();
+    QVERIFY(WaitIdle(*main_));
 
     QVERIFY(driver.Done());
     QVERIFY(box.Text.startsWith(QStringLiteral("Ошибка по месту: TMainForm.si_WriteTableToKKMClick\n\r")));
@@ -743,6 +749,7 @@ void TablesTest::goodsEmptyRange()
     ShowGoods(5, 3);
     Mark();
     write ? Write() : Read();
+    QVERIFY(WaitIdle(*main_));
     QCOMPARE(Requests(*reg_), QStringList());
     QCOMPARE(NewJournal(), journal);
     QCOMPARE(main_->ts_Goods->Cell(2, 4), QString());
@@ -803,6 +810,7 @@ void TablesTest::goodsStop()
     Mark();
 
     write ? Write() : Read();
+    QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), requests);
     QVERIFY(!main_->StopRequested);
