@@ -1,6 +1,7 @@
 #include "uGoodsPage.h"
 
 #include "GoodsCsv.h"
+#include "GoodsJobs.h"
 #include "GoodsModel.h"
 #include "GridEdit.h"
 #include "KkmText.h"
@@ -16,12 +17,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QSaveFile>
-#include <QScopedValueRollback>
-#include <QTimer>
+#include <QSemaphore>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -83,6 +83,27 @@ void TGoodsGrid::mouseMoveEvent(QMouseEvent* event)
     QTableView::mouseMoveEvent(event);
 }
 
+void TGoodsGrid::SetLocked(bool locked)
+{
+    if (locked == locked_)
+        return;
+    locked_ = locked;
+    if (locked) {
+        triggers_ = editTriggers();
+        setEditTriggers(NoEditTriggers);
+        reopen_ = QPersistentModelIndex();
+        if (QWidget* editor = indexWidget(currentIndex())) {
+            reopen_ = currentIndex();
+            closeEditor(editor, QAbstractItemDelegate::NoHint);
+        }
+        return;
+    }
+    setEditTriggers(triggers_);
+    if (reopen_.isValid() && reopen_ == currentIndex())
+        edit(currentIndex());
+    reopen_ = QPersistentModelIndex();
+}
+
 QModelIndex TGoodsGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
 {
     const QModelIndex next = QTableView::moveCursor(action, modifiers);
@@ -121,6 +142,11 @@ TGoodsPage::TGoodsPage(TMainForm* main, QWidget* parent)
     for (QLineEdit* range : {Main->ed_GoodsStart, Main->ed_GoodsEND})
         if (range)
             connect(range, &QLineEdit::textChanged, this, [this, range] { ed_GoodsStartChange(range); });
+    // The status bar follows this page's transfers only.
+    connect(Main->Session, &kkm::TSession::Progress, this, [this](int item) {
+        if (const std::shared_ptr<TProgressScope> progress = progress_.lock())
+            progress->Item(item);
+    });
 }
 
 QString TGoodsPage::Cell(int col, int row) const
@@ -169,7 +195,8 @@ bool TGoodsPage::GoodsSelectCell(int col, int row)
             allowed = true;
             return;
         }
-        if (col == colFractional && row >= 1 && row <= ItemCount) {
+        // A job has taken the rows or fills them.
+        if (col == colFractional && row >= 1 && row <= ItemCount && !locked_) {
             // The first click on an empty cell gives "ДА"; every later one
             // inverts the item's flag.
             if (TrimText(Cell(col, row)).isEmpty())
@@ -275,6 +302,90 @@ void TGoodsPage::ed_GoodsStartChange(QLineEdit* edit)
 // ---------------------------------------------------------------------------
 // Reading and writing the goods range
 
+namespace {
+
+// The rows of items First..Last as the grid shows them now.
+kkm::TGoodsRows TakeRows(const TGoodsPage& page, int first, int last)
+{
+    kkm::TGoodsRows rows;
+    rows.First = first;
+    rows.Last = last;
+    if (first <= last)
+        rows.Rows.resize(static_cast<std::size_t>(last - first + 1));
+    for (int item = first; item <= last; ++item) {
+        TGoodsRow& row = rows.Rows[static_cast<std::size_t>(item - first)];
+        for (int col = TGoodsPage::colItem; col <= TGoodsPage::colSales; ++col)
+            row[static_cast<std::size_t>(col)] = page.Cell(col, item);
+    }
+    return rows;
+}
+
+// Runs Fn where the job's reports go and returns once it has returned, or
+// as soon as the job is asked to end: the window then waits for the job.
+void PostAndWait(kkm::TJobContext& job, std::function<void()> fn)
+{
+    auto ran = std::make_shared<QSemaphore>();
+    // Released once the posted call is gone, run or dropped.
+    std::shared_ptr<void> release(nullptr, [ran](void*) { ran->release(); });
+    job.Post([fn = std::move(fn), release] { fn(); });
+    release.reset();
+    while (!ran->tryAcquire(1, 20))
+        if (job.Cancelled())
+            return;
+}
+
+// Keeps a file job at most a few hundred reports ahead of the window. A
+// file goes through far faster than the window shows its lines; unpaced,
+// the whole file's reports, its end included, would queue up at once and be
+// handled in one go, with no progress shown and no input taken meanwhile.
+class TPacedJob final : public kkm::TJobContext {
+public:
+    explicit TPacedJob(kkm::TJobContext& inner) : inner_(inner) {}
+
+    TOmvekCP& Protokol() override { return inner_.Protokol(); }
+    void Line(const QString& text, kkm::TLineKind kind) override
+    {
+        inner_.Line(text, kind);
+        Count();
+    }
+    void Progress(int item, int first, int last) override
+    {
+        inner_.Progress(item, first, last);
+        Count();
+    }
+    void Post(std::function<void()> fn) override
+    {
+        inner_.Post(std::move(fn));
+        Count();
+    }
+    bool Cancelled() const override { return inner_.Cancelled(); }
+
+private:
+    static constexpr int kAhead = 256;
+
+    void Count()
+    {
+        if (++reports_ % kAhead != 0 || unpaced_)
+            return;
+        // Everything up to the previous mark has been handled by now. A job
+        // asked to end goes on unpaced: the window waits for it.
+        while (!handled_->tryAcquire(1, 20)) {
+            if (inner_.Cancelled()) {
+                unpaced_ = true;
+                return;
+            }
+        }
+        inner_.Post([handled = handled_] { handled->release(); });
+    }
+
+    kkm::TJobContext& inner_;
+    std::shared_ptr<QSemaphore> handled_ = std::make_shared<QSemaphore>(1);
+    int reports_ = 0;
+    bool unpaced_ = false;
+};
+
+} // namespace
+
 void TGoodsPage::GoodsRange(int& first, int& last) const
 {
     const int start = StrToInt(Main->ed_GoodsStart->text());
@@ -286,109 +397,106 @@ void TGoodsPage::GoodsRange(int& first, int& last) const
     last = std::min(end, ItemCount);
 }
 
+void TGoodsPage::TransferRange(const QString& startLine, int& first, int& last) const
+{
+    try {
+        GoodsRange(first, last);
+    } catch (...) {
+        Main->WriteLog(startLine, QColor(clBlack));
+        throw;
+    }
+}
+
+void TGoodsPage::SetLocked(bool locked)
+{
+    locked_ = locked;
+    Goods->SetLocked(locked);
+}
+
+bool TGoodsPage::StartGoodsJob(const QString& location, int first, int last,
+                               std::function<void(kkm::TJobContext&)> body, std::function<void()> done)
+{
+    auto progress = std::make_shared<TProgressScope>(Main, first, last);
+    progress_ = progress;
+    const bool started = Main->StartJob(location, std::move(body),
+                                        [this, progress, done = std::move(done)]() mutable {
+                                            // Cleared before an error box, as the
+                                            // transfer's end used to clear it.
+                                            progress.reset();
+                                            SetLocked(false);
+                                            if (done)
+                                                done();
+                                        });
+    if (started)
+        SetLocked(true);
+    return started;
+}
+
 void TGoodsPage::ReadTable()
 {
-    const TTableSpec& t = GoodsTable();
-    Main->WriteLog(t.ReadStartLine, QColor(clBlack));
     int first = 0;
     int last = -1;
-    GoodsRange(first, last);
-    {
-        TProgressScope progress(Main, first, last);
-        for (int item = first; item <= last; ++item) {
-            // The stop button, navigation and the journal stay live.
-            QCoreApplication::processEvents();
-            if (Main->StopRequested) {
-                Main->StopRequested = false;
-                break;
-            }
-            progress.Item(item);
-            TArrayOfByte bytes;
-            std::int32_t rc = Main->Protokol->ReadTableRecord(TMainForm::AR, TMainForm::AT, 1,
-                                                              static_cast<std::uint16_t>(item), bytes);
-            if (rc != 0) {
-                Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-                break;
-            }
-            TGoodsRow row;
-            QString error;
-            if (!DecodeGoodsRecord(bytes, row, error)) {
-                Main->WriteLog(error, QColor(clRed));
-                break;
-            }
-            // Cell by cell: the view repaints a changed cell only when it is
-            // in view, where a change of a range would repaint the viewport.
-            for (int c = colName; c <= colPrice; ++c)
-                SetCell(c, item, row[static_cast<std::size_t>(c)]);
-            SetFractional(item, row[colFractional] == Yes);
-            TCurrency sales;
-            rc = Main->Protokol->ReadGoodsSales(TMainForm::AR, TMainForm::AT, static_cast<std::uint16_t>(item),
-                                                sales);
-            if (rc != 0) {
-                // The record's columns stay as read.
-                Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-                break;
-            }
-            SetCell(colSales, item, GoodsSalesText(sales));
-        }
-    }
-    // Also after a stop or an error answer.
-    Main->WriteLog(t.ReadDoneLine, QColor(clBlack));
+    TransferRange(GoodsTable().ReadStartLine, first, last);
+    std::atomic<bool>* stop = &Main->StopRequested;
+    StartGoodsJob(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"), first, last,
+                  [this, first, last, stop](kkm::TJobContext& job) {
+                      kkm::GoodsReadJob(
+                          job, first, last, stop,
+                          [this, &job](int item, const TGoodsRow& row) {
+                              job.Post([this, item, row] {
+                                  // Cell by cell: the view repaints a changed cell only
+                                  // when it is in view, where a change of a range would
+                                  // repaint the viewport.
+                                  for (int c = colName; c <= colPrice; ++c)
+                                      SetCell(c, item, row[static_cast<std::size_t>(c)]);
+                                  SetFractional(item, row[colFractional] == Yes);
+                              });
+                          },
+                          [this, &job](int item, TCurrency sales) {
+                              job.Post([this, item, sales] { SetCell(colSales, item, GoodsSalesText(sales)); });
+                          });
+                  },
+                  {});
 }
 
 void TGoodsPage::WriteTable()
 {
-    const TTableSpec& t = GoodsTable();
-    Main->WriteLog(t.WriteStartLine, QColor(clBlack));
     int first = 0;
     int last = -1;
-    GoodsRange(first, last);
-    {
-        TProgressScope progress(Main, first, last);
-        for (int item = first; item <= last; ++item) {
-            QCoreApplication::processEvents();
-            if (Main->StopRequested) {
-                Main->StopRequested = false;
-                break;
-            }
-            progress.Item(item);
-            // Built from the row as it is now: a cell edited while earlier
-            // items were sent goes out as edited.
-            TGoodsRow row;
-            for (int c = colName; c <= colFractional; ++c)
-                row[static_cast<std::size_t>(c)] = Cell(c, item);
-            std::array<bool, 7> filled{};
-            TArrayOfByte bytes;
-            QString error;
-            const bool built = EncodeGoodsRecord(row, bytes, error, &filled);
-            // The grid shows what is sent: the defaults of empty cells stay,
-            // also when a later cell of the row failed.
-            for (int c = colName; c <= colPrice; ++c)
-                if (filled[static_cast<std::size_t>(c)])
-                    SetCell(c, item, row[static_cast<std::size_t>(c)]);
-            if (filled[colFractional])
-                SetFractional(item, row[colFractional] == Yes);
-            else
-                Main->GoodsItemFlags[static_cast<std::size_t>(item - 1)] = row[colFractional] == Yes ? 1 : 0;
-            if (!built)
-                throw EKkmError(error);
-            std::int32_t rc = Main->Protokol->WriteTableRecord(TMainForm::AR, TMainForm::AT, 1,
-                                                               static_cast<std::uint16_t>(item), bytes);
-            if (rc != 0) {
-                Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-                break;
-            }
-            if (Main->cb_QuantNull->isChecked()) {
-                rc = Main->Protokol->WriteGoodsSales(TMainForm::AR, TMainForm::AT, static_cast<std::uint16_t>(item),
-                                                     TCurrency{});
-                if (rc != 0) {
-                    Main->WriteLog(TOmvekCP::ErrorText(rc), QColor(clRed));
-                    break;
-                }
-            }
-        }
-    }
-    Main->WriteLog(t.WriteDoneLine, QColor(clBlack));
+    TransferRange(GoodsTable().WriteStartLine, first, last);
+    // The rows as they are at the start: the grid takes no edits meanwhile.
+    kkm::TGoodsRows rows = TakeRows(*this, first, last);
+    const bool zeroSales = Main->cb_QuantNull->isChecked();
+    std::atomic<bool>* stop = &Main->StopRequested;
+    struct TResult {
+        bool Encoded = true;
+        QString Error;
+    };
+    auto result = std::make_shared<TResult>();
+    StartGoodsJob(
+        QStringLiteral("TMainForm.si_WriteTableToKKMClick"), first, last,
+        [this, rows = std::move(rows), zeroSales, stop, result](kkm::TJobContext& job) {
+            result->Encoded = kkm::GoodsWriteJob(
+                job, rows, zeroSales, stop,
+                [this, &job](int item, const TGoodsRow& row, const std::array<bool, 7>& filled) {
+                    job.Post([this, item, row, filled] {
+                        // The grid shows what is sent.
+                        for (int c = colName; c <= colPrice; ++c)
+                            if (filled[static_cast<std::size_t>(c)])
+                                SetCell(c, item, row[static_cast<std::size_t>(c)]);
+                        if (filled[colFractional])
+                            SetFractional(item, row[colFractional] == Yes);
+                        else
+                            Main->GoodsItemFlags[static_cast<std::size_t>(item - 1)] =
+                                row[colFractional] == Yes ? 1 : 0;
+                    });
+                },
+                result->Error);
+        },
+        [result] {
+            if (!result->Encoded)
+                throw EKkmError(result->Error);
+        });
 }
 
 // ---------------------------------------------------------------------------
@@ -416,9 +524,6 @@ QString ChosenFile(QFileDialog* dialog)
     return dialog->selectedFiles().value(0);
 }
 
-// Export writes its lines in chunks of about this size.
-constexpr qsizetype kExportChunk = 64 * 1024;
-
 } // namespace
 
 void TGoodsPage::Export()
@@ -427,49 +532,36 @@ void TGoodsPage::Export()
     PrepareCsvDialog(dialog);
     if (Main->ActivePage() != TMainForm::pgGoods)
         return;
-    // The window handles input while a transfer runs; a second click on the
-    // button then is not a second transfer.
-    if (csvRunning_)
+    // The button is off while a job runs; a click that comes anyway is not
+    // a second transfer.
+    if (Main->Busy())
         return;
-    const QScopedValueRollback<bool> running(csvRunning_, true);
     const QString path = ChosenFile(dialog);
     if (path.isEmpty())
         return;
 
-    // The file replaces the old one only once it is complete, so a failed
-    // export (a full disk, a range that is not a number) leaves the old file
-    // as it was. The lines are gathered into chunks here rather than in the
-    // file's own buffer, whose write errors come back without their cause.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw EKkmError(file.errorString());
-    Main->WriteLog(QStringLiteral("Выполняется экспорт данных..."), QColor(clBlack));
-
-    int first = 0;
-    int last = -1;
-    GoodsRange(first, last);
-    {
-        TProgressScope progress(Main, first, last);
-        TGoodsRow row;
-        QByteArray chunk;
-        QString error;
-        for (int item = first; item <= last; ++item) {
-            for (int col = colItem; col <= colSales; ++col)
-                row[col] = Cell(col, item);
-            chunk += FormatGoodsCsvLine(row);
-            if (chunk.size() >= kExportChunk || item == last) {
-                if (!WriteCsvLine(file, chunk, error))
-                    throw EKkmError(error);
-                chunk.clear();
-            }
-            progress.Item(item);
-            // The stop button, navigation and the journal stay live.
-            QCoreApplication::processEvents();
-        }
-    }
-    if (!file.commit())
-        throw EKkmError(file.errorString());
-    Main->WriteLog(QStringLiteral("Экспорт данных завершен!"), QColor(clBlack));
+    // The range is taken now; one that is not a number ends the export
+    // after its start line, where the export takes it.
+    kkm::TGoodsRows rows;
+    const bool ranged = RunGuarded([&](const QString&, const QString& message) {
+        rows.RangeFailed = true;
+        rows.RangeError = message;
+    }, QString(), [&] { GoodsRange(rows.First, rows.Last); });
+    if (ranged)
+        rows = TakeRows(*this, rows.First, rows.Last);
+    const int first = rows.First;
+    const int last = rows.Last;
+    auto result = std::make_shared<kkm::TFileJobResult>();
+    StartGoodsJob(
+        QStringLiteral("TMainForm.si_ExportClick"), first, last,
+        [path, rows = std::move(rows), result](kkm::TJobContext& job) {
+            TPacedJob paced(job);
+            *result = kkm::GoodsCsvExportJob(paced, path, rows);
+        },
+        [result] {
+            if (result->Failed)
+                throw EKkmError(result->Error);
+        });
 }
 
 void TGoodsPage::Import()
@@ -478,48 +570,44 @@ void TGoodsPage::Import()
     PrepareCsvDialog(dialog);
     if (Main->ActivePage() != TMainForm::pgGoods)
         return;
-    if (csvRunning_)
+    if (Main->Busy())
         return;
-    const QScopedValueRollback<bool> running(csvRunning_, true);
     const QString path = ChosenFile(dialog);
     if (path.isEmpty())
         return;
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EKkmError(file.errorString());
-    Main->WriteLog(QStringLiteral("Выполняется импорт данных..."), QColor(clBlack));
-
-    TCsvLineReader reader(file);
-    TProgressScope progress(Main, 1, ItemCount);
-    QString text;
-    while (reader.ReadLine(text)) {
-        const TImportLine line = ParseImportLine(text);
-        if (line.Status == TImportStatus::NotAnInteger)
-            throw EKkmError(line.Message);
-        // The grid has no row for it: row 0 is the header.
-        if (line.Status == TImportStatus::ItemOutOfRange) {
-            Main->WriteLog(ImportErrorLine(line), QColor(clRed));
-            return;
-        }
-        for (const auto& [col, value] : line.Cells) {
-            SetCell(col, line.Item, value);
-            // The item's flag follows its "Дробное" cell, whatever it holds.
-            if (col == colFractional)
-                Main->GoodsItemFlags[line.Item - 1] = value == Yes ? 1 : 0;
-        }
-        if (line.Status == TImportStatus::FieldRejected) {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), line.Message,
-                            QMessageBox::Ok, Main);
-            box.setObjectName(QStringLiteral("ImportFieldBox"));
-            box.exec();
-            Main->WriteLog(ImportErrorLine(line), QColor(clRed));
-            return;
-        }
-        progress.Item(line.Item);
-        QCoreApplication::processEvents();
-    }
-    if (reader.Failed())
-        throw EKkmError(reader.ErrorString());
-    Main->WriteLog(QStringLiteral("Импорт данных завершен."), QColor(clBlack));
+    auto result = std::make_shared<kkm::TFileJobResult>();
+    StartGoodsJob(
+        QStringLiteral("TMainForm.si_ImportClick"), 1, ItemCount,
+        [this, path, result](kkm::TJobContext& job) {
+            TPacedJob paced(job);
+            *result = kkm::GoodsCsvImportJob(
+                paced, path,
+                [this, &paced](const TImportLine& line) {
+                    if (line.Cells.empty())
+                        return;
+                    paced.Post([this, item = line.Item, cells = line.Cells] {
+                        for (const auto& [col, value] : cells) {
+                            SetCell(col, item, value);
+                            // The item's flag follows its "Дробное" cell, whatever it holds.
+                            if (col == colFractional)
+                                Main->GoodsItemFlags[static_cast<std::size_t>(item - 1)] = value == Yes ? 1 : 0;
+                        }
+                    });
+                },
+                [this, &paced](const QString& message) {
+                    // The import waits for the box: its red line comes once
+                    // the box is closed.
+                    PostAndWait(paced, [this, message] {
+                        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), message,
+                                        QMessageBox::Ok, Main);
+                        box.setObjectName(QStringLiteral("ImportFieldBox"));
+                        box.exec();
+                    });
+                });
+        },
+        [result] {
+            if (result->Failed)
+                throw EKkmError(result->Error);
+        });
 }

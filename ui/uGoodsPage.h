@@ -9,9 +9,15 @@
 #include <QTableView>
 
 #include <functional>
+#include <memory>
 
 class QLineEdit;
 class TGoodsModel;
+class TProgressScope;
+
+namespace kkm {
+class TJobContext;
+}
 
 // The goods grid: asks OnSelectCell before a cell is selected by a click or
 // a key, as a string grid does, and stays where it is when refused.
@@ -24,6 +30,10 @@ public:
     // Grid numbering: row n is item n. False refuses the selection.
     std::function<bool(int Col, int Row)> OnSelectCell;
 
+    // No cell opens for typing while locked; an editor open at the lock is
+    // closed (its text is in the cell already) and opens again after it.
+    void SetLocked(bool Locked);
+
 protected:
     void mousePressEvent(QMouseEvent* Event) override;
     void mouseDoubleClickEvent(QMouseEvent* Event) override;
@@ -32,6 +42,10 @@ protected:
 
 private:
     bool Refused(const QModelIndex& Index);
+
+    bool locked_ = false;
+    EditTriggers triggers_;
+    QPersistentModelIndex reopen_;
 };
 
 class TGoodsPage : public TPage {
@@ -45,8 +59,8 @@ public:
     TGoodsPage(TMainForm* Main, QWidget* Parent);
 
     // The items of the goods range read from the register into the grid, or
-    // written to it from the grid; the window stays live between items and
-    // the stop button ends the loop before the next one.
+    // written to it from the grid, as a job on the session: the window stays
+    // live and the stop button ends the transfer before the next item.
     void ReadTable() override;
     void WriteTable() override;
     // The goods range from ed_GoodsStart and ed_GoodsEND as items that exist;
@@ -82,11 +96,27 @@ public slots:
 
     // CSV exchange of the grid: export writes the rows of the goods range,
     // import puts each line of a file into the row its item number names.
+    // The file dialog comes first; the file is then written or read by a job.
 public:
     void Export() override;
     void Import() override;
 
+    // A job of this page runs: the grid takes no edits (a write or export
+    // has taken its rows, a read or import fills them).
+    bool Locked() const { return locked_; }
+
 private:
-    // An import or export is running (they let the window handle input).
-    bool csvRunning_ = false;
+    // Starts Body with the status bar following items First..Last and the
+    // grid locked until Done, which then runs under the error guard with
+    // Location. False when the session refused it.
+    bool StartGoodsJob(const QString& Location, int First, int Last,
+                       std::function<void(kkm::TJobContext&)> Body, std::function<void()> Done);
+    void SetLocked(bool Locked);
+    // GoodsRange for a table transfer: a range that is not a number ends it
+    // after StartLine, where the transfer used to take its range.
+    void TransferRange(const QString& StartLine, int& First, int& Last) const;
+
+    // The running job's progress panel, owned by the job's Done.
+    std::weak_ptr<TProgressScope> progress_;
+    bool locked_ = false;
 };

@@ -198,9 +198,12 @@ bool CsvTest::Run(bool import, const QString& path, int boxes, std::vector<TBox>
         m_->si_ImportClick();
     else
         m_->si_ExportClick();
+    // The file is read or written by a job; its boxes come while it runs or
+    // at its end.
+    const bool idle = WaitIdle(*m_);
     if (!driver.Unexpected.isEmpty())
         qWarning() << "unexpected:" << driver.Unexpected;
-    return driver.Done() && driver.Unexpected.isEmpty();
+    return idle && driver.Done() && driver.Unexpected.isEmpty();
 }
 
 QString CsvTest::WriteFile(const QString& name, const QByteArray& bytes)
@@ -357,6 +360,7 @@ void CsvTest::exportNameWithoutExtension()
         QTest::keyClick(name, Qt::Key_Return);
     });
     m_->si_ExportClick();
+    QVERIFY(WaitIdle(*m_));
     QVERIFY(driver.Done());
     QCOMPARE(ReadFile(Path("list.csv")), QByteArray("1;;;;;;\r\n"));
 }

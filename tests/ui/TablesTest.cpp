@@ -10,21 +10,25 @@
 #include "uConnectForm.h"
 #include "uMainForm.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolButton>
 
+#include <initializer_list>
 #include <memory>
 
 using namespace kkm::emu;
@@ -212,6 +216,8 @@ private slots:
     void goodsEmptyRange();
     void goodsStop_data();
     void goodsStop();
+    void windowStaysLiveDuringGoodsTransfer_data();
+    void windowStaysLiveDuringGoodsTransfer();
 
 private:
     void Connect(bool authorise);
@@ -586,6 +592,7 @@ void TablesTest::errorInTheMiddle()
         ShowSettings(page.toInt());
     if (command.startsWith(QLatin1String("read ")))
         Read();
+    QVERIFY(WaitIdle(*main_));
     Set(*main_, before);
     std::string error;
     const auto f = ParseFault(fault.toStdString(), &error);
@@ -598,6 +605,7 @@ void TablesTest::errorInTheMiddle()
         Write();
     else
         Read();
+    QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), requests);
     QCOMPARE(NewJournal(), ExpandErrors(journal));
@@ -645,6 +653,7 @@ void TablesTest::goodsRead()
     Mark();
 
     Read();
+    QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), GoodsReads(3, 4));
     QCOMPARE(NewJournal(), (QStringList{"Чтение списка товаров ...", "Чтение списка товаров завершено."}));
@@ -666,6 +675,7 @@ void TablesTest::goodsRead()
     main_->ed_GoodsStart->setText(QStringLiteral("9999"));
     main_->ed_GoodsEND->setText(QStringLiteral("9999"));
     Read();
+    QVERIFY(WaitIdle(*main_));
     QCOMPARE(g.Cell(1, 9999), QString(32, ' '));
     QCOMPARE(g.Cell(2, 9999), QStringLiteral("0000000000005"));
     QCOMPARE(g.Cell(3, 9999), QStringLiteral("0"));
@@ -688,6 +698,7 @@ void TablesTest::goodsWriteFillsEmptyCells()
     Mark();
 
     Write();
+    QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), (QStringList{"WriteTableRecord table 1 record 1", "WriteGoodsSales item 1",
                                            "WriteTableRecord table 1 record 2", "WriteGoodsSales item 2"}));
@@ -721,6 +732,7 @@ void TablesTest::goodsWriteBadPriceStopsWithTheErrorBox()
     driver.AcceptBox(&box);
 
     Write();
+    QVERIFY(WaitIdle(*main_));
 
     QVERIFY(driver.Done());
     QVERIFY(box.Text.startsWith(QStringLiteral("Ошибка по месту: TMainForm.si_WriteTableToKKMClick\n\r")));
@@ -751,6 +763,7 @@ void TablesTest::goodsEmptyRange()
     ShowGoods(5, 3);
     Mark();
     write ? Write() : Read();
+    QVERIFY(WaitIdle(*main_));
     QCOMPARE(Requests(*reg_), QStringList());
     QCOMPARE(NewJournal(), journal);
     QCOMPARE(main_->ts_Goods->Cell(2, 4), QString());
@@ -811,6 +824,7 @@ void TablesTest::goodsStop()
     Mark();
 
     write ? Write() : Read();
+    QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), requests);
     QVERIFY(!main_->StopRequested);
@@ -827,6 +841,148 @@ void TablesTest::goodsStop()
         ? QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."}
         : QStringList{"Чтение списка товаров ...", "Чтение списка товаров завершено."};
     QCOMPARE(NewJournal(), journal);
+}
+
+void TablesTest::windowStaysLiveDuringGoodsTransfer_data()
+{
+    QTest::addColumn<QString>("transfer"); // read, write or import
+    QTest::addColumn<QString>("fault");    // holds each item's record a while
+    QTest::newRow("goods read") << "read" << "delay 100 code=12 table=1";
+    QTest::newRow("goods write") << "write" << "delay 100 code=14 table=1";
+    QTest::newRow("csv import") << "import" << "";
+}
+
+void TablesTest::windowStaysLiveDuringGoodsTransfer()
+{
+    QFETCH(QString, transfer);
+    QFETCH(QString, fault);
+    const bool read = transfer == QLatin1String("read");
+    const bool import = transfer == QLatin1String("import");
+
+    Connect(true);
+    ShowGoods(1, 9999);
+    // Written with the sales zeroed: two requests an item, as a read has.
+    main_->cb_QuantNull->setChecked(transfer == QLatin1String("write"));
+    for (int item = 1; item <= 200; ++item)
+        main_->ts_Goods->SetCell(1, item, QStringLiteral("старое"));
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("goods.csv"));
+    if (import) {
+        QByteArray lines;
+        for (int item = 1; item <= 9999; ++item)
+            lines += QByteArray::number(item) + ToCp1251(QStringLiteral(";Товар %1;;;;;\r\n").arg(item));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(lines) == lines.size());
+    }
+    if (!fault.isEmpty()) {
+        std::string error;
+        const auto f = ParseFault(fault.toStdString(), &error);
+        QVERIFY2(f, error.c_str());
+        reg_->AddFault(*f);
+    }
+    QToolButton* start = read ? main_->si_ReadTableFromKKM : import ? main_->si_Import : main_->si_WriteTableToKKM;
+    QVERIFY(SpinUntil([&] { return start->isEnabled() && main_->si_StopReading->isEnabled(); }));
+    reg_->ClearRequests();
+    Mark();
+
+    // Once the transfer is under way (a goods transfer between the two
+    // requests of an item, the import once its progress shows), a look at
+    // what the window offers, a walk through the pages, and the stop.
+    QStringList wrong;
+    bool looked = false;
+    std::size_t atStop = 0;
+    std::size_t afterStop = 0;
+    QTimer look;
+    connect(&look, &QTimer::timeout, this, [&] {
+        if (!main_->Busy())
+            return;
+        const std::size_t requests = reg_->RequestCount();
+        if (import ? main_->lb_StatusEmpty->text().isEmpty() : requests < 3 || requests % 2 == 0)
+            return;
+        look.stop();
+        looked = true;
+        for (QWidget* off : std::initializer_list<QWidget*>{
+                 main_->si_ReadTableFromKKM, main_->si_WriteTableToKKM, main_->si_Import, main_->si_Export,
+                 main_->cb_QuantNull, main_->ts_Information->b_infoRefresh})
+            if (off->isEnabled())
+                wrong << off->objectName() + QStringLiteral(" available");
+        for (QAction* off : {main_->mm_c_connect, main_->mm_c_auth})
+            if (off->isEnabled())
+                wrong << off->objectName() + QStringLiteral(" available");
+        for (QWidget* on : std::initializer_list<QWidget*>{main_->si_StopReading, main_->eb_Information,
+                                                           main_->eb_KKMOptions, main_->eb_Goods, main_->eb_Logo})
+            if (!on->isEnabled())
+                wrong << on->objectName() + QStringLiteral(" unavailable");
+        // The grid takes no edits: the job has taken its rows or fills them.
+        TGoodsPage* goods = main_->ts_Goods;
+        const QString fractional = goods->Cell(5, 1);
+        if (goods->GoodsSelectCell(5, 1) || goods->Cell(5, 1) != fractional ||
+            goods->Goods->editTriggers() != QAbstractItemView::NoEditTriggers)
+            wrong << QStringLiteral("Goods editable");
+        main_->eb_Information->click();
+        if (main_->ActivePage() != TMainForm::pgInformation)
+            wrong << QStringLiteral("eb_Information did not switch");
+        main_->eb_Goods->click();
+        if (main_->ActivePage() != TMainForm::pgGoods)
+            wrong << QStringLiteral("eb_Goods did not switch");
+        atStop = reg_->RequestCount();
+        main_->si_StopReading->click();
+        afterStop = reg_->RequestCount();
+        if (!main_->StopRequested) {
+            wrong << QStringLiteral("the stop did not take");
+            main_->StopRequested = true; // so that the transfer ends anyway
+        }
+    });
+    look.start(1);
+    TModalDriver driver;
+    if (import)
+        AnswerFileDialog(driver, csv);
+    start->click();
+    QVERIFY(WaitIdle(*main_, 120000));
+    look.stop();
+
+    QVERIFY(looked);
+    QCOMPARE(wrong, QStringList());
+    QVERIFY(driver.Done() && driver.Unexpected.isEmpty());
+    const QStringList journal =
+        read     ? QStringList{"Чтение списка товаров ...", "Чтение списка товаров завершено."}
+        : import ? QStringList{"Выполняется импорт данных...", "Импорт данных завершен."}
+                 : QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."};
+    QCOMPARE(NewJournal(), journal);
+    if (import) {
+        // Not a register transfer: it runs to its end and leaves the stop
+        // to the next goods transfer.
+        QCOMPARE(main_->ts_Goods->Cell(1, 9999), QStringLiteral("Товар 9999"));
+        QVERIFY(main_->StopRequested);
+    } else {
+        // The item in flight at the stop is completed, and none after it is
+        // begun. Between the two looks at the request count the item's first
+        // request was still unanswered, unless the window stalled for longer
+        // than the answer's delay: then the next item may have begun first.
+        const std::size_t item = (atStop + 1) / 2;
+        const std::size_t items = reg_->RequestCount() / 2;
+        QCOMPARE(reg_->RequestCount() % 2, std::size_t(0));
+        if (afterStop == atStop)
+            QCOMPARE(items, item);
+        else
+            QVERIFY(items == item || items == item + 1);
+        QVERIFY(items < 200);
+        QStringList requests;
+        for (int i = 1; i <= int(items); ++i)
+            requests << (read ? GoodsReads(i, i)
+                              : QStringList{QStringLiteral("WriteTableRecord table 1 record %1").arg(i),
+                                            QStringLiteral("WriteGoodsSales item %1").arg(i)});
+        QCOMPARE(Requests(*reg_), requests);
+        QVERIFY(!main_->StopRequested);
+        if (read) {
+            QVERIFY(main_->ts_Goods->Cell(1, int(items)) != QStringLiteral("старое"));
+            QCOMPARE(main_->ts_Goods->Cell(1, int(items) + 1), QStringLiteral("старое"));
+        }
+    }
+    // Afterwards the commands and the grid's editing come back.
+    QVERIFY(SpinUntil([&] { return start->isEnabled() && main_->si_Export->isEnabled(); }));
+    QCOMPARE(main_->ts_Goods->Goods->editTriggers(), QAbstractItemView::AllEditTriggers);
+    QCOMPARE(main_->lb_StatusEmpty->text(), QString());
 }
 
 KKM_WINDOW_TEST_MAIN(TablesTest)
