@@ -142,11 +142,6 @@ TGoodsPage::TGoodsPage(TMainForm* main, QWidget* parent)
     for (QLineEdit* range : {Main->ed_GoodsStart, Main->ed_GoodsEND})
         if (range)
             connect(range, &QLineEdit::textChanged, this, [this, range] { ed_GoodsStartChange(range); });
-    // The status bar follows this page's transfers only.
-    connect(Main->Session, &kkm::TSession::Progress, this, [this](int item) {
-        if (const std::shared_ptr<TProgressScope> progress = progress_.lock())
-            progress->Item(item);
-    });
 }
 
 QString TGoodsPage::Cell(int col, int row) const
@@ -413,16 +408,11 @@ void TGoodsPage::SetLocked(bool locked)
     Goods->SetLocked(locked);
 }
 
-bool TGoodsPage::StartGoodsJob(const QString& location, int first, int last,
+bool TGoodsPage::StartGoodsJob(const QString& location,
                                std::function<void(kkm::TJobContext&)> body, std::function<void()> done)
 {
-    auto progress = std::make_shared<TProgressScope>(Main, first, last);
-    progress_ = progress;
     const bool started = Main->StartJob(location, std::move(body),
-                                        [this, progress, done = std::move(done)]() mutable {
-                                            // Cleared before an error box, as the
-                                            // transfer's end used to clear it.
-                                            progress.reset();
+                                        [this, done = std::move(done)]() mutable {
                                             SetLocked(false);
                                             if (done)
                                                 done();
@@ -438,7 +428,7 @@ void TGoodsPage::ReadTable()
     int last = -1;
     TransferRange(GoodsTable().ReadStartLine, first, last);
     std::atomic<bool>* stop = &Main->StopRequested;
-    StartGoodsJob(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"), first, last,
+    StartGoodsJob(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"),
                   [this, first, last, stop](kkm::TJobContext& job) {
                       kkm::GoodsReadJob(
                           job, first, last, stop,
@@ -474,7 +464,7 @@ void TGoodsPage::WriteTable()
     };
     auto result = std::make_shared<TResult>();
     StartGoodsJob(
-        QStringLiteral("TMainForm.si_WriteTableToKKMClick"), first, last,
+        QStringLiteral("TMainForm.si_WriteTableToKKMClick"),
         [this, rows = std::move(rows), zeroSales, stop, result](kkm::TJobContext& job) {
             result->Encoded = kkm::GoodsWriteJob(
                 job, rows, zeroSales, stop,
@@ -549,11 +539,9 @@ void TGoodsPage::Export()
     }, QString(), [&] { GoodsRange(rows.First, rows.Last); });
     if (ranged)
         rows = TakeRows(*this, rows.First, rows.Last);
-    const int first = rows.First;
-    const int last = rows.Last;
     auto result = std::make_shared<kkm::TFileJobResult>();
     StartGoodsJob(
-        QStringLiteral("TMainForm.si_ExportClick"), first, last,
+        QStringLiteral("TMainForm.si_ExportClick"),
         [path, rows = std::move(rows), result](kkm::TJobContext& job) {
             TPacedJob paced(job);
             *result = kkm::GoodsCsvExportJob(paced, path, rows);
@@ -578,7 +566,7 @@ void TGoodsPage::Import()
 
     auto result = std::make_shared<kkm::TFileJobResult>();
     StartGoodsJob(
-        QStringLiteral("TMainForm.si_ImportClick"), 1, ItemCount,
+        QStringLiteral("TMainForm.si_ImportClick"),
         [this, path, result](kkm::TJobContext& job) {
             TPacedJob paced(job);
             *result = kkm::GoodsCsvImportJob(

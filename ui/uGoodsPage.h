@@ -13,7 +13,6 @@
 
 class QLineEdit;
 class TGoodsModel;
-class TProgressScope;
 
 namespace kkm {
 class TJobContext;
@@ -106,10 +105,9 @@ public:
     bool Locked() const { return locked_; }
 
 private:
-    // Starts Body with the status bar following items First..Last and the
-    // grid locked until Done, which then runs under the error guard with
-    // Location. False when the session refused it.
-    bool StartGoodsJob(const QString& Location, int First, int Last,
+    // Starts Body with the grid locked until Done, which then runs under the
+    // error guard with Location. False when the session refused it.
+    bool StartGoodsJob(const QString& Location,
                        std::function<void(kkm::TJobContext&)> Body, std::function<void()> Done);
     void SetLocked(bool Locked);
     // GoodsRange for a table transfer: a range that is not a number ends it
@@ -117,6 +115,5 @@ private:
     void TransferRange(const QString& StartLine, int& First, int& Last) const;
 
     // The running job's progress panel, owned by the job's Done.
-    std::weak_ptr<TProgressScope> progress_;
     bool locked_ = false;
 };

@@ -109,6 +109,8 @@ QColor TMainForm::LineColor(kkm::TLineKind kind)
 bool TMainForm::StartJob(const QString& location, kkm::TSession::Job body, std::function<void()> done)
 {
     const bool started = Session->Start(std::move(body), [this, location, done = std::move(done)] {
+        // Cleared before an error box, as a transfer's end always did.
+        jobProgress_.reset();
         if (done)
             Guard(location, done);
     });
