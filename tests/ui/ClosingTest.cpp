@@ -151,6 +151,10 @@ void ClosingTest::init()
     options.LogSink = [](const std::string&) {}; // "the client closed the line"
     QString error;
     QVERIFY2(reg_->Start(options, &error), qPrintable(error));
+    // Every answer takes a few milliseconds, so that the transfer running on
+    // the worker is still under way when the window, which watches the
+    // register's count of requests, closes.
+    reg_->SetThinkTime(5);
     // The port list is read when the connect dialog is created.
     windows_ = std::make_unique<TWindows>(CreateWindows());
     Main()->Protokol->setTimeOut(kTimeOut);
