@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -919,6 +920,28 @@ void TablesTest::windowStaysLiveDuringGoodsTransfer()
         if (goods->GoodsSelectCell(5, 1) || goods->Cell(5, 1) != fractional ||
             goods->Goods->editTriggers() != QAbstractItemView::NoEditTriggers)
             wrong << QStringLiteral("Goods editable");
+        // A dialog's own event loop goes idle too: it must not bring the
+        // table commands back.
+        {
+            TModalDriver boxes(10000);
+            bool seen = false;
+            boxes.Then([&](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                if (!box || !box->isVisible())
+                    return false;
+                seen = true;
+                if (main_->si_ReadTableFromKKM->isEnabled() || main_->si_WriteTableToKKM->isEnabled() ||
+                    main_->si_Import->isEnabled())
+                    wrong << QStringLiteral("a table command available while a dialog is up");
+                QTimer::singleShot(0, box, &QMessageBox::accept);
+                return true;
+            });
+            QMessageBox box(QMessageBox::Information, QStringLiteral("Проба"), QStringLiteral("Проба"),
+                            QMessageBox::Ok, main_.get());
+            box.exec();
+            if (!seen)
+                wrong << QStringLiteral("the dialog was not seen");
+        }
         main_->eb_Information->click();
         if (main_->ActivePage() != TMainForm::pgInformation)
             wrong << QStringLiteral("eb_Information did not switch");
