@@ -1,9 +1,9 @@
-// The goods list read and written through the window's own loop, the grid
-// filling, against a register emulator in this process on a pseudo-terminal,
+// The goods list read and written through the window's commands (a job on
+// the session's worker, the grid filling from its reports), against a register emulator in this process on a pseudo-terminal,
 // the window rendered on Qt's offscreen platform. Prints:
 //   - unpaced: exchanges per second of the read and of the write;
 //   - for comparison, both figures for the same exchanges sent straight
-//     through the protocol component, without the window's loop;
+//     through the protocol component, without the goods job and the window;
 //   - resident memory after the whole list was read (VmRSS, VmHWM; the
 //     emulator and its request log live in the same process);
 //   - paced at BAUD: elapsed time over the time the bytes of the requests and
@@ -84,7 +84,10 @@ TRun Run(TMainForm& m, PtyRegister& reg, bool write)
     QElapsedTimer timer;
     timer.start();
     write ? m.si_WriteTableToKKMClick() : m.si_ReadTableFromKKMClick();
+    // The command starts a job; the run ends with the job.
+    const bool ended = WaitIdle(m, 3600 * 1000);
     TRun run;
+    run.Clean = ended;
     run.Seconds = timer.nsecsElapsed() / 1e9;
     for (const RequestRecord& r : reg.Requests()) {
         ++run.Exchanges;
@@ -98,21 +101,26 @@ TRun Run(TMainForm& m, PtyRegister& reg, bool write)
 }
 
 // The same exchanges as the goods read, record and sales per item, straight
-// through the protocol component: what the line and the serial code cost
-// without the window's loop.
+// through the protocol component in one job on the session's worker: what
+// the line and the serial code cost without the goods job and the window.
 TRun Baseline(TMainForm& m, PtyRegister& reg, int first, int last)
 {
     reg.ClearRequests();
     QElapsedTimer timer;
     timer.start();
     TRun run;
-    for (int item = first; item <= last; ++item) {
-        TArrayOfByte record;
-        TCurrency sales;
-        if (m.Protokol->ReadTableRecord(TMainForm::AR, TMainForm::AT, 1, static_cast<std::uint16_t>(item), record) != 0
-            || m.Protokol->ReadGoodsSales(TMainForm::AR, TMainForm::AT, static_cast<std::uint16_t>(item), sales) != 0)
-            run.Clean = false;
-    }
+    bool clean = true;
+    m.Session->Start([&clean, first, last](kkm::TJobContext& job) {
+        TOmvekCP& p = job.Protokol();
+        for (int item = first; item <= last; ++item) {
+            TArrayOfByte record;
+            TCurrency sales;
+            if (p.ReadTableRecord(TMainForm::AR, TMainForm::AT, 1, static_cast<std::uint16_t>(item), record) != 0
+                || p.ReadGoodsSales(TMainForm::AR, TMainForm::AT, static_cast<std::uint16_t>(item), sales) != 0)
+                clean = false;
+        }
+    });
+    run.Clean = WaitIdle(m, 3600 * 1000) && clean;
     run.Seconds = timer.nsecsElapsed() / 1e9;
     for (const RequestRecord& r : reg.Requests()) {
         ++run.Exchanges;

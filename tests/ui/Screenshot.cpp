@@ -62,6 +62,11 @@ bool ReadFrontPage(TMainForm& form)
         return false;
     }
     form.si_ReadTableFromKKM->click();
+    // A page's read may run as a job; the picture shows what it read.
+    if (!WaitIdle(form)) {
+        std::fprintf(stderr, "the read did not end\n");
+        return false;
+    }
     return true;
 }
 
