@@ -351,6 +351,7 @@ bool PtyRegister::ReadMaster(std::vector<std::string>& notes)
             case FrameCollector::Started:
             case FrameCollector::Restarted:
                 frameStarted_ = line_.Now();
+                quietAtFrameStart_ = line_.Empty() ? outputDone_ : std::nullopt;
                 current_.assign(1, buf[i]);
                 break;
             case FrameCollector::Collected: current_.push_back(buf[i]); break;
@@ -383,6 +384,8 @@ void PtyRegister::OnFrame(const TArrayOfByte& wire, std::vector<std::string>& no
     const Clock::time_point now = line_.Now();
     RequestRecord rec;
     rec.When = now;
+    rec.Started = frameStarted_;
+    rec.LineQuietSince = quietAtFrameStart_;
     rec.Wire = wire;
     const RequestCheck check = CheckRequestFrame(wire);
     rec.Body = check.Body;
@@ -478,8 +481,12 @@ void PtyRegister::Run()
                 return static_cast<std::ptrdiff_t>(n);
             return errno == EAGAIN || errno == EINTR ? LineScheduler::kBusy : LineScheduler::kGone;
         });
-        if (hadOutput && line_.Empty())
+        if (hadOutput && line_.Empty()) {
+            outputDone_ = Clock::now();
             changed_.notify_all();
+        }
+        if (!line_.Empty())
+            outputDone_.reset();
         int timeoutMs = -1;
         if (noClient) {
             timeoutMs = static_cast<int>(kNoClientPoll.count());
