@@ -42,6 +42,11 @@ TSession::TSession(QObject* parent) : QObject(parent)
     RunOnWorker([this] {
         protokol_ = new TOmvekCP;
         protokol_->setObjectName(QStringLiteral("Protokol"));
+        protokol_->OnMessage = [this](const TArrayOfByte& frame) {
+            const QByteArray bytes(reinterpret_cast<const char*>(frame.data()),
+                                   static_cast<qsizetype>(frame.size()));
+            Post([this, bytes] { emit Message(bytes); });
+        };
         protokol_->OnLineLost = [this] {
             protokol_->Port.Close();
             Post([this] { emit LineLost(); });

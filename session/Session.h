@@ -81,6 +81,9 @@ signals:
     void Progress(int Item, int First, int Last);
     // The line went away under the open port, which is closed by now.
     void LineLost();
+    // An unsolicited message of the register, as received (markers
+    // included); its decoded events stay on the component, on the worker.
+    void Message(const QByteArray& Frame);
     // Busy() changed.
     void BusyChanged(bool Busy);
 
