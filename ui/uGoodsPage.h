@@ -108,8 +108,8 @@ private:
     // While a job of this page runs the grid takes no edits: a write or an
     // export has taken its rows, a read or an import fills them.
     void SetLocked(bool Locked);
-    // GoodsRange for a table transfer: a range that is not a number ends it
-    // after StartLine, where the transfer used to take its range.
+    // GoodsRange for a table transfer: a range that is not a number ends the
+    // transfer right after its StartLine, before anything is sent.
     void TransferRange(const QString& StartLine, int& First, int& Last) const;
 
     // The running job's progress panel, owned by the job's Done.
