@@ -1,7 +1,13 @@
 #include "Session.h"
 
 #include <QLoggingCategory>
-#include <QMetaObject>
+#include <QThread>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <future>
 
@@ -30,13 +36,94 @@ private:
     TSession* s_;
 };
 
+class TSession::Worker final : public QThread {
+public:
+    explicit Worker(TSession* session) : s_(session) { setObjectName(QStringLiteral("kkm-session")); }
+    std::promise<void> Ready;
+
+protected:
+    void run() override
+    {
+        s_->toWorker_.Listen();
+        Ready.set_value();
+        exec();
+        s_->toWorker_.Stop();
+    }
+
+private:
+    TSession* s_;
+};
+
+TSession::THandOver::THandOver()
+{
+    Fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (Fd < 0)
+        qFatal("kkm-session: no eventfd: %s", std::strerror(errno));
+}
+
+TSession::THandOver::~THandOver()
+{
+    Notifier.reset();
+    ::close(Fd);
+}
+
+void TSession::THandOver::Listen()
+{
+    Notifier = std::make_unique<QSocketNotifier>(Fd, QSocketNotifier::Read);
+    QObject::connect(Notifier.get(), &QSocketNotifier::activated, Notifier.get(), [this] { RunDue(); });
+}
+
+void TSession::THandOver::Stop()
+{
+    Notifier.reset();
+}
+
+void TSession::THandOver::Push(std::function<void()> fn)
+{
+    {
+        std::lock_guard lock(Mutex);
+        Due.push_back(std::move(fn));
+    }
+    const std::uint64_t one = 1;
+    while (::write(Fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void TSession::THandOver::RunDue()
+{
+    std::uint64_t count;
+    while (::read(Fd, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    for (;;) {
+        std::function<void()> fn;
+        bool more;
+        {
+            std::lock_guard lock(Mutex);
+            if (Due.empty())
+                return;
+            fn = std::move(Due.front());
+            Due.pop_front();
+            more = !Due.empty();
+        }
+        // A modal dialog opened by Fn runs its own loop: the rest goes on
+        // there, in order, as posted events would.
+        if (more) {
+            const std::uint64_t one = 1;
+            while (::write(Fd, &one, sizeof one) < 0 && errno == EINTR) {
+            }
+        }
+        fn();
+    }
+}
+
 TSession::TSession(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<kkm::TLineKind>();
-    thread_.setObjectName(QStringLiteral("kkm-session"));
-    thread_.start();
-    worker_ = new QObject;
-    worker_->moveToThread(&thread_);
+    toWindow_.Listen();
+    thread_ = std::make_unique<Worker>(this);
+    std::future<void> ready = thread_->Ready.get_future();
+    thread_->start();
+    ready.wait();
     // The component and its port are made on the worker, so that the
     // reader's hand-overs between commands come through its event loop.
     RunOnWorker([this] {
@@ -60,44 +147,22 @@ TSession::~TSession()
     RunOnWorker([this] {
         delete protokol_;
         protokol_ = nullptr;
-        // Not deleted from inside its own call; it goes as the thread ends.
-        worker_->deleteLater();
+        QThread::currentThread()->quit();
     }, true);
-    thread_.quit();
-    thread_.wait();
-    worker_ = nullptr;
-}
-
-void TSession::THandOver::Push(std::function<void()> fn)
-{
-    std::lock_guard lock(Mutex);
-    Due.push_back(std::move(fn));
-}
-
-void TSession::THandOver::RunFront()
-{
-    std::function<void()> fn;
-    {
-        std::lock_guard lock(Mutex);
-        if (Due.empty())
-            return;
-        fn = std::move(Due.front());
-        Due.pop_front();
-    }
-    fn();
+    thread_->wait();
+    thread_.reset();
+    toWindow_.Stop();
 }
 
 void TSession::Post(std::function<void()> fn)
 {
     toWindow_.Push(std::move(fn));
-    QMetaObject::invokeMethod(this, [this] { toWindow_.RunFront(); }, Qt::QueuedConnection);
 }
 
 void TSession::RunOnWorker(std::function<void()> fn, bool wait)
 {
     if (!wait) {
         toWorker_.Push(std::move(fn));
-        QMetaObject::invokeMethod(worker_, [this] { toWorker_.RunFront(); }, Qt::QueuedConnection);
         return;
     }
     std::promise<void> done;
@@ -106,7 +171,6 @@ void TSession::RunOnWorker(std::function<void()> fn, bool wait)
         fn();
         done.set_value();
     });
-    QMetaObject::invokeMethod(worker_, [this] { toWorker_.RunFront(); }, Qt::QueuedConnection);
     finished.wait();
 }
 

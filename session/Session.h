@@ -9,8 +9,8 @@
 #include "OmvekCP.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
-#include <QThread>
 
 #include <deque>
 #include <functional>
@@ -89,23 +89,31 @@ signals:
 
 private:
     class Context;
-    // Functions handed between the threads. Each queue is a plain mutex-
-    // guarded list, so that the hand-over is seen by tools that cannot see
-    // inside Qt's own event queue (ThreadSanitizer); Qt's queue only says
-    // that one is due.
+    class Worker;
+    // Functions handed between the threads: a mutex-guarded list and an
+    // eventfd that wakes the receiving thread's event loop. No Qt event
+    // crosses the threads, so the hand-over is seen by ThreadSanitizer,
+    // which cannot see inside Qt's own event queue.
     struct THandOver {
+        THandOver();
+        ~THandOver();
+        // In the receiving thread, before anything is pushed.
+        void Listen();
+        void Stop();
+        void Push(std::function<void()> Fn);
+        void RunDue();
+
+        int Fd = -1;
         std::mutex Mutex;
         std::deque<std::function<void()>> Due;
-        void Push(std::function<void()> Fn);
-        void RunFront();
+        std::unique_ptr<QSocketNotifier> Notifier;
     };
     void Post(std::function<void()> Fn);
     void RunOnWorker(std::function<void()> Fn, bool Wait);
 
     THandOver toWindow_;
     THandOver toWorker_;
-    QThread thread_;
-    QObject* worker_ = nullptr; // lives on thread_
+    std::unique_ptr<Worker> thread_;
     TOmvekCP* protokol_ = nullptr;
     bool busy_ = false;
 };

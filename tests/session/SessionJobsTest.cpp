@@ -10,6 +10,7 @@
 #include "TestWait.h"
 
 #include <QCoreApplication>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
