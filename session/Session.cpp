@@ -1,7 +1,7 @@
 #include "Session.h"
 
 #include <QLoggingCategory>
-#include <QThread>
+#include <QEventLoop>
 
 #include <cerrno>
 #include <cstring>
@@ -31,24 +31,6 @@ public:
     }
     void Post(std::function<void()> fn) override { s_->Post(std::move(fn)); }
     bool Cancelled() const override { return s_->protokol_->Interrupted(); }
-
-private:
-    TSession* s_;
-};
-
-class TSession::Worker final : public QThread {
-public:
-    explicit Worker(TSession* session) : s_(session) { setObjectName(QStringLiteral("kkm-session")); }
-    std::promise<void> Ready;
-
-protected:
-    void run() override
-    {
-        s_->toWorker_.Listen();
-        Ready.set_value();
-        exec();
-        s_->toWorker_.Stop();
-    }
 
 private:
     TSession* s_;
@@ -120,10 +102,20 @@ TSession::TSession(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<kkm::TLineKind>();
     toWindow_.Listen();
-    thread_ = std::make_unique<Worker>(this);
-    std::future<void> ready = thread_->Ready.get_future();
-    thread_->start();
-    ready.wait();
+    // A plain thread with an event loop of its own: its start and its end
+    // are seen by every tool, unlike a QThread's.
+    std::promise<void> ready;
+    std::future<void> started = ready.get_future();
+    thread_ = std::thread([this, &ready] {
+        QEventLoop loop;
+        loop_ = &loop;
+        toWorker_.Listen();
+        ready.set_value();
+        loop.exec();
+        toWorker_.Stop();
+        loop_ = nullptr;
+    });
+    started.wait();
     // The component and its port are made on the worker, so that the
     // reader's hand-overs between commands come through its event loop.
     RunOnWorker([this] {
@@ -147,10 +139,9 @@ TSession::~TSession()
     RunOnWorker([this] {
         delete protokol_;
         protokol_ = nullptr;
-        QThread::currentThread()->quit();
+        loop_->quit();
     }, true);
-    thread_->wait();
-    thread_.reset();
+    thread_.join();
     toWindow_.Stop();
 }
 

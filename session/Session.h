@@ -9,6 +9,8 @@
 #include "OmvekCP.h"
 
 #include <QObject>
+
+class QEventLoop;
 #include <QSocketNotifier>
 #include <QString>
 
@@ -16,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace kkm {
 
@@ -89,7 +92,6 @@ signals:
 
 private:
     class Context;
-    class Worker;
     // Functions handed between the threads: a mutex-guarded list and an
     // eventfd that wakes the receiving thread's event loop. No Qt event
     // crosses the threads, so the hand-over is seen by ThreadSanitizer,
@@ -113,7 +115,8 @@ private:
 
     THandOver toWindow_;
     THandOver toWorker_;
-    std::unique_ptr<Worker> thread_;
+    std::thread thread_;
+    QEventLoop* loop_ = nullptr; // the worker's, while it runs
     TOmvekCP* protokol_ = nullptr;
     bool busy_ = false;
 };
