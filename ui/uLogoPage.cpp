@@ -4,7 +4,7 @@
 
 #include "LogoFrame.h"
 #include "LogoPreview.h"
-#include "LogoRows.h"
+#include "LogoUpload.h"
 #include "SourcePicture.h"
 #include "TTrackBar.h"
 #include "uMainForm.h"
@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -274,28 +273,28 @@ void TLogoPage::bt_load_logoClick()
             return;
         const QString path = dialog->selectedFiles().value(0);
 
-        const TPictureFormat format = PictureFormatOfPath(path);
-        if (format == TPictureFormat::Unsupported) {
-            ShowLoadBox(this, QStringLiteral("Неподдерживаемый тип файла"));
-            return;
-        }
-        if (path.isEmpty() || !QFileInfo::exists(path)) {
-            ShowLoadBox(this, QStringLiteral("Файл не найден"));
-            return;
-        }
         QString error;
-        if (!LoadSourcePicture(path, format, Main->SourcePicture, error))
+        switch (LoadLogoPicture(path, Main->SourcePicture, error)) {
+        case TLogoLoad::Ok:
+            break;
+        case TLogoLoad::Unsupported:
+        case TLogoLoad::Missing:
+            ShowLoadBox(this, error);
+            return;
+        case TLogoLoad::Failed:
             throw EKkmError(error);
+        }
 
+        const TLogoSettings loaded = LoadedLogoSettings(Main->SourcePicture);
         Main->AutoRebuild = false;
-        tb_Contrast->setValue(50);
-        tb_Res_h->setValue(10);
-        tb_res_v->setValue(10);
+        tb_Contrast->setValue(loaded.Fill.Contrast);
+        tb_Res_h->setValue(loaded.Fill.ScaleH);
+        tb_res_v->setValue(loaded.Fill.ScaleV);
 
-        tb_width->setValue(InitialFrameWidth(Main->SourcePicture.Width));
-        tb_height->setValue(InitialFrameHeight(Main->SourcePicture.Height));
-        tb_top->setValue(0);
-        tb_left->setValue(0);
+        tb_width->setValue(loaded.Width);
+        tb_height->setValue(loaded.Height);
+        tb_top->setValue(loaded.Top);
+        tb_left->setValue(loaded.Left);
 
         FillImage();
         Main->AutoRebuild = true;
@@ -453,27 +452,19 @@ void TLogoPage::WriteTable()
 {
     if (uploading_ || Main->Busy())
         return;
-    const TCopyRect frame = Main->CopyRect;
-    const std::uint8_t kind = rb_LogoType1->isChecked() ? 0 : 1;
-    const int bytesPerRow = LogoBytesPerRow(frame);
-    const int rows = LogoRowCount(frame);
-    if (bytesPerRow > 255 || rows > 255) {
-        Main->WriteLog(QStringLiteral("Запись изображения ..."), QColor(clBlack));
-        Main->Guard(QStringLiteral("Tfm_Main.WrLogoRow"), [&] {
-            throw EKkmError(QStringLiteral("Копируемая область больше 255 строк или байт"));
-        });
-        return;
-    }
     // The rows are taken as the preview shows them now; the page stays
     // locked until the job has sent them.
-    std::vector<TArrayOfByte> packed;
-    packed.reserve(static_cast<std::size_t>(rows));
-    for (int number = 1; number <= rows; ++number)
-        packed.push_back(PackLogoRow(img_Logo->Picture, frame, number));
+    TLogoUpload upload;
+    QString error;
+    if (!PackLogoUpload(img_Logo->Picture, Main->CopyRect, !rb_LogoType1->isChecked(), upload, error)) {
+        Main->WriteLog(QStringLiteral("Запись изображения ..."), QColor(clBlack));
+        Main->Guard(QStringLiteral("Tfm_Main.WrLogoRow"), [&] { throw EKkmError(error); });
+        return;
+    }
     uploading_ = Main->StartJob(
         QStringLiteral("Tfm_Main.WrLogoRow"),
-        [kind, bytesPerRow, packed = std::move(packed)](kkm::TJobContext& job) {
-            kkm::LogoUploadJob(job, kind, static_cast<std::uint8_t>(bytesPerRow), packed);
+        [upload = std::move(upload)](kkm::TJobContext& job) {
+            kkm::LogoUploadJob(job, upload.Kind, upload.BytesPerRow, upload.Rows);
         },
         [this] { uploading_ = false; });
 }
