@@ -1,6 +1,11 @@
 #include "SessionJobs.h"
 
+#include "Cp1251.h"
+#include "TextRules.h"
+
 #include <QThread>
+
+#include <algorithm>
 
 namespace kkm {
 
@@ -57,6 +62,25 @@ void UserListJob(TJobContext& job, const std::function<void(const TArrayOfByte&)
             onUser(record);
     }
     job.Line(QStringLiteral("Чтение списка пользователей из ККМ завершено."), TLineKind::Progress);
+}
+
+namespace {
+
+QString RecordText(const TArrayOfByte& record, std::size_t first, std::size_t count)
+{
+    if (first >= record.size())
+        return QString();
+    count = std::min(count, record.size() - first);
+    return FromCp1251(QByteArrayView(record.data() + first, static_cast<qsizetype>(count)));
+}
+
+} // namespace
+
+QString UserEntryText(const TArrayOfByte& record)
+{
+    const QString name = RecordText(record, 0, 32);
+    const QString post = RecordText(record, 32, 32);
+    return TrimText(TrimText(post) + QStringLiteral("  ") + name);
 }
 
 std::int32_t AuthoriseJob(TJobContext& job, std::uint8_t user, std::int64_t password)

@@ -56,6 +56,10 @@ constexpr std::uint8_t UserTable = 9;
 constexpr std::uint16_t UserCount = 7;
 void UserListJob(TJobContext& Job, const std::function<void(const TArrayOfByte& Record)>& OnUser);
 
+// How a user is offered for choice: the post, two spaces, the name (each a
+// 32-byte Windows-1251 text of the record), trimmed.
+QString UserEntryText(const TArrayOfByte& Record);
+
 // Authorisation as User (1..7) with Password; the result, not written.
 std::int32_t AuthoriseJob(TJobContext& Job, std::uint8_t User, std::int64_t Password);
 

@@ -67,9 +67,7 @@ TAuthForm::TAuthForm(TMainForm* main) : QDialog(main), Main(main)
 
 QString TAuthForm::UserEntry(const TArrayOfByte& record)
 {
-    const QString name = KkmTextToString(record, 0, 32);
-    const QString post = KkmTextToString(record, 32, 32);
-    return TrimText(TrimText(post) + QStringLiteral("  ") + name);
+    return kkm::UserEntryText(record);
 }
 
 void TAuthForm::showEvent(QShowEvent* event)
