@@ -1,0 +1,97 @@
+// Running one task on every named port at once: each port has a session of
+// its own (its own worker thread, component and serial port), so that
+// registers go at their own pace and one that fails stops nothing else.
+// What the jobs report comes back to the main thread in order and is
+// printed there.
+#pragma once
+
+#include "CliOptions.h"
+#include "CliProgress.h"
+#include "Session.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace kkm::cli {
+
+// How one port's task ended.
+struct TPortOutcome {
+    int Exit = ExitOk;
+    QString Text;          // the summary after the status: what was done, or the error
+    std::int64_t Serial = -1; // the register's serial number, once read
+    QStringList Output;    // lines for standard output, printed in port order
+    QJsonObject Json;      // the port's part of --json output
+};
+
+// The context a task's jobs run in: the session's, with the failures kept
+// so that the task knows how it ended. Lives on the port's worker.
+class TCliJob final : public TJobContext {
+public:
+    TCliJob(TJobContext& Inner, QString Port) : inner_(Inner), port_(std::move(Port)) {}
+
+    TOmvekCP& Protokol() override { return inner_.Protokol(); }
+    void Line(const QString& Text, TLineKind Kind) override;
+    void Progress(int Item, int First, int Last) override { inner_.Progress(Item, First, Last); }
+    void Post(std::function<void()> Fn) override { inner_.Post(std::move(Fn)); }
+    bool Cancelled() const override { return inner_.Cancelled(); }
+
+    const QString& Port() const { return port_; }
+    // The first failure, and the exit status it gives; ExitOk while none.
+    bool Failed() const { return exit_ != ExitOk; }
+    int Exit() const { return exit_; }
+    const QString& Error() const { return error_; }
+    // Records a failure the jobs do not write themselves and writes it.
+    void Fail(int Exit, const QString& Text);
+
+private:
+    TJobContext& inner_;
+    QString port_;
+    int exit_ = ExitOk;
+    QString error_;
+};
+
+// The exit status of a protocol result: the register's refusals 3, the
+// line's and the port's failures 4.
+int ExitOfResult(std::int32_t Result);
+// The same for an error line a job wrote, by the result text it ends with.
+int ExitOfErrorLine(const QString& Text);
+
+// Opens Port at Baud and greets the register the way the connect dialog
+// does; false with the failure recorded.
+bool Connect(TCliJob& Job, const QString& Port, std::uint32_t Baud);
+// The register's serial number (the information job, as after connecting
+// in the window); false with the failure recorded.
+bool ReadIdentity(TCliJob& Job, TPortOutcome& Outcome);
+// Authorises as User (a number 1..7, or matched against the user list) with
+// Password; false with the failure recorded.
+bool Authorise(TCliJob& Job, const QString& User, std::int64_t Password);
+
+using TPortTask = std::function<void(TCliJob& Job, TPortOutcome& Outcome)>;
+
+struct TFleetOptions {
+    std::uint32_t Baud = 115200;
+    std::optional<int> TimeOutMs;
+    bool Verbose = false;
+};
+
+// Runs Task on every port at once and returns the outcomes in port order,
+// once every task has ended. Error lines go to stderr as they come (with
+// the port in front when there are several), progress lines with Verbose.
+std::vector<TPortOutcome> RunFleet(const QStringList& Ports, const TFleetOptions& Options, const TPortTask& Task);
+
+// The port as the user named it, made a path: a bare name is looked for in
+// /dev, then among the emulators' ports. Empty when there is no such port.
+QString ResolvePort(const QString& Name);
+
+// Prints the summary lines (several ports only) and returns the worst exit.
+int Summarise(const QStringList& Ports, const std::vector<TPortOutcome>& Outcomes);
+
+// Writes a line to stderr, clearing the progress line first.
+void PrintError(const QString& Text);
+
+} // namespace kkm::cli

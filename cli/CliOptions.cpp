@@ -1,0 +1,484 @@
+#include "CliOptions.h"
+
+#include "SessionJobs.h"
+#include "SettingsMap.h"
+#include "TextRules.h"
+
+#include <algorithm>
+#include <functional>
+#include <set>
+
+namespace kkm::cli {
+
+namespace {
+
+enum TOption {
+    optPort,
+    optBaud,
+    optTimeOut,
+    optUser,
+    optPassword,
+    optRange,
+    optOutput,
+    optTable,
+    optJson,
+    optDryRun,
+    optZeroSales,
+    optVerbose,
+    optContrast,
+    optScaleH,
+    optScaleV,
+    optInvert,
+    optHalftone,
+    optFoot,
+    optFrame,
+    optHelp,
+    optVersion,
+};
+
+struct TOptionSpec {
+    TOption Id;
+    const char* Short; // without "-", or nullptr
+    const char* Long;  // without "--"
+    bool Value;
+};
+
+const TOptionSpec OptionSpecs[] = {
+    {optPort, "p", "port", true},          {optBaud, "b", "baud", true},
+    {optTimeOut, nullptr, "timeout", true}, {optUser, "u", "user", true},
+    {optPassword, "w", "password", true},  {optRange, "r", "range", true},
+    {optOutput, "o", "output", true},      {optTable, "t", "table", true},
+    {optJson, nullptr, "json", false},     {optDryRun, nullptr, "dry-run", false},
+    {optZeroSales, nullptr, "zero-sales", false}, {optVerbose, "v", "verbose", false},
+    {optContrast, nullptr, "contrast", true}, {optScaleH, nullptr, "scale-h", true},
+    {optScaleV, nullptr, "scale-v", true}, {optInvert, nullptr, "invert", false},
+    {optHalftone, nullptr, "halftone", false}, {optFoot, nullptr, "foot", false},
+    {optFrame, nullptr, "frame", true},    {optHelp, "h", "help", false},
+    {optVersion, nullptr, "version", false},
+};
+
+const TOptionSpec* FindOption(const QString& arg)
+{
+    for (const TOptionSpec& spec : OptionSpecs) {
+        if (arg.startsWith(QLatin1String("--")) && spec.Long && arg.mid(2) == QLatin1String(spec.Long))
+            return &spec;
+        if (!arg.startsWith(QLatin1String("--")) && spec.Short && arg.mid(1) == QLatin1String(spec.Short))
+            return &spec;
+    }
+    return nullptr;
+}
+
+QString OptionName(const TOptionSpec& spec)
+{
+    return spec.Short ? QStringLiteral("-") + QLatin1String(spec.Short)
+                      : QStringLiteral("--") + QLatin1String(spec.Long);
+}
+
+// What each command takes besides -v, -h and --timeout.
+std::set<TOption> Allowed(TCommand c)
+{
+    switch (c) {
+    case TCommand::Help:
+    case TCommand::Version:
+        return {};
+    case TCommand::Ports:
+        return {optJson};
+    case TCommand::Info:
+        return {optPort, optBaud, optJson};
+    case TCommand::SettingsRead:
+        return {optPort, optBaud, optTable, optOutput};
+    case TCommand::SettingsDiff:
+        return {optPort, optBaud, optTable};
+    case TCommand::SettingsWrite:
+        return {optPort, optBaud, optUser, optPassword, optDryRun};
+    case TCommand::GoodsRead:
+        return {optPort, optBaud, optRange, optOutput};
+    case TCommand::GoodsWrite:
+        return {optPort, optBaud, optUser, optPassword, optRange, optZeroSales, optDryRun};
+    case TCommand::LogoUpload:
+        return {optPort, optBaud, optUser, optPassword, optDryRun, optContrast, optScaleH, optScaleV,
+                optInvert, optHalftone, optFoot, optFrame};
+    }
+    return {};
+}
+
+bool ToInt(const QString& text, int& value)
+{
+    std::int64_t v = 0;
+    if (!TryStrToInt64(TrimText(text), v) || v < -1000000 || v > 1000000)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+// "FIRST..LAST" or a single item.
+bool ParseRange(const QString& text, int& first, int& last, QString& error)
+{
+    const QStringList parts = text.split(QStringLiteral(".."));
+    error = QStringLiteral("интервал товаров \"%1\": нужно ПЕРВЫЙ..ПОСЛЕДНИЙ, от 1 до %2").arg(text).arg(GoodsItemCount);
+    if (parts.size() > 2 || !ToInt(parts.front(), first) || !ToInt(parts.back(), last))
+        return false;
+    if (first < 1 || last > GoodsItemCount || first > last)
+        return false;
+    error.clear();
+    return true;
+}
+
+bool ParseFrame(const QString& text, std::array<int, 4>& frame)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return false;
+    for (int i = 0; i < 4; ++i)
+        if (!ToInt(parts[i], frame[static_cast<std::size_t>(i)]))
+            return false;
+    return true;
+}
+
+bool ParseScale(const QString& text, int& percent)
+{
+    QString t = TrimText(text);
+    if (t.endsWith(QLatin1Char('%')))
+        t.chop(1);
+    return ToInt(t, percent) && percent >= 10 && percent <= 500 && percent % 10 == 0;
+}
+
+bool ParseCommand(QStringList& words, TCommand& command, QString& error)
+{
+    if (words.isEmpty()) {
+        error = QStringLiteral("не указана команда");
+        return false;
+    }
+    const QString first = words.takeFirst();
+    struct TWords {
+        const char* Group;
+        const char* Action; // nullptr: a command of one word
+        TCommand Command;
+    };
+    static const TWords table[] = {
+        {"ports", nullptr, TCommand::Ports},
+        {"info", nullptr, TCommand::Info},
+        {"help", nullptr, TCommand::Help},
+        {"settings", "read", TCommand::SettingsRead},
+        {"settings", "diff", TCommand::SettingsDiff},
+        {"settings", "write", TCommand::SettingsWrite},
+        {"goods", "read", TCommand::GoodsRead},
+        {"goods", "write", TCommand::GoodsWrite},
+        {"logo", "upload", TCommand::LogoUpload},
+    };
+    bool group = false;
+    for (const TWords& w : table) {
+        if (first != QLatin1String(w.Group))
+            continue;
+        group = true;
+        if (!w.Action) {
+            command = w.Command;
+            return true;
+        }
+        if (!words.isEmpty() && words.front() == QLatin1String(w.Action)) {
+            words.takeFirst();
+            command = w.Command;
+            return true;
+        }
+    }
+    if (group) {
+        QStringList actions;
+        for (const TWords& w : table)
+            if (first == QLatin1String(w.Group))
+                actions << QLatin1String(w.Action);
+        error = QStringLiteral("после \"%1\" нужно одно из: %2").arg(first, actions.join(QStringLiteral(", ")));
+    } else {
+        error = QStringLiteral("неизвестная команда \"%1\"").arg(first);
+    }
+    return false;
+}
+
+} // namespace
+
+QString CommandName(TCommand c)
+{
+    switch (c) {
+    case TCommand::Help: return QStringLiteral("help");
+    case TCommand::Version: return QStringLiteral("--version");
+    case TCommand::Ports: return QStringLiteral("ports");
+    case TCommand::Info: return QStringLiteral("info");
+    case TCommand::SettingsRead: return QStringLiteral("settings read");
+    case TCommand::SettingsDiff: return QStringLiteral("settings diff");
+    case TCommand::SettingsWrite: return QStringLiteral("settings write");
+    case TCommand::GoodsRead: return QStringLiteral("goods read");
+    case TCommand::GoodsWrite: return QStringLiteral("goods write");
+    case TCommand::LogoUpload: return QStringLiteral("logo upload");
+    }
+    return QString();
+}
+
+bool Writes(TCommand c)
+{
+    return c == TCommand::SettingsWrite || c == TCommand::GoodsWrite || c == TCommand::LogoUpload;
+}
+
+bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
+{
+    o = TOptions();
+    QStringList words;
+    std::vector<std::pair<const TOptionSpec*, QString>> given;
+    bool help = false;
+    bool version = false;
+    bool optionsEnd = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString arg = args[i];
+        if (optionsEnd || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
+            words << arg;
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnd = true;
+            continue;
+        }
+        QString value;
+        bool inlineValue = false;
+        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
+            value = arg.mid(arg.indexOf(QLatin1Char('=')) + 1);
+            arg = arg.left(arg.indexOf(QLatin1Char('=')));
+            inlineValue = true;
+        }
+        const TOptionSpec* spec = FindOption(arg);
+        if (!spec) {
+            error = QStringLiteral("неизвестный параметр \"%1\"").arg(arg);
+            return false;
+        }
+        if (spec->Value && !inlineValue) {
+            if (i + 1 >= args.size()) {
+                error = QStringLiteral("после %1 нужно значение").arg(arg);
+                return false;
+            }
+            value = args[++i];
+        } else if (!spec->Value && inlineValue) {
+            error = QStringLiteral("%1 не принимает значения").arg(arg);
+            return false;
+        }
+        if (spec->Id == optHelp)
+            help = true;
+        else if (spec->Id == optVersion)
+            version = true;
+        else
+            given.emplace_back(spec, value);
+    }
+    if (help || version) {
+        o.Command = help ? TCommand::Help : TCommand::Version;
+        return true;
+    }
+    if (!ParseCommand(words, o.Command, error))
+        return false;
+    if (o.Command == TCommand::Help)
+        return true;
+
+    const std::set<TOption> allowed = Allowed(o.Command);
+    std::set<TOption> seen;
+    for (const auto& [spec, value] : given) {
+        const QString name = OptionName(*spec);
+        if (spec->Id != optTimeOut && spec->Id != optVerbose && !allowed.count(spec->Id)) {
+            error = QStringLiteral("%1 не используется с командой %2").arg(name, CommandName(o.Command));
+            return false;
+        }
+        if (spec->Id != optPort && spec->Id != optTable && !seen.insert(spec->Id).second) {
+            error = QStringLiteral("%1 указан дважды").arg(name);
+            return false;
+        }
+        int number = 0;
+        switch (spec->Id) {
+        case optPort:
+            if (TrimText(value).isEmpty()) {
+                error = QStringLiteral("пустое имя порта");
+                return false;
+            }
+            if (o.Ports.contains(value)) {
+                error = QStringLiteral("порт %1 указан дважды").arg(value);
+                return false;
+            }
+            o.Ports << value;
+            break;
+        case optBaud:
+            if (!ToInt(value, number) ||
+                std::find(Bauds.begin(), Bauds.end(), static_cast<std::uint32_t>(number)) == Bauds.end()) {
+                error = QStringLiteral("скорость \"%1\": возможны 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200")
+                            .arg(value);
+                return false;
+            }
+            o.Baud = static_cast<std::uint32_t>(number);
+            break;
+        case optTimeOut:
+            if (!ToInt(value, number) || number < 1 || number > 600000) {
+                error = QStringLiteral("тайм-аут \"%1\": нужно число миллисекунд от 1 до 600000").arg(value);
+                return false;
+            }
+            o.TimeOutMs = number;
+            break;
+        case optUser:
+            if (TrimText(value).isEmpty()) {
+                error = QStringLiteral("пустое имя пользователя");
+                return false;
+            }
+            o.User = TrimText(value);
+            if (std::int64_t n = 0; TryStrToInt64(o.User, n) && (n < 1 || n > UserCount)) {
+                error = QStringLiteral("пользователь %1: номер от 1 до %2 или имя").arg(o.User).arg(UserCount);
+                return false;
+            }
+            break;
+        case optPassword:
+            o.Password = value;
+            break;
+        case optRange:
+            if (!ParseRange(value, o.First, o.Last, error))
+                return false;
+            o.RangeGiven = true;
+            break;
+        case optOutput:
+            if (value.isEmpty()) {
+                error = QStringLiteral("пустое имя файла после -o");
+                return false;
+            }
+            o.Output = value;
+            break;
+        case optTable:
+            o.Tables << value;
+            break;
+        case optJson: o.Json = true; break;
+        case optDryRun: o.DryRun = true; break;
+        case optZeroSales: o.ZeroSales = true; break;
+        case optVerbose: o.Verbose = true; break;
+        case optInvert: o.Invert = true; break;
+        case optHalftone: o.Halftone = true; break;
+        case optFoot: o.Foot = true; break;
+        case optContrast:
+            if (!ToInt(value, number) || number < 0 || number > 100) {
+                error = QStringLiteral("контраст \"%1\": нужно число от 0 до 100").arg(value);
+                return false;
+            }
+            o.Contrast = number;
+            break;
+        case optScaleH:
+        case optScaleV:
+            if (!ParseScale(value, number)) {
+                error = QStringLiteral("%1 \"%2\": нужно от 10 до 500 процентов с шагом 10").arg(name, value);
+                return false;
+            }
+            (spec->Id == optScaleH ? o.ScaleH : o.ScaleV) = number;
+            break;
+        case optFrame: {
+            std::array<int, 4> frame{};
+            if (!ParseFrame(value, frame)) {
+                error = QStringLiteral("--frame \"%1\": нужно ЛЕВО,ВЕРХ,ШИРИНА,ВЫСОТА").arg(value);
+                return false;
+            }
+            o.Frame = frame;
+            break;
+        }
+        case optHelp:
+        case optVersion:
+            break;
+        }
+    }
+
+    // The file, for the commands that take one.
+    const bool takesFile = o.Command == TCommand::SettingsDiff || o.Command == TCommand::SettingsWrite ||
+                           o.Command == TCommand::GoodsWrite || o.Command == TCommand::LogoUpload;
+    if (takesFile) {
+        if (words.isEmpty()) {
+            error = o.Command == TCommand::LogoUpload ? QStringLiteral("не указан файл изображения")
+                                                      : QStringLiteral("не указан файл");
+            return false;
+        }
+        o.File = words.takeFirst();
+    }
+    if (!words.isEmpty()) {
+        error = QStringLiteral("лишний аргумент \"%1\"").arg(words.front());
+        return false;
+    }
+
+    if (o.Command != TCommand::Ports && o.Ports.isEmpty()) {
+        error = QStringLiteral("не указан порт (-p ПОРТ)");
+        return false;
+    }
+    if ((o.Command == TCommand::GoodsRead || o.Command == TCommand::SettingsRead) && o.Output.isEmpty()) {
+        error = QStringLiteral("не указан файл для записи (-o ФАЙЛ)");
+        return false;
+    }
+    if (Writes(o.Command) && o.User.isEmpty()) {
+        error = QStringLiteral("не указан пользователь (-u ПОЛЬЗОВАТЕЛЬ)");
+        return false;
+    }
+    return true;
+}
+
+QString HelpText()
+{
+    return QStringLiteral(
+        "kkm-cli: настройка ККМ из командной строки, одной или сразу нескольких.\n"
+        "\n"
+        "Использование:\n"
+        "  kkm-cli ports [--json]\n"
+        "  kkm-cli info           -p ПОРТ [-b СКОРОСТЬ] [--json]\n"
+        "  kkm-cli settings read  -p ПОРТ [-b СКОРОСТЬ] [-t ТАБЛИЦА]... -o ФАЙЛ.json\n"
+        "  kkm-cli settings diff  -p ПОРТ [-b СКОРОСТЬ] [-t ТАБЛИЦА]... ФАЙЛ.json\n"
+        "  kkm-cli settings write -p ПОРТ [-b СКОРОСТЬ] -u ПОЛЬЗОВАТЕЛЬ [-w ПАРОЛЬ] [--dry-run] ФАЙЛ.json\n"
+        "  kkm-cli goods read     -p ПОРТ [-b СКОРОСТЬ] [-r ПЕРВЫЙ..ПОСЛЕДНИЙ] -o ФАЙЛ.csv\n"
+        "  kkm-cli goods write    -p ПОРТ [-b СКОРОСТЬ] -u ПОЛЬЗОВАТЕЛЬ [-w ПАРОЛЬ] [-r ПЕРВЫЙ..ПОСЛЕДНИЙ]\n"
+        "                         [--zero-sales] [--dry-run] ФАЙЛ.csv\n"
+        "  kkm-cli logo upload    -p ПОРТ [-b СКОРОСТЬ] -u ПОЛЬЗОВАТЕЛЬ [-w ПАРОЛЬ] [--contrast N]\n"
+        "                         [--scale-h P] [--scale-v P] [--invert] [--halftone]\n"
+        "                         [--frame ЛЕВО,ВЕРХ,ШИРИНА,ВЫСОТА] [--foot] [--dry-run] ИЗОБРАЖЕНИЕ\n"
+        "\n"
+        "Команды:\n"
+        "  ports           порты, которые предлагает окно подключения (и порты эмуляторов)\n"
+        "  info            модель, заводской номер, версия, дата и время, состояние смены\n"
+        "  settings read   таблицы настроек ККМ в файл профиля (все или названные -t)\n"
+        "  settings diff   сравнить настройки ККМ с профилем; различия по одному в строке:\n"
+        "                  таблица.поле: в ККМ → в файле\n"
+        "  settings write  записать профиль в ККМ (файл проверяется целиком до записи)\n"
+        "  goods read      товары интервала в файл CSV, как \"Экспорт\" на странице товаров\n"
+        "  goods write     товары из файла CSV в ККМ; интервал по умолчанию: от первого\n"
+        "                  до последнего товара файла; товары интервала, которых нет в\n"
+        "                  файле, записываются пустыми, как из пустой таблицы окна\n"
+        "  logo upload     изображение BMP или JPEG в ККМ, как на странице \"Изображение\"\n"
+        "\n"
+        "Параметры:\n"
+        "  -p, --port ПОРТ       порт ККМ: /dev/ttyUSB0, ttyUSB0, порт эмулятора; можно указать\n"
+        "                        несколько раз: команда выполняется со всеми ККМ сразу, каждая\n"
+        "                        независимо от других, и в конце по строке итога на порт\n"
+        "  -b, --baud СКОРОСТЬ   1200 ... 115200, по умолчанию 115200\n"
+        "  -u, --user ПОЛЬЗ.     номер пользователя ККМ (1..7) или его имя из списка\n"
+        "                        пользователей (\"Администратор\")\n"
+        "  -w, --password ПАРОЛЬ пароль пользователя (цифры); \"-w -\" читает его из\n"
+        "                        стандартного ввода; без -w берётся переменная окружения\n"
+        "                        KKM_PASSWORD. Пароль в командной строке виден другим\n"
+        "                        пользователям в списке процессов: лучше -w - или KKM_PASSWORD\n"
+        "  -r, --range A..B      интервал товаров, 1..9999 (чтение по умолчанию: 1..9999)\n"
+        "  -o, --output ФАЙЛ     файл результата; с несколькими портами: папка, файлы в ней\n"
+        "                        называются по заводскому номеру ККМ\n"
+        "  -t, --table ТАБЛИЦА   таблица профиля (можно несколько раз)\n"
+        "  --zero-sales          обнулить количество продаж записанных товаров\n"
+        "  --dry-run             проверить всё и подключиться, но ничего не записывать\n"
+        "  --json                вывод для программ (JSON)\n"
+        "  --contrast N          контраст 0..100, по умолчанию 50\n"
+        "  --scale-h P, --scale-v P  масштаб 10..500 %, шаг 10; одно значение задаёт оба\n"
+        "                        (\"Сохранять пропорции\")\n"
+        "  --invert, --halftone  инвертировать изображение, полутона\n"
+        "  --frame Л,В,Ш,В       копируемая область: отступ слева, сверху, ширина (кратна 8),\n"
+        "                        высота; по умолчанию размер изображения от левого верхнего угла\n"
+        "  --foot                изображение в окончании чека (по умолчанию в заголовке)\n"
+        "  --timeout МС          ожидание ответа ККМ, по умолчанию 200 мс\n"
+        "  -v, --verbose         строки журнала (ход работы) в stderr\n"
+        "  -h, --help            эта справка\n"
+        "\n"
+        "Ход длинных передач показывается строкой в stderr, если это терминал.\n"
+        "\n"
+        "Код завершения (с несколькими портами: худший):\n"
+        "  0  успешно\n"
+        "  1  settings diff: есть различия\n"
+        "  2  неверный вызов или негодные входные данные (ничего не записано)\n"
+        "  3  ККМ отказала в выполнении команды (текст ошибки в stderr)\n"
+        "  4  ошибка порта или линии (не открывается, нет прав, линия потеряна, нет ответа)\n");
+}
+
+} // namespace kkm::cli
