@@ -292,6 +292,7 @@ int RunGoodsRead(const TOptions& o)
         if (job.Failed())
             return;
         const QString path = place.FileFor(out.Serial);
+        job.ShowProgress(false);
         const TFileJobResult written = GoodsCsvExportJob(job, path, rows);
         if (written.Failed) {
             job.Fail(ExitUsage, path + QStringLiteral(": ") + written.Error);

@@ -36,7 +36,14 @@ public:
 
     TOmvekCP& Protokol() override { return inner_.Protokol(); }
     void Line(const QString& Text, TLineKind Kind) override;
-    void Progress(int Item, int First, int Last) override { inner_.Progress(Item, First, Last); }
+    void Progress(int Item, int First, int Last) override
+    {
+        if (showProgress_)
+            inner_.Progress(Item, First, Last);
+    }
+    // Off for steps too quick to watch (writing a file), whose progress
+    // would only take the place of the transfer's on the line.
+    void ShowProgress(bool Show) { showProgress_ = Show; }
     void Post(std::function<void()> Fn) override { inner_.Post(std::move(Fn)); }
     bool Cancelled() const override { return inner_.Cancelled(); }
 
@@ -53,6 +60,7 @@ private:
     QString port_;
     int exit_ = ExitOk;
     QString error_;
+    bool showProgress_ = true;
 };
 
 // The exit status of a protocol result: the register's refusals 3, the

@@ -68,7 +68,8 @@ void TProgressLine::Draw()
         done += s.Item - s.First + 1;
         total += s.Last - s.First + 1;
         const double seconds = nowS - static_cast<double>(s.StartMs) / 1000.0;
-        if (seconds > 0.2 && s.Item > s.StartItem) {
+        // A finished range adds nothing to the rate of those still going.
+        if (seconds > 0.2 && s.Item > s.StartItem && s.Item < s.Last) {
             const double r = (s.Item - s.StartItem) / seconds;
             rate += r;
             left = std::max(left, (s.Last - s.Item) / r);
@@ -84,7 +85,7 @@ void TProgressLine::Draw()
         text = QStringLiteral("%1 / %2 (портов: %3)").arg(done).arg(total).arg(active);
     }
     if (rate > 0)
-        text += QStringLiteral("   %1 в с   осталось %2").arg(rate, 0, 'f', 1).arg(DurationText(left));
+        text += QStringLiteral("   %1/с   осталось %2").arg(rate, 0, 'f', 1).arg(DurationText(left));
     const QByteArray bytes = ("\r\033[K" + text).toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
     std::fflush(stderr);
