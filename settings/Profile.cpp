@@ -68,6 +68,8 @@ QString JsonTypeName(const QJsonValue& v)
 
 QString Expected(const QString& What, const QJsonValue& Got)
 {
+    if (Got.isUndefined())
+        return QStringLiteral("нет значения");
     return QStringLiteral("ожидается %1, а не %2").arg(What, JsonTypeName(Got));
 }
 
