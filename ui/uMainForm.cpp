@@ -233,7 +233,7 @@ void TMainForm::BuildSpeedBar()
     ed_GoodsStart->setFixedWidth(44);
     lb_IntervalDot = new QLabel(QStringLiteral("--"), pnl_GoodsRange);
     lb_IntervalDot->setObjectName(QStringLiteral("lb_IntervalDot"));
-    ed_GoodsEND = new QLineEdit(QStringLiteral("9999"), pnl_GoodsRange);
+    ed_GoodsEND = new QLineEdit(QString::number(GoodsItemCount), pnl_GoodsRange);
     ed_GoodsEND->setObjectName(QStringLiteral("ed_GoodsEND"));
     ed_GoodsEND->setMaxLength(4);
     ed_GoodsEND->setFixedWidth(44);
@@ -658,7 +658,7 @@ void TMainForm::ShowProgress(int item, int first, int last)
     // The panel widens to hold the longest text and keeps that width while
     // the transfer runs, so it does not jitter from item to item.
     const int width = lb_StatusEmpty->fontMetrics().horizontalAdvance(
-                          QStringLiteral("9999 / 9999..9999")) + 12;
+                          QStringLiteral("%1 / %1..%1").arg(GoodsItemCount)) + 12;
     if (lb_StatusEmpty->width() < width)
         lb_StatusEmpty->setFixedWidth(width);
     // A fixed size in both directions: a new text then repaints the panel

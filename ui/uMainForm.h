@@ -63,7 +63,7 @@ public:
     // Pages of PageControl.
     enum TPageIndex { pgInformation = 0, pgKKMOptions = 1, pgGoods = 2, pgLogo = 3 };
 
-    static constexpr int GoodsItems = 9999;
+    static constexpr int GoodsItems = GoodsItemCount;
 
     explicit TMainForm(QWidget* Parent = nullptr);
     ~TMainForm() override;
