@@ -24,8 +24,6 @@
 
 namespace kkm::cli {
 
-namespace {
-
 TFleetOptions FleetOptions(const TOptions& o)
 {
     TFleetOptions f;
@@ -35,32 +33,13 @@ TFleetOptions FleetOptions(const TOptions& o)
     return f;
 }
 
-// A context for the file jobs, which never talk to a register: what they
-// report is printed with the file's name in front.
-class TFileJob final : public TJobContext {
-public:
-    TFileJob(QString file, bool verbose) : file_(std::move(file)), verbose_(verbose) {}
-    TOmvekCP& Protokol() override { return unused_; }
-    void Line(const QString& text, TLineKind kind) override
-    {
-        if (kind == TLineKind::Error)
-            Failed = true;
-        if (kind == TLineKind::Error || verbose_)
-            PrintError(file_ + QStringLiteral(": ") + text);
-    }
-    void Progress(int, int, int) override {}
-    void Post(std::function<void()> fn) override { fn(); }
-    bool Cancelled() const override { return false; }
-
-    bool Failed = false;
-
-private:
-    QString file_;
-    bool verbose_;
-    TOmvekCP unused_;
-};
-
-} // namespace
+void TFileJob::Line(const QString& text, TLineKind kind)
+{
+    if (kind == TLineKind::Error)
+        Failed = true;
+    if (kind == TLineKind::Error || verbose_)
+        PrintError(file_ + QStringLiteral(": ") + text);
+}
 
 void PrintOut(const QString& text)
 {

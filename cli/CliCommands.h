@@ -3,7 +3,9 @@
 // no register, then runs its task on every port and returns the exit status.
 #pragma once
 
+#include "CliFleet.h"
 #include "CliOptions.h"
+#include "Session.h"
 
 #include <QString>
 #include <QStringList>
@@ -18,6 +20,9 @@ int RunGoodsRead(const TOptions& Options);
 int RunGoodsWrite(const TOptions& Options);
 int RunLogoUpload(const TOptions& Options);
 int RunSettings(const TOptions& Options);
+
+// What every port's session takes from the options.
+TFleetOptions FleetOptions(const TOptions& Options);
 
 // The ports as paths; false (the unknown one reported) when any is unknown.
 bool ResolvePorts(const TOptions& Options, QStringList& Paths);
@@ -42,6 +47,26 @@ private:
     QString folder_;
     QString suffix_;
     QStringList taken_;
+};
+
+// A context for the jobs that only check or convert a file and never talk
+// to a register: what they report is printed with the file's name in front
+// (progress lines only when Verbose).
+class TFileJob final : public TJobContext {
+public:
+    TFileJob(QString File, bool Verbose) : file_(std::move(File)), verbose_(Verbose) {}
+    TOmvekCP& Protokol() override { return unused_; }
+    void Line(const QString& Text, TLineKind Kind) override;
+    void Progress(int, int, int) override {}
+    void Post(std::function<void()> Fn) override { Fn(); }
+    bool Cancelled() const override { return false; }
+
+    bool Failed = false;
+
+private:
+    QString file_;
+    bool verbose_;
+    TOmvekCP unused_; // never opened
 };
 
 // Prints to standard output.

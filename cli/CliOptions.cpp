@@ -88,7 +88,7 @@ std::set<TOption> Allowed(TCommand c)
     case TCommand::SettingsRead:
         return {optPort, optBaud, optTable, optOutput};
     case TCommand::SettingsDiff:
-        return {optPort, optBaud, optTable};
+        return {optPort, optBaud, optTable, optJson};
     case TCommand::SettingsWrite:
         return {optPort, optBaud, optUser, optPassword, optDryRun};
     case TCommand::GoodsRead:
@@ -420,7 +420,7 @@ QString HelpText()
         "  kkm-cli ports [--json]\n"
         "  kkm-cli info           -p ПОРТ [-b СКОРОСТЬ] [--json]\n"
         "  kkm-cli settings read  -p ПОРТ [-b СКОРОСТЬ] [-t ТАБЛИЦА]... -o ФАЙЛ.json\n"
-        "  kkm-cli settings diff  -p ПОРТ [-b СКОРОСТЬ] [-t ТАБЛИЦА]... ФАЙЛ.json\n"
+        "  kkm-cli settings diff  -p ПОРТ [-b СКОРОСТЬ] [-t ТАБЛИЦА]... [--json] ФАЙЛ.json\n"
         "  kkm-cli settings write -p ПОРТ [-b СКОРОСТЬ] -u ПОЛЬЗОВАТЕЛЬ [-w ПАРОЛЬ] [--dry-run] ФАЙЛ.json\n"
         "  kkm-cli goods read     -p ПОРТ [-b СКОРОСТЬ] [-r ПЕРВЫЙ..ПОСЛЕДНИЙ] -o ФАЙЛ.csv\n"
         "  kkm-cli goods write    -p ПОРТ [-b СКОРОСТЬ] -u ПОЛЬЗОВАТЕЛЬ [-w ПАРОЛЬ] [-r ПЕРВЫЙ..ПОСЛЕДНИЙ]\n"
