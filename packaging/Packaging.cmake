@@ -7,7 +7,7 @@ set(KKM_PACKAGE_NAME kkm-configurator)
 set(KKM_PACKAGE_MAINTAINER "KKM configurator developers <kkm-configurator@localhost>"
     CACHE STRING "Maintainer field of the Debian package")
 
-install(TARGETS kkm-configurator kkm-emulator
+install(TARGETS kkm-configurator kkm-cli kkm-emulator
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/kkm-configurator.desktop
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
@@ -26,8 +26,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configurator for a fiscal cash register (
 set(CPACK_PACKAGE_DESCRIPTION
   "A desktop program that reads and writes the settings, users, goods list and
 receipt logo of a fiscal cash register joined to the PC by a serial line.
-Also contains kkm-emulator, a register on a pseudo-terminal to try the
-configurator without hardware.")
+Also contains kkm-cli, the same work from the command line for one register
+or a fleet at once, and kkm-emulator, a register on a pseudo-terminal to try
+both without hardware.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 

@@ -44,13 +44,14 @@ chroot "$root" /bin/bash -eu -c '
   apt-get update -q >/dev/null
   apt-get install -y -q /tmp/kkm.deb >/dev/null
   echo "installed: $(dpkg-query -W -f="\${Package} \${Version}" kkm-configurator)"
-  if ldd /usr/bin/kkm-configurator /usr/bin/kkm-emulator | grep "not found"; then exit 1; fi
+  if ldd /usr/bin/kkm-configurator /usr/bin/kkm-cli /usr/bin/kkm-emulator | grep "not found"; then exit 1; fi
   export XDG_RUNTIME_DIR=/tmp/kkm-rt
   mkdir -p -m 700 "$XDG_RUNTIME_DIR"
   kkm-emulator >/tmp/kkm-emulator.log 2>&1 &
   emulator=$!
   for _ in $(seq 50); do [ -e "$XDG_RUNTIME_DIR/kkm-emulator/ttyEMU0" ] && break; sleep 0.1; done
   head -1 /tmp/kkm-emulator.log
+  kkm-cli info -p ttyEMU0 | head -2
   rc=0
   QT_QPA_PLATFORM=offscreen timeout 5 kkm-configurator || rc=$?
   kill "$emulator"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds a Release tree of the two programs in build-deb/ and packs it as a
+# Builds a Release tree of the three programs in build-deb/ and packs it as a
 # Debian package with CPack. Prints the path of the .deb, alone, on standard
 # output (the build talks on standard error):
 #   sudo apt-get install -y ./build-deb/kkm-configurator_*.deb
@@ -13,7 +13,7 @@ dir=${KKM_DEB_BUILD_DIR:-build-deb}
 # built: `install` (which cpack runs) then does not wait for the whole tree.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DKKM_BUILD_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >&2
-cmake --build "$dir" -j "$(nproc)" --target kkm-configurator kkm-emulator >&2
+cmake --build "$dir" -j "$(nproc)" --target kkm-configurator kkm-cli kkm-emulator >&2
 
 rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB >&2)
