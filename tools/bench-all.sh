@@ -7,6 +7,8 @@
 #
 #   KKM_BENCH_PACED_RANGE   goods range of the run paced at 115200 baud
 #                           (default 1..9999; that run alone takes minutes)
+#   KKM_BENCH_FLEET_RANGE   goods range kkm-cli writes to four registers at
+#                           once and to each alone (default 1..2000)
 #   KKM_BENCH_LOG           folder for the raw outputs (default: a temp folder)
 set -u
 
@@ -114,6 +116,12 @@ fi
 if run csv_bench csv.txt; then
     row "CSV export 9999 rows" "$(pick csv.txt 's/^export +9999 rows: transfer median +([0-9.]+) ms.*whole command median +([0-9.]+) ms/\1 ms (whole command \2 ms)/p')" csv_bench
     row "CSV import 9999 rows" "$(pick csv.txt 's/^import +9999 rows: transfer median +([0-9.]+) ms.*whole command median +([0-9.]+) ms/\1 ms (whole command \2 ms)/p')" csv_bench
+fi
+
+# ---- kkm-cli: the goods list read at 115200, and four registers written at once
+if run cli_bench cli.txt "$PACED_RANGE" "${KKM_BENCH_FLEET_RANGE:-1..2000}" 115200; then
+    row "kkm-cli goods read $PACED_RANGE at 115200, elapsed/line" "$(pick cli.txt 's/^goods read .*whole command ([0-9.]+ s), ratio ([0-9.]+); transfer ([0-9.]+ s), ratio ([0-9.]+).*/\2 (\1; the transfer alone \4)/p')" cli_bench
+    row "kkm-cli goods write to four registers at once / the slowest alone" "$(pick cli.txt 's/^goods write (.*) at .*slowest ([0-9.]+ s)\); four at once ([0-9.]+ s), ratio to the slowest alone ([0-9.]+).*/\4 (\3 against \2, items \1)/p')" cli_bench
 fi
 
 # ---- exchanges that failed inside a run that still finished
