@@ -4,12 +4,15 @@
 //     bytes of its requests and answers need on the line, for the whole
 //     command (start of the process to its end) and for the transfer alone
 //     (first request to the last answer);
+//   - for comparison, the same exchanges sent straight through the protocol
+//     component in this process, without the program, its jobs and its file;
 //   - a goods write to each of four registers alone, then to all four at
 //     once: the fleet's time over the slowest single one.
 // Figures only; nothing passes or fails.
 //
 //   cli_bench [READ_RANGE] [WRITE_RANGE] [BAUD]   (default 1..9999 1..2000 115200)
 #include "Cp1251.h"
+#include "OmvekCP.h"
 #include "PtyRegister.h"
 
 #include <QCoreApplication>
@@ -82,6 +85,10 @@ struct TLine {
     double Seconds = 0; // line time of every request and answer
     double Transfer = 0; // first request's start to the last answer's end
     std::size_t Exchanges = 0;
+    // The client's share: from the last byte of an answer on the line to
+    // the next request's first byte, summed, and its median per exchange.
+    double ClientIdle = 0;
+    double ClientIdleMedianUs = 0;
 };
 
 TLine LineOf(const PtyRegister& reg, int baud)
@@ -98,6 +105,16 @@ TLine LineOf(const PtyRegister& reg, int baud)
     const double lastAnswer = static_cast<double>(log.back().Answer.size()) * 10.0 / baud;
     line.Transfer =
         std::chrono::duration<double>(log.back().When - log.front().Started).count() + lastAnswer;
+    std::vector<double> gaps;
+    for (const RequestRecord& r : log)
+        if (r.LineQuietSince)
+            gaps.push_back(std::chrono::duration<double>(r.Started - *r.LineQuietSince).count());
+    for (double g : gaps)
+        line.ClientIdle += g;
+    if (!gaps.empty()) {
+        std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+        line.ClientIdleMedianUs = gaps[gaps.size() / 2] * 1e6;
+    }
     return line;
 }
 
@@ -144,6 +161,38 @@ int main(int argc, char** argv)
                     "whole command %.3f s, ratio %.4f; transfer %.3f s, ratio %.4f\n",
                     qPrintable(readRange.Text()), baud, line.Exchanges, line.Seconds, elapsed,
                     elapsed / line.Seconds, line.Transfer, line.Transfer / line.Seconds);
+        // What is left of the transfer beyond the line time and the
+        // client's gaps is the emulator's own lateness in pacing.
+        std::printf("  client idle between answer and next request: %.3f s in all (%.2f %% of the line time), "
+                    "median %.0f us per exchange; the rest, %.3f s, is the emulator's pacing\n",
+                    line.ClientIdle, 100.0 * line.ClientIdle / line.Seconds, line.ClientIdleMedianUs,
+                    line.Transfer - line.Seconds - line.ClientIdle);
+    }
+
+    {
+        auto reg = StartRegister(baud, 1001);
+        TOmvekCP protokol;
+        protokol.setTimeOut(5000);
+        if (protokol.Port.Open(reg->SlavePath(), static_cast<std::uint32_t>(baud)) != 0 ||
+            protokol.Connect(2, 1, 5, 5) != 0)
+            return 1;
+        reg->ClearRequests();
+        QElapsedTimer clock;
+        clock.start();
+        for (int item = readRange.First; item <= readRange.Last; ++item) {
+            TArrayOfByte record;
+            TCurrency sales;
+            if (protokol.ReadTableRecord(2, 1, 1, static_cast<std::uint16_t>(item), record) != 0 ||
+                protokol.ReadGoodsSales(2, 1, static_cast<std::uint16_t>(item), sales) != 0)
+                return 1;
+        }
+        const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        const TLine line = LineOf(*reg, baud);
+        std::printf("the same exchanges, protocol alone: %zu exchanges, line time %.3f s; elapsed %.3f s, ratio %.4f\n",
+                    line.Exchanges, line.Seconds, elapsed, elapsed / line.Seconds);
+        std::printf("  client idle between answer and next request: %.3f s in all (%.2f %% of the line time), "
+                    "median %.0f us per exchange\n",
+                    line.ClientIdle, 100.0 * line.ClientIdle / line.Seconds, line.ClientIdleMedianUs);
     }
 
     const QString csv = dir.filePath("write.csv");

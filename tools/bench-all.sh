@@ -121,6 +121,7 @@ fi
 # ---- kkm-cli: the goods list read at 115200, and four registers written at once
 if run cli_bench cli.txt "$PACED_RANGE" "${KKM_BENCH_FLEET_RANGE:-1..2000}" 115200; then
     row "kkm-cli goods read $PACED_RANGE at 115200, elapsed/line" "$(pick cli.txt 's/^goods read .*whole command ([0-9.]+ s), ratio ([0-9.]+); transfer ([0-9.]+ s), ratio ([0-9.]+).*/\2 (\1; the transfer alone \4)/p')" cli_bench
+    row "  the same exchanges, protocol alone" "$(pick cli.txt 's/^the same exchanges, protocol alone: .*elapsed ([0-9.]+ s), ratio ([0-9.]+).*/\2 (\1)/p')" cli_bench
     row "kkm-cli goods write to four registers at once / the slowest alone" "$(pick cli.txt 's/^goods write (.*) at .*slowest ([0-9.]+ s)\); four at once ([0-9.]+ s), ratio to the slowest alone ([0-9.]+).*/\4 (\3 against \2, items \1)/p')" cli_bench
 fi
 
