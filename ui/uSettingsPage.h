@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <array>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -217,11 +218,6 @@ protected:
 private:
     // The table of the sub-page in front; none when no sub-page is.
     const TTableSpec* CurrentTable() const;
-    // The loops of the two commands by the table's read and write kinds.
-    // The value a write of Table sends for V of Record.
-    TControlValue WriteValue(const TTableSpec& Table, const TFieldValue& V, int Record) const;
-    // What a write put into the values (defaults, the INN's zeros) shown
-    // in their controls.
 
     void BuildMainOptions();
     void BuildPrintOptions();
@@ -240,5 +236,5 @@ private:
     std::array<QLineEdit*, TextLines + 1> lineEdits_{};
     std::array<TCheckComboBox*, TextLines + 1> lineAttributes_{};
     std::array<QToolButton*, TextLines + 1> centreButtons_{};
-    std::array<QLineEdit*, 5> numericEdits_{};
+    std::vector<QLineEdit*> numericEdits_; // the whole-number edits of tables that take input
 };
