@@ -894,6 +894,14 @@ TControlValue TSettingsPage::FieldValue(const TFieldSpec& f, int row) const
     return v;
 }
 
+void TSettingsPage::ShowProfile(const kkm::TProfile& profile)
+{
+    for (const auto& [key, records] : profile.Tables)
+        for (const std::vector<TFieldValue>& values : records)
+            for (const TFieldValue& v : values)
+                SetFieldValue(v);
+}
+
 // ---------------------------------------------------------------------------
 // Reading
 

@@ -12,6 +12,7 @@
 
 #include "uPage.h"
 
+#include "Profile.h"
 #include "SettingsMap.h"
 
 #include <QString>
@@ -59,6 +60,8 @@ public:
     // limit, which is widened while such a text is shown.
     static void SetWholeText(QLineEdit* Edit, const QString& Text);
     TControlValue FieldValue(const TFieldSpec& Field, int Row) const;
+    // Every value of the profile into its control, table by table.
+    void ShowProfile(const kkm::TProfile& Profile);
 
     // A control of the page by its name, or nullptr.
     template <class T = QWidget>
