@@ -40,7 +40,7 @@ QString Named(const char* base, int n)
 // The map's field shown by the control of that name (a grid's: its column
 // of Record). The controls are built from it, so a name the map lacks is a
 // programming error found at start-up.
-const TFieldSpec& Spec(const QString& control, int column = -1, int record = -1)
+const TFieldSpec& MapField(const QString& control, int column = -1, int record = -1)
 {
     const TFieldSpec* f = FindField(control, column, record);
     if (!f)
@@ -61,7 +61,7 @@ QLineEdit* Edit(QWidget* parent, const QString& name)
 {
     auto* e = new QLineEdit(parent);
     e->setObjectName(name);
-    e->setMaxLength(Spec(name).MaxLength);
+    e->setMaxLength(MapField(name).MaxLength);
     return e;
 }
 
@@ -69,7 +69,7 @@ QLineEdit* Edit(QWidget* parent, const QString& name)
 // is selected at start (-1: none).
 QComboBox* List(QWidget* parent, const QString& name)
 {
-    const TFieldSpec& f = Spec(name);
+    const TFieldSpec& f = MapField(name);
     auto* c = new QComboBox(parent);
     c->setObjectName(name);
     c->addItems(f.Items);
@@ -81,7 +81,7 @@ TCheckComboBox* CheckedList(QWidget* parent, const QString& name)
 {
     auto* c = new TCheckComboBox(parent);
     c->setObjectName(name);
-    c->SetItems(Spec(name).Items);
+    c->SetItems(MapField(name).Items);
     return c;
 }
 
@@ -186,7 +186,7 @@ TSettingsPage::TSettingsPage(TMainForm* main, QWidget* parent)
     QWidget* holders = Main->ExpressPanel ? Main->ExpressPanel : this;
     cb_SectionsInvis = new QComboBox(holders);
     cb_SectionsInvis->setObjectName(QStringLiteral("cb_SectionsInvis"));
-    cb_SectionsInvis->addItems(Spec(QStringLiteral("SectionsSettings"), 4).Items);
+    cb_SectionsInvis->addItems(MapField(QStringLiteral("SectionsSettings"), 4).Items);
     cb_SectionsInvis->setCurrentIndex(-1);
     cb_SectionsInvis->hide();
     CheckListBox = new QListWidget(holders);
@@ -486,7 +486,7 @@ void TSettingsPage::BuildGrids()
 static void SetUpGrid(QTableWidget* grid, const TTableSpec& t,
                       const std::function<void(int, int, const QString&)>& setCell)
 {
-    const TGridSpec& g = t.Grid;
+    const TGridLayout& g = t.Grid;
     grid->setColumnCount(static_cast<int>(g.Titles.size()));
     grid->setRowCount(t.RecordCount());
     grid->verticalHeader()->setDefaultSectionSize(g.RowHeight);
@@ -512,7 +512,7 @@ void TSettingsPage::SetUpSectionsGrid()
         }
 
         // The cell under the list is changed through the list only.
-        const TFieldSpec& sphere = Spec(QStringLiteral("SectionsSettings"), 4, r);
+        const TFieldSpec& sphere = MapField(QStringLiteral("SectionsSettings"), 4, r);
         auto* cell = new QTableWidgetItem;
         cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         SectionsSettings->setItem(r - 1, sphere.Column, cell);
@@ -540,7 +540,7 @@ void TSettingsPage::SetUpOperatorsGrid()
         list->setObjectName(Named("CheckListBox", r));
         list->setProperty("Tag", r);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        for (const QString& right : Spec(QStringLiteral("Operators"), 2, r).Items) {
+        for (const QString& right : MapField(QStringLiteral("Operators"), 2, r).Items) {
             auto* item = new QListWidgetItem(right, list);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
             item->setCheckState(Qt::Unchecked);
