@@ -83,7 +83,7 @@ enum class TReadKind { Fields, Records };    // ReadTableField per field / ReadT
 enum class TWriteKind { Never, Records, Fields };
 
 // A grid that shows a table: one grid row per record under a header row.
-struct TGridSpec {
+struct TGridLayout {
     QStringList Titles;       // header row, by column
     std::vector<int> Widths;  // by column, pixels
     int RowHeight = 0;
@@ -108,7 +108,7 @@ struct TTableSpec {
     // rows, of a grid or of a form. Otherwise each field is unique in the table.
     bool Rows = false;
     QStringList ColumnTitles; // tables of rows laid out as a form: the header by field
-    TGridSpec Grid;           // tables shown in a grid (fields are GridCell); else empty
+    TGridLayout Grid;           // tables shown in a grid (fields are GridCell); else empty
     // Ordered by record, then in the order the controls are set and written.
     std::vector<TFieldSpec> Fields;
 
