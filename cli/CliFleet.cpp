@@ -24,6 +24,17 @@ void TCliJob::Line(const QString& text, TLineKind kind)
     inner_.Line(text, kind);
 }
 
+void TCliJob::Progress(int item, int first, int last)
+{
+    if (!showProgress_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (item != last && item != first && now - lastProgress_ < std::chrono::milliseconds(50))
+        return;
+    lastProgress_ = now;
+    inner_.Progress(item, first, last);
+}
+
 void TCliJob::Fail(int exit, const QString& text)
 {
     if (exit_ == ExitOk) {
@@ -181,8 +192,8 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
         });
         auto outcome = std::make_shared<TPortOutcome>();
         session->Start(
-            [outcome, port, &task](TJobContext& context) {
-                TCliJob job(context, port);
+            [outcome, port, &task, show = progress.Enabled()](TJobContext& context) {
+                TCliJob job(context, port, show);
                 try {
                     task(job, *outcome);
                 } catch (const std::exception& e) {

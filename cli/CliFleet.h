@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -32,15 +33,16 @@ struct TPortOutcome {
 // so that the task knows how it ended. Lives on the port's worker.
 class TCliJob final : public TJobContext {
 public:
-    TCliJob(TJobContext& Inner, QString Port) : inner_(Inner), port_(std::move(Port)) {}
+    // Progress goes on only when ShowProgress, and then at most every
+    // 50 ms: each report wakes the main thread, which only repaints a line.
+    TCliJob(TJobContext& Inner, QString Port, bool ShowProgress)
+        : inner_(Inner), port_(std::move(Port)), showProgress_(ShowProgress)
+    {
+    }
 
     TOmvekCP& Protokol() override { return inner_.Protokol(); }
     void Line(const QString& Text, TLineKind Kind) override;
-    void Progress(int Item, int First, int Last) override
-    {
-        if (showProgress_)
-            inner_.Progress(Item, First, Last);
-    }
+    void Progress(int Item, int First, int Last) override;
     // Off for steps too quick to watch (writing a file), whose progress
     // would only take the place of the transfer's on the line.
     void ShowProgress(bool Show) { showProgress_ = Show; }
@@ -61,6 +63,7 @@ private:
     int exit_ = ExitOk;
     QString error_;
     bool showProgress_ = true;
+    std::chrono::steady_clock::time_point lastProgress_{};
 };
 
 // The exit status of a protocol result: the register's refusals 3, the

@@ -19,6 +19,9 @@ public:
     // The one line of this process, or nullptr while none is shown.
     static TProgressLine* Current();
 
+    // Shown at all: stderr is a terminal.
+    bool Enabled() const { return enabled_; }
+
     // Port reached Item of First..Last.
     void Update(int Port, int Item, int First, int Last);
     // Takes the line off the terminal (before other output); the next
