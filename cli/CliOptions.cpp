@@ -36,14 +36,14 @@ enum TOption {
     optVersion,
 };
 
-struct TOptionSpec {
+struct TOptionDef {
     TOption Id;
     const char* Short; // without "-", or nullptr
     const char* Long;  // without "--"
     bool Value;
 };
 
-const TOptionSpec OptionSpecs[] = {
+const TOptionDef OptionTable[] = {
     {optPort, "p", "port", true},          {optBaud, "b", "baud", true},
     {optTimeOut, nullptr, "timeout", true}, {optUser, "u", "user", true},
     {optPassword, "w", "password", true},  {optRange, "r", "range", true},
@@ -57,9 +57,9 @@ const TOptionSpec OptionSpecs[] = {
     {optVersion, nullptr, "version", false},
 };
 
-const TOptionSpec* FindOption(const QString& arg)
+const TOptionDef* FindOption(const QString& arg)
 {
-    for (const TOptionSpec& spec : OptionSpecs) {
+    for (const TOptionDef& spec : OptionTable) {
         if (arg.startsWith(QLatin1String("--")) && spec.Long && arg.mid(2) == QLatin1String(spec.Long))
             return &spec;
         if (!arg.startsWith(QLatin1String("--")) && spec.Short && arg.mid(1) == QLatin1String(spec.Short))
@@ -68,7 +68,7 @@ const TOptionSpec* FindOption(const QString& arg)
     return nullptr;
 }
 
-QString OptionName(const TOptionSpec& spec)
+QString OptionName(const TOptionDef& spec)
 {
     return spec.Short ? QStringLiteral("-") + QLatin1String(spec.Short)
                       : QStringLiteral("--") + QLatin1String(spec.Long);
@@ -221,7 +221,7 @@ bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
 {
     o = TOptions();
     QStringList words;
-    std::vector<std::pair<const TOptionSpec*, QString>> given;
+    std::vector<std::pair<const TOptionDef*, QString>> given;
     bool help = false;
     bool version = false;
     bool optionsEnd = false;
@@ -242,7 +242,7 @@ bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
             arg = arg.left(arg.indexOf(QLatin1Char('=')));
             inlineValue = true;
         }
-        const TOptionSpec* spec = FindOption(arg);
+        const TOptionDef* spec = FindOption(arg);
         if (!spec) {
             error = QStringLiteral("неизвестный параметр \"%1\"").arg(arg);
             return false;
