@@ -57,10 +57,10 @@ TSettingsWritePlan PlanSettingsWrite(const TTableSpec& t,
 {
     TSettingsWritePlan plan;
     plan.Table = &t;
-    if (t.Write == TWriteKind::Never)
+    if (!TakesInput(t))
         return plan;
+    plan.DoneAfterRefusal = WriteDoneAfterRefusal(t);
     if (t.Write == TWriteKind::Fields) {
-        plan.DoneAfterRefusal = true;
         for (int record = t.FirstRecord; record <= t.LastRecord; ++record) {
             for (TFieldValue& v : RecordValues(t, record)) {
                 v.Value = valueOf(v, record);

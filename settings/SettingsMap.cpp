@@ -14,10 +14,11 @@ const QStringList kSpeeds = {QStringLiteral("Отключено"), QStringLitera
 const QStringList kAttributes = {QStringLiteral("По ширине"), QStringLiteral("По высоте"),
                                  QStringLiteral("Утолщенный")};
 
-TFieldSpec F(int Record, int Field, int Offset, int Size, const QString& Control, K Kind, E Encoding,
-             QStringList Items = {}, QString EmptyDefault = {})
+TFieldSpec F(const char* Key, int Record, int Field, int Offset, int Size, const QString& Control, K Kind,
+             E Encoding, QStringList Items = {}, QString EmptyDefault = {})
 {
     TFieldSpec f;
+    f.Key = QString::fromLatin1(Key);
     f.Record = Record;
     f.Field = Field;
     f.Offset = Offset;
@@ -30,12 +31,38 @@ TFieldSpec F(int Record, int Field, int Offset, int Size, const QString& Control
     return f;
 }
 
-TFieldSpec Cell(int Record, int Field, int Offset, int Size, const QString& Grid, int Column, E Encoding,
-                QStringList Items = {}, QString EmptyDefault = {})
+// An edit, typed up to Length characters.
+TFieldSpec Ed(const char* Key, int Record, int Field, int Offset, int Size, const QString& Control, E Encoding,
+              int Length, QString EmptyDefault = {})
 {
-    TFieldSpec f = F(Record, Field, Offset, Size, Grid, K::GridCell, Encoding, std::move(Items),
+    TFieldSpec f = F(Key, Record, Field, Offset, Size, Control, K::Edit, Encoding, {}, std::move(EmptyDefault));
+    f.MaxLength = Length;
+    return f;
+}
+
+// A list with StartIndex selected before anything is read.
+TFieldSpec Li(const char* Key, int Record, int Field, int Offset, const QString& Control, QStringList Items,
+              int StartIndex)
+{
+    TFieldSpec f = F(Key, Record, Field, Offset, 1, Control, K::List, E::ListIndex, std::move(Items));
+    f.StartIndex = StartIndex;
+    return f;
+}
+
+TFieldSpec Cell(const char* Key, int Record, int Field, int Offset, int Size, const QString& Grid, int Column,
+                E Encoding, int Length, QStringList Items = {}, QString EmptyDefault = {})
+{
+    TFieldSpec f = F(Key, Record, Field, Offset, Size, Grid, K::GridCell, Encoding, std::move(Items),
                      std::move(EmptyDefault));
     f.Column = Column;
+    f.MaxLength = Length;
+    return f;
+}
+
+TFieldSpec Ranged(TFieldSpec f, std::int64_t Min, std::int64_t Max)
+{
+    f.Min = Min;
+    f.Max = Max;
     return f;
 }
 
@@ -44,10 +71,11 @@ QString N(const char* Name, int n)
     return QString::fromLatin1(Name) + QString::number(n);
 }
 
-TTableSpec Table(int Table, const char* Page, int SubPage, int Last, int RecordSize, TReadKind Read,
-                 TWriteKind Write, const QString& ReadStart, const QString& ReadDone)
+TTableSpec Table(const char* Key, int Table, const char* Page, int SubPage, int Last, int RecordSize,
+                 TReadKind Read, TWriteKind Write, const QString& ReadStart, const QString& ReadDone)
 {
     TTableSpec t;
+    t.Key = QString::fromLatin1(Key);
     t.Table = Table;
     t.Page = QString::fromLatin1(Page);
     t.SubPage = SubPage;
@@ -61,49 +89,67 @@ TTableSpec Table(int Table, const char* Page, int SubPage, int Last, int RecordS
     return t;
 }
 
+// The largest value of a packed BCD field of Size bytes.
+constexpr std::int64_t BcdMax(int Size)
+{
+    std::int64_t m = 1;
+    for (int i = 0; i < 2 * Size; ++i)
+        m *= 10;
+    return m - 1;
+}
+
 TTableSpec Options()
 {
-    TTableSpec t = Table(2, "ts_KKMMainOptions", 0, 1, 16, TReadKind::Fields, TWriteKind::Records,
+    TTableSpec t = Table("options", 2, "ts_KKMMainOptions", 0, 1, 16, TReadKind::Fields, TWriteKind::Records,
                          QStringLiteral("Чтение настроек ККМ ..."), QStringLiteral("Чтение настроек ККМ Завершено."));
     t.WriteStartLine = QStringLiteral("Запись опций ККМ ...");
     t.WriteDoneLine = QStringLiteral("Запись опций ККМ завершена.");
+    QStringList cashiers;
+    for (int i = 0; i <= 7; ++i)
+        cashiers << QString::number(i);
     t.Fields = {
-        F(1, 1, 0, 2, QStringLiteral("cb_RegOptions"), K::CheckedList, E::BitMask,
+        F("registration", 1, 1, 0, 2, QStringLiteral("cb_RegOptions"), K::CheckedList, E::BitMask,
           {QStringLiteral("Продажа по коду"), QStringLiteral("Свободная цена"), QStringLiteral("Своб. цена товара"),
            QStringLiteral("Свободные скидки"), QStringLiteral("Контрол. дробное")}),
-        F(1, 2, 2, 1, QStringLiteral("cb_MoneyBoxList"), K::List, E::ListIndex,
-          {QStringLiteral("Выкл."), QStringLiteral("6 В"), QStringLiteral("12 В")}),
-        F(1, 3, 3, 2, QStringLiteral("cb_zOptions"), K::CheckedList, E::BitMask,
+        Li("cash_drawer", 1, 2, 2, QStringLiteral("cb_MoneyBoxList"),
+           {QStringLiteral("Выкл."), QStringLiteral("6 В"), QStringLiteral("12 В")}, 0),
+        F("z_report", 1, 3, 3, 2, QStringLiteral("cb_zOptions"), K::CheckedList, E::BitMask,
           {QStringLiteral("Отчет по отделам"), QStringLiteral("Отч. по кассирам"), QStringLiteral("Отчет по налогам"),
            QStringLiteral("Инкасация")}),
-        F(1, 4, 5, 1, QStringLiteral("cb_Kassir"), K::List, E::ListIndex,
-          {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"),
-           QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7")}),
-        F(1, 5, 6, 2, QStringLiteral("ed_ScreenDelay"), K::Edit, E::BcdNoZeros, {}, QStringLiteral("5")),
-        F(1, 6, 8, 1, QStringLiteral("ed_AutoLock"), K::Edit, E::BcdOneZero, {}, QStringLiteral("0")),
-        F(1, 7, 9, 1, QStringLiteral("cb_WritingJournal"), K::List, E::ListIndex, kNoYes),
-        F(1, 8, 10, 6, QStringLiteral("ed_INN"), K::Edit, E::Inn),
+        Li("default_cashier", 1, 4, 5, QStringLiteral("cb_Kassir"), cashiers, 0),
+        Ranged(Ed("backlight_seconds", 1, 5, 6, 2, QStringLiteral("ed_ScreenDelay"), E::BcdNoZeros, 3,
+                  QStringLiteral("5")),
+               0, BcdMax(2)),
+        Ranged(Ed("auto_lock_seconds", 1, 6, 8, 1, QStringLiteral("ed_AutoLock"), E::BcdOneZero, 2,
+                  QStringLiteral("0")),
+               0, BcdMax(1)),
+        Li("journal", 1, 7, 9, QStringLiteral("cb_WritingJournal"), kNoYes, 0),
+        Ed("inn", 1, 8, 10, 6, QStringLiteral("ed_INN"), E::Inn, 12),
     };
     return t;
 }
 
 TTableSpec PrintOptions()
 {
-    TTableSpec t = Table(3, "ts_KKMPrintOpt", 1, 1, 8, TReadKind::Fields, TWriteKind::Records,
+    TTableSpec t = Table("print_options", 3, "ts_KKMPrintOpt", 1, 1, 8, TReadKind::Fields, TWriteKind::Records,
                          QStringLiteral("Чтение настроек печати ..."),
                          QStringLiteral("Чтение настроек печати завершено."));
     t.WriteStartLine = QStringLiteral("Запись настроек печати ...");
     t.WriteDoneLine = QStringLiteral("Запись настроек печати завершена.");
     t.Fields = {
-        F(1, 1, 0, 1, QStringLiteral("ed_PoContrast"), K::Edit, E::DecimalByte, {}, QStringLiteral("2")),
-        F(1, 2, 1, 1, QStringLiteral("ed_PoStringInterval"), K::Edit, E::DecimalByte, {}, QStringLiteral("2")),
-        F(1, 3, 2, 1, QStringLiteral("cb_PoEconFont"), K::List, E::ListIndex, kNoYes),
-        F(1, 4, 3, 1, QStringLiteral("cb_PoDocSep"), K::List, E::ListIndex, kNoYes),
-        F(1, 5, 4, 2, QStringLiteral("cb_PoObraml"), K::CheckedList, E::BitMask,
+        // One byte each; a larger number would go out as its low 8 bits.
+        Ranged(Ed("contrast", 1, 1, 0, 1, QStringLiteral("ed_PoContrast"), E::DecimalByte, 1, QStringLiteral("2")),
+               0, 255),
+        Ranged(Ed("line_spacing", 1, 2, 1, 1, QStringLiteral("ed_PoStringInterval"), E::DecimalByte, 1,
+                  QStringLiteral("2")),
+               0, 255),
+        Li("economy_font", 1, 3, 2, QStringLiteral("cb_PoEconFont"), kNoYes, 0),
+        Li("document_separators", 1, 4, 3, QStringLiteral("cb_PoDocSep"), kNoYes, 0),
+        F("receipt_frame", 1, 5, 4, 2, QStringLiteral("cb_PoObraml"), K::CheckedList, E::BitMask,
           {QStringLiteral("Изображение заголовка"), QStringLiteral("Строки  заголовка"),
            QStringLiteral("Реквизиты кассира"), QStringLiteral("Место подписи"),
            QStringLiteral("Изображение окончания"), QStringLiteral("Строки окончания")}),
-        F(1, 6, 6, 2, QStringLiteral("cb_PoCheck"), K::CheckedList, E::BitMask,
+        F("receipt_options", 1, 6, 6, 2, QStringLiteral("cb_PoCheck"), K::CheckedList, E::BitMask,
           {QStringLiteral("Названия отделов"), QStringLiteral("Номера отделов"), QStringLiteral("Названия товаров"),
            QStringLiteral("Коды товаров"), QStringLiteral("Единичное кол-во"), QStringLiteral("Печать налогов"),
            QStringLiteral("Выделять ИТОГ")}),
@@ -113,11 +159,12 @@ TTableSpec PrintOptions()
 
 TTableSpec TextLines()
 {
-    TTableSpec t = Table(4, "ts_KKMReklama", 2, 9, 33, TReadKind::Records, TWriteKind::Records,
+    TTableSpec t = Table("text_lines", 4, "ts_KKMReklama", 2, 9, 33, TReadKind::Records, TWriteKind::Records,
                          QStringLiteral("Чтение рекламных строк ..."),
                          QStringLiteral("Чтение рекламных строк закончено."));
     t.WriteStartLine = QStringLiteral("Запись рекламных строк ...");
     t.WriteDoneLine = QStringLiteral("Запись рекламных строк завершена.");
+    t.Rows = true;
     static const char* const lines[9][2] = {
         {"ed_CheckBeginFirst", "cb_CheckBeginfirstc"},   {"ed_CheckBeginSecond", "cb_CheckBeginSecondc"},
         {"ed_CheckBeginThird", "cb_CheckBeginThirdc"},   {"ed_CheckTop", "cb_checkTopc"},
@@ -126,91 +173,110 @@ TTableSpec TextLines()
         {"ed_BuyDisplaySecond", "cb_BuyDisplaySecondc"},
     };
     for (int n = 1; n <= 9; ++n) {
-        t.Fields.push_back(F(n, 1, 0, 32, QString::fromLatin1(lines[n - 1][0]), K::Edit, E::Text));
-        t.Fields.push_back(
-            F(n, 2, 32, 1, QString::fromLatin1(lines[n - 1][1]), K::CheckedList, E::LineAttributes, kAttributes));
+        t.Fields.push_back(Ed("text", n, 1, 0, 32, QString::fromLatin1(lines[n - 1][0]), E::Text, 32));
+        t.Fields.push_back(F("attributes", n, 2, 32, 1, QString::fromLatin1(lines[n - 1][1]), K::CheckedList,
+                             E::LineAttributes, kAttributes));
     }
     return t;
 }
 
 TTableSpec Discounts()
 {
-    TTableSpec t = Table(5, "ts_KKMDiscounts", 3, 8, 24, TReadKind::Records, TWriteKind::Never,
+    TTableSpec t = Table("discounts", 5, "ts_KKMDiscounts", 3, 8, 24, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение скидок / наценок ..."),
                          QStringLiteral("Чтение скидок / наценок завершено."));
+    t.Rows = true;
+    t.ColumnTitles = {QStringLiteral("Величина, %"), QStringLiteral("Наименование"),
+                      QStringLiteral("Вид изм. стоимости"), QStringLiteral("Тип "), QStringLiteral("Авторизация")};
     for (int n = 1; n <= 8; ++n) {
-        t.Fields.push_back(F(n, 1, 0, 5, N("ed_DscValue", n), K::Edit, E::DiscountValue));
-        t.Fields.push_back(F(n, 2, 5, 16, N("ed_DscName", n), K::Edit, E::Text));
-        t.Fields.push_back(F(n, 3, 21, 1, N("cb_DscType", n), K::List, E::ListIndex,
-                             {QStringLiteral("Скидка"), QStringLiteral("Наценка")}));
-        t.Fields.push_back(F(n, 4, 22, 1, N("cb_DscSummType", n), K::List, E::ListIndex,
-                             {QStringLiteral("Процентная"), QStringLiteral("Суммовая")}));
-        t.Fields.push_back(F(n, 5, 23, 1, N("cb_DscAuth", n), K::CheckBox, E::Flag));
+        t.Fields.push_back(Ed("value", n, 1, 0, 5, N("ed_DscValue", n), E::DiscountValue, 5));
+        t.Fields.push_back(Ed("name", n, 2, 5, 16, N("ed_DscName", n), E::Text, 16));
+        t.Fields.push_back(Li("kind", n, 3, 21, N("cb_DscType", n),
+                              {QStringLiteral("Скидка"), QStringLiteral("Наценка")}, -1));
+        t.Fields.push_back(Li("calculation", n, 4, 22, N("cb_DscSummType", n),
+                              {QStringLiteral("Процентная"), QStringLiteral("Суммовая")}, -1));
+        t.Fields.push_back(F("authorisation", n, 5, 23, 1, N("cb_DscAuth", n), K::CheckBox, E::Flag));
     }
     return t;
 }
 
 TTableSpec Taxes()
 {
-    TTableSpec t = Table(6, "ts_Taxes", 4, 4, 7, TReadKind::Records, TWriteKind::Never,
+    TTableSpec t = Table("taxes", 6, "ts_Taxes", 4, 4, 7, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение налогов ..."), QStringLiteral("Чтение налогов завершено."));
+    t.Rows = true;
+    t.ColumnTitles = {QStringLiteral("Наименование"), QStringLiteral("Величина")};
     for (int n = 1; n <= 4; ++n) {
-        t.Fields.push_back(F(n, 1, 0, 5, N("ed_txName", n), K::Edit, E::Text));
-        t.Fields.push_back(F(n, 2, 5, 2, N("ed_txValue", n), K::Edit, E::TaxRate));
+        t.Fields.push_back(Ed("name", n, 1, 0, 5, N("ed_txName", n), E::Text, 5));
+        t.Fields.push_back(Ed("rate", n, 2, 5, 2, N("ed_txValue", n), E::TaxRate, 5));
     }
     return t;
 }
 
 TTableSpec Sections()
 {
-    TTableSpec t = Table(7, "ts_Sections", 5, 16, 14, TReadKind::Records, TWriteKind::Never,
+    TTableSpec t = Table("sections", 7, "ts_Sections", 5, 16, 14, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение таблицы отделов ..."),
                          QStringLiteral("Чтение таблицы отделов завершено"));
+    t.Rows = true;
+    t.Grid.Titles = {QStringLiteral("Отделы"), QStringLiteral("Наименование"), QStringLiteral("Код налога"),
+                     QStringLiteral("Разрядность"), QStringLiteral("Сфера применен.")};
+    t.Grid.Widths = {100, 140, 90, 100, 120};
+    t.Grid.RowHeight = 20;
+    t.Grid.FixedColumns = 1;
+    t.Grid.RowLabel = QStringLiteral("Отдел ");
     const QString grid = QStringLiteral("SectionsSettings");
     for (int n = 1; n <= 16; ++n) {
-        t.Fields.push_back(Cell(n, 1, 0, 11, grid, 1, E::Text));
-        t.Fields.push_back(Cell(n, 2, 11, 1, grid, 2, E::DecimalByte));
-        t.Fields.push_back(Cell(n, 3, 12, 1, grid, 3, E::DecimalByte));
-        t.Fields.push_back(Cell(n, 4, 13, 1, grid, 4, E::Sphere, {QStringLiteral("Торговля"), QStringLiteral("Услуги")}));
+        t.Fields.push_back(Cell("name", n, 1, 0, 11, grid, 1, E::Text, 11));
+        // One digit each, as the grid lets them be typed.
+        t.Fields.push_back(Ranged(Cell("tax_code", n, 2, 11, 1, grid, 2, E::DecimalByte, 1), 0, 4));
+        t.Fields.push_back(Ranged(Cell("digits", n, 3, 12, 1, grid, 3, E::DecimalByte, 1), 0, 9));
+        t.Fields.push_back(
+            Cell("sphere", n, 4, 13, 1, grid, 4, E::Sphere, 0, {QStringLiteral("Торговля"), QStringLiteral("Услуги")}));
     }
     return t;
 }
 
 TTableSpec Devices()
 {
-    TTableSpec t = Table(8, "ts_Devices", 6, 3, 3, TReadKind::Records, TWriteKind::Never,
+    TTableSpec t = Table("devices", 8, "ts_Devices", 6, 3, 3, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение таблицы устройсв ..."),
                          QStringLiteral("Чтение таблицы устройсв завершено."));
     t.Fields = {
-        F(1, 1, 0, 1, QStringLiteral("cb_BarcodeSpeed"), K::List, E::ListIndex, kSpeeds),
-        F(2, 1, 0, 1, QStringLiteral("cb_ElectronicScaleSpeed"), K::List, E::ListIndex, kSpeeds),
-        F(2, 2, 1, 1, QStringLiteral("cb_ElectronicScaleProtocol"), K::List, E::ListIndex,
-          {QStringLiteral("Штрих - 5"), QStringLiteral("Масса - 1"), QStringLiteral("Масса - 2")}),
-        F(2, 3, 2, 1, QStringLiteral("cb_ElecticScalesInterface"), K::List, E::ListIndex,
-          {QStringLiteral("RS232"), QStringLiteral("Токовая петля")}),
-        F(3, 1, 0, 1, QStringLiteral("cb_PCSpeed"), K::List, E::ListIndex, kSpeeds),
+        Li("scanner_speed", 1, 1, 0, QStringLiteral("cb_BarcodeSpeed"), kSpeeds, -1),
+        Li("scales_speed", 2, 1, 0, QStringLiteral("cb_ElectronicScaleSpeed"), kSpeeds, -1),
+        Li("scales_protocol", 2, 2, 1, QStringLiteral("cb_ElectronicScaleProtocol"),
+           {QStringLiteral("Штрих - 5"), QStringLiteral("Масса - 1"), QStringLiteral("Масса - 2")}, -1),
+        Li("scales_interface", 2, 3, 2, QStringLiteral("cb_ElecticScalesInterface"),
+           {QStringLiteral("RS232"), QStringLiteral("Токовая петля")}, -1),
+        Li("pc_speed", 3, 1, 0, QStringLiteral("cb_PCSpeed"), kSpeeds, -1),
     };
     return t;
 }
 
 TTableSpec Operators()
 {
-    TTableSpec t = Table(9, "ts_Operators", 7, 7, 69, TReadKind::Records, TWriteKind::Fields,
+    TTableSpec t = Table("operators", 9, "ts_Operators", 7, 7, 69, TReadKind::Records, TWriteKind::Fields,
                          QStringLiteral("Чтение таблицы операторов ..."),
                          QStringLiteral("Чтение таблицы операторов завершено."));
     t.WriteStartLine = QStringLiteral("Запись таблицы операторов ...");
     t.WriteDoneLine = QStringLiteral("Запись таблицы операторов завершена.");
+    t.Rows = true;
+    t.Grid.Titles = {QStringLiteral("Должность"), QStringLiteral("ФИО"), QStringLiteral("Права доступа")};
+    t.Grid.Widths = {250, 250, 120};
+    t.Grid.RowHeight = 70;
     const QString grid = QStringLiteral("Operators");
     const QStringList rights = {QStringLiteral("продажа"),  QStringLiteral("возврат"),  QStringLiteral("Скидки/наценки"),
                                 QStringLiteral("Доп. оплаты"), QStringLiteral("x-отчеты"), QStringLiteral("z-отчеты"),
                                 QStringLiteral("программирование")};
     for (int n = 1; n <= 7; ++n) {
-        // Set and written in this order: post, full name, rights.
-        TFieldSpec post = Cell(n, 2, 32, 32, grid, 0, E::TrimmedText);
+        // Set and written in this order: post, full name, rights. Every
+        // cell of the grid takes 32 characters.
+        TFieldSpec post = Cell("post", n, 2, 32, 32, grid, 0, E::TrimmedText, 32);
         post.WriteErrorLine = QStringLiteral("Ошибка записи должности оператора ");
-        TFieldSpec name = Cell(n, 1, 0, 32, grid, 1, E::Text);
+        TFieldSpec name = Cell("name", n, 1, 0, 32, grid, 1, E::Text, 32);
         name.WriteErrorLine = QStringLiteral("Ошибка записи ФИО оператора ");
-        TFieldSpec access = Cell(n, 4, 67, 2, grid, 2, E::OperatorRights, rights);
+        TFieldSpec access = Cell("rights", n, 4, 67, 2, grid, 2, E::OperatorRights, 32, rights);
         access.WriteErrorLine = QStringLiteral("Ошибка записи прав доступа оператора ");
         t.Fields.push_back(std::move(post));
         t.Fields.push_back(std::move(name));
@@ -221,29 +287,33 @@ TTableSpec Operators()
 
 TTableSpec PayTypes()
 {
-    TTableSpec t = Table(10, "ts_PayTypes", 8, 3, 13, TReadKind::Records, TWriteKind::Never,
+    TTableSpec t = Table("pay_types", 10, "ts_PayTypes", 8, 3, 13, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение типов оплаты ..."), QStringLiteral("Чтение типов оплаты завершено."));
+    t.Rows = true;
+    t.ColumnTitles = {QStringLiteral("Название типа оплаты"), QStringLiteral("Разрешение")};
     for (int n = 1; n <= 3; ++n) {
-        t.Fields.push_back(F(n, 1, 0, 12, N("ed_PayType", n), K::Edit, E::Text));
-        t.Fields.push_back(F(n, 2, 12, 1, N("cb_PayType", n), K::CheckBox, E::Flag));
+        t.Fields.push_back(Ed("name", n, 1, 0, 12, N("ed_PayType", n), E::Text, 12));
+        t.Fields.push_back(F("enabled", n, 2, 12, 1, N("cb_PayType", n), K::CheckBox, E::Flag));
     }
     return t;
 }
 
 TTableSpec Goods()
 {
-    TTableSpec t = Table(1, "ts_Goods", -1, GoodsItemCount, 46, TReadKind::Records, TWriteKind::Records,
+    TTableSpec t = Table("goods", 1, "ts_Goods", -1, GoodsItemCount, 46, TReadKind::Records, TWriteKind::Records,
                          QStringLiteral("Чтение списка товаров ..."),
                          QStringLiteral("Чтение списка товаров завершено."));
     t.WriteStartLine = QStringLiteral("Запись списка товаров ...");
     t.WriteDoneLine = QStringLiteral("Запись списка товаров завершена.");
+    t.Rows = true;
     const QString grid = QStringLiteral("Goods");
     t.Fields = {
-        Cell(0, 1, 0, 32, grid, 1, E::Text),
-        Cell(0, 2, 32, 7, grid, 2, E::GoodsBarcode, {}, QStringLiteral("0000000000000")),
-        Cell(0, 3, 39, 1, grid, 3, E::DecimalByte, {}, QStringLiteral("0")),
-        Cell(0, 4, 40, 5, grid, 4, E::GoodsPrice, {}, QStringLiteral("0.00")),
-        Cell(0, 5, 45, 1, grid, 5, E::GoodsFractional, {}, GoodsYes),
+        // The goods grid's cells take any length; the codecs cut or refuse.
+        Cell("name", 0, 1, 0, 32, grid, 1, E::Text, 0),
+        Cell("barcode", 0, 2, 32, 7, grid, 2, E::GoodsBarcode, 0, {}, QStringLiteral("0000000000000")),
+        Cell("section", 0, 3, 39, 1, grid, 3, E::DecimalByte, 0, {}, QStringLiteral("0")),
+        Cell("price", 0, 4, 40, 5, grid, 4, E::GoodsPrice, 0, {}, QStringLiteral("0.00")),
+        Cell("fractional", 0, 5, 45, 1, grid, 5, E::GoodsFractional, 0, {}, GoodsYes),
     };
     return t;
 }
@@ -276,6 +346,74 @@ const TTableSpec* FindTable(int Table)
         if (t.Table == Table)
             return &t;
     return nullptr;
+}
+
+const TTableSpec* FindTableByKey(QStringView Key)
+{
+    if (GoodsTable().Key == Key)
+        return &GoodsTable();
+    for (const TTableSpec& t : SettingsTables())
+        if (t.Key == Key)
+            return &t;
+    return nullptr;
+}
+
+const TFieldSpec* FindFieldByKey(const TTableSpec& Table, QStringView Key, int Record)
+{
+    for (const TFieldSpec& f : Table.Fields)
+        if (f.Key == Key && (Record < 0 || FieldOfRecord(f, Record)))
+            return &f;
+    return nullptr;
+}
+
+std::vector<const TFieldSpec*> RecordFields(const TTableSpec& Table, int Record)
+{
+    std::vector<const TFieldSpec*> fields;
+    for (const TFieldSpec& f : Table.Fields)
+        if (FieldOfRecord(f, Record))
+            fields.push_back(&f);
+    return fields;
+}
+
+TValueKind ValueKind(const TFieldSpec& Field)
+{
+    switch (Field.Encoding) {
+    case TEncoding::ListIndex:
+    case TEncoding::Sphere:
+        return TValueKind::Item;
+    case TEncoding::BitMask:
+    case TEncoding::LineAttributes:
+    case TEncoding::OperatorRights:
+        return TValueKind::Items;
+    case TEncoding::Flag:
+        return TValueKind::Flag;
+    case TEncoding::DecimalByte:
+    case TEncoding::BcdNoZeros:
+    case TEncoding::BcdOneZero:
+        return TValueKind::Number;
+    case TEncoding::Text:
+    case TEncoding::TrimmedText:
+    case TEncoding::Inn:
+    case TEncoding::DiscountValue:
+    case TEncoding::TaxRate:
+    case TEncoding::GoodsBarcode:
+    case TEncoding::GoodsPrice:
+    case TEncoding::GoodsFractional:
+        break;
+    }
+    return TValueKind::Text;
+}
+
+int LongestText(const TFieldSpec& Field)
+{
+    switch (Field.Encoding) {
+    case TEncoding::DiscountValue:
+        return std::max(Field.MaxLength, 3 * Field.Size); // each byte in decimal
+    case TEncoding::TaxRate:
+        return std::max(Field.MaxLength, 2 * Field.Size + 1); // "HH.HH"
+    default:
+        return Field.MaxLength > 0 ? Field.MaxLength : Field.Size;
+    }
 }
 
 const TFieldSpec* FindField(QStringView Control, int Column, int Record)

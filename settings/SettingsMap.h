@@ -2,9 +2,9 @@
 // and goods pages its records and how it is read and written, and for each
 // field its bytes, the control that shows it and its encoding. Reading a
 // record into control values and building a record from them both walk this
-// map. It describes the record layouts only: the settings page still builds
-// its controls with their own item lists and lengths (ui/uSettingsPage.cpp),
-// so a changed list or length is changed in both places.
+// map, the settings page builds its controls from it (items, lengths,
+// ranges, which tables take input, the grids' columns), and profile files
+// name tables and fields by its keys.
 //
 // Controls are named by their objectName. A grid cell is the grid's name
 // (Control) and a column (Column >= 0); its row is the record number (the
@@ -18,6 +18,7 @@
 #include <QStringView>
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 enum class TControlKind {
@@ -30,6 +31,8 @@ enum class TControlKind {
 };
 
 struct TFieldSpec {
+    QString Key;            // stable name in files: short English snake_case, unique in
+                            // its record; the same in every record of a table of rows
     int Record = 0;         // record number; 0 in the goods table: every item
     int Field = 0;          // the register's field number
     int Offset = 0;         // first byte in the record
@@ -42,12 +45,54 @@ struct TFieldSpec {
     QStringList Items;      // lists and check lists: the items, position 0 first
     QString WriteErrorLine; // field writes: the red line, followed by the record
                             // number, that comes before the error's text
+    int MaxLength = 0;      // edits and text cells: characters that can be typed; 0 none
+    std::int64_t Min = 0;   // numbers: the range a value is checked against;
+    std::int64_t Max = -1;  // Max < Min: no range
+    int StartIndex = -1;    // lists: the item selected before anything is read
+
+    bool HasRange() const { return Max >= Min; }
 };
 
+// What a field's value is, whatever control shows it: the form it takes in
+// a profile file.
+enum class TValueKind {
+    Text,   // a string
+    Number, // an integer within Min..Max
+    Item,   // one of Items (or none)
+    Items,  // a set of Items, by bits
+    Flag,   // a boolean
+};
+TValueKind ValueKind(const TFieldSpec& Field);
+
+// The longest text a field can show: its typing length, or what its codec
+// makes of the register's bytes when that is longer (a read value is shown
+// whole, see the settings page).
+int LongestText(const TFieldSpec& Field);
+
 enum class TReadKind { Fields, Records };    // ReadTableField per field / ReadTableRecord per record
-enum class TWriteKind { Never, Records, Fields }; // WriteTableRecord per record / WriteTableField per field
+
+// How a table is written. Both loops go through the records FirstRecord to
+// LastRecord in order and take the value of every field of a record, in the
+// order of Fields:
+//   Records  one fresh record of RecordSize bytes per record, built from all
+//            its fields, sent with WriteTableRecord; a refusal ends the write
+//            without its end line;
+//   Fields   one WriteTableField per field, each refusal preceded by the
+//            field's WriteErrorLine and the record number; the end line is
+//            written after a refusal too.
+enum class TWriteKind { Never, Records, Fields };
+
+// A grid that shows a table: one grid row per record under a header row.
+struct TGridLayout {
+    QStringList Titles;       // header row, by column
+    std::vector<int> Widths;  // by column, pixels
+    int RowHeight = 0;
+    int FixedColumns = 0;     // columns that label the rows
+    QString RowLabel;         // fixed column 0 of record n: RowLabel followed by n
+};
 
 struct TTableSpec {
+    QString Key;           // stable name in files: short English snake_case
     int Table = 0;
     QString Page;          // objectName of the sub-page (or of the goods page)
     int SubPage = -1;      // index in pc_Options; -1 for the goods table
@@ -59,9 +104,27 @@ struct TTableSpec {
     TWriteKind Write = TWriteKind::Never;
     QString ReadStartLine, ReadDoneLine;   // journal
     QString WriteStartLine, WriteDoneLine; // journal; empty for tables never written
+    // Every record holds the same fields (Key and all) in its own controls:
+    // rows, of a grid or of a form. Otherwise each field is unique in the table.
+    bool Rows = false;
+    QStringList ColumnTitles; // tables of rows laid out as a form: the header by field
+    TGridLayout Grid;           // tables shown in a grid (fields are GridCell); else empty
     // Ordered by record, then in the order the controls are set and written.
     std::vector<TFieldSpec> Fields;
+
+    int RecordCount() const { return LastRecord - FirstRecord + 1; }
 };
+
+// The table can be written to the register (and its page takes input).
+inline bool TakesInput(const TTableSpec& Table)
+{
+    return Table.Write != TWriteKind::Never;
+}
+// The end line of a write comes after a refusal too.
+inline bool WriteDoneAfterRefusal(const TTableSpec& Table)
+{
+    return Table.Write == TWriteKind::Fields;
+}
 
 // The nine sub-pages of the settings page, index = sub-page index of
 // pc_Options (tables 2 to 10).
@@ -70,6 +133,13 @@ const std::vector<TTableSpec>& SettingsTables();
 const TTableSpec& GoodsTable();
 // Any of the ten tables by number; nullptr for others.
 const TTableSpec* FindTable(int Table);
+// Any of the ten tables by key; nullptr for others.
+const TTableSpec* FindTableByKey(QStringView Key);
+// The table's field of that key, of Record (for tables of rows any record
+// gives the same key); Record -1 takes the first. nullptr when none.
+const TFieldSpec* FindFieldByKey(const TTableSpec& Table, QStringView Key, int Record = -1);
+// The fields of one record, in order: for a table of rows, the row's shape.
+std::vector<const TFieldSpec*> RecordFields(const TTableSpec& Table, int Record);
 // The field shown by a control (a grid's cell: grid name and column);
 // Record -1 takes the first match.
 const TFieldSpec* FindField(QStringView Control, int Column = -1, int Record = -1);

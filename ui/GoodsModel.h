@@ -1,7 +1,9 @@
-// The goods grid's cells: 9999 item rows of 7 text columns, kept in plain
+// The goods grid's cells: GoodsItemCount item rows of 7 text columns, kept in plain
 // strings so that the grid of ten thousand rows is created at once. Grid
 // numbering: row 0 is the header row (the view's header), row n is item n.
 #pragma once
+
+#include "SettingsMap.h"
 
 #include <QAbstractTableModel>
 #include <QStringList>
@@ -13,7 +15,7 @@ class TGoodsModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    static constexpr int ItemCount = 9999;
+    static constexpr int ItemCount = GoodsItemCount;
     static constexpr int ColCount = 7;
 
     explicit TGoodsModel(QObject* Parent = nullptr);

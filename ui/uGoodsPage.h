@@ -6,6 +6,8 @@
 
 #include "uPage.h"
 
+#include "SettingsMap.h"
+
 #include <QTableView>
 
 #include <functional>
@@ -51,7 +53,7 @@ class TGoodsPage : public TPage {
     Q_OBJECT
 
 public:
-    static constexpr int ItemCount = 9999;
+    static constexpr int ItemCount = GoodsItemCount;
     // Columns of Goods.
     enum { colItem = 0, colName, colBarcode, colSection, colPrice, colFractional, colSales };
 

@@ -152,6 +152,10 @@ void TMainForm::BuildMenu()
 
     mm_File = bar->addMenu(QStringLiteral("Файл"));
     mm_File->setObjectName(QStringLiteral("mm_File"));
+    mm_f_saveProfile = item(mm_File, "mm_f_saveProfile", QStringLiteral("Сохранить профиль ККМ..."));
+    mm_f_loadProfile = item(mm_File, "mm_f_loadProfile", QStringLiteral("Загрузить профиль ККМ..."));
+    mm_f_compareProfile = item(mm_File, "mm_f_compareProfile", QStringLiteral("Сравнить с профилем..."));
+    mm_File->addSeparator();
     mm_f_settings = item(mm_File, "mm_f_settings", QStringLiteral("Настроить..."));
     mm_f_settings->setEnabled(false);
     mm_File->addSeparator();
@@ -171,6 +175,9 @@ void TMainForm::BuildMenu()
     mm_i_about = item(mm_Help, "mm_i_about", QStringLiteral("О программе..."));
     mm_i_about->setEnabled(false);
 
+    connect(mm_f_saveProfile, &QAction::triggered, this, &TMainForm::mm_f_saveProfileClick);
+    connect(mm_f_loadProfile, &QAction::triggered, this, &TMainForm::mm_f_loadProfileClick);
+    connect(mm_f_compareProfile, &QAction::triggered, this, &TMainForm::mm_f_compareProfileClick);
     connect(mm_f_exit, &QAction::triggered, this, &TMainForm::mm_f_exitClick);
     connect(mm_c_connect, &QAction::triggered, this, &TMainForm::mm_c_connectClick);
     connect(mm_c_disconnect, &QAction::triggered, this, &TMainForm::mm_c_disconnectClick);
@@ -233,7 +240,7 @@ void TMainForm::BuildSpeedBar()
     ed_GoodsStart->setFixedWidth(44);
     lb_IntervalDot = new QLabel(QStringLiteral("--"), pnl_GoodsRange);
     lb_IntervalDot->setObjectName(QStringLiteral("lb_IntervalDot"));
-    ed_GoodsEND = new QLineEdit(QStringLiteral("9999"), pnl_GoodsRange);
+    ed_GoodsEND = new QLineEdit(QString::number(GoodsItemCount), pnl_GoodsRange);
     ed_GoodsEND->setObjectName(QStringLiteral("ed_GoodsEND"));
     ed_GoodsEND->setMaxLength(4);
     ed_GoodsEND->setFixedWidth(44);
@@ -447,6 +454,10 @@ void TMainForm::act_mainFormUpdate()
         mm_c_connect->setEnabled(!busy);
         mm_c_auth->setEnabled(connected && !busy);
         ts_Information->b_infoRefresh->setEnabled(!busy);
+        // Loading fills the settings page only; it needs no register.
+        mm_f_saveProfile->setEnabled(connected && !busy);
+        mm_f_compareProfile->setEnabled(connected && !busy);
+        mm_f_loadProfile->setEnabled(!busy);
 
         si_ReadTableFromKKM->setEnabled(!busy && connected &&
                                         (page == pgKKMOptions || page == pgGoods));
@@ -658,7 +669,7 @@ void TMainForm::ShowProgress(int item, int first, int last)
     // The panel widens to hold the longest text and keeps that width while
     // the transfer runs, so it does not jitter from item to item.
     const int width = lb_StatusEmpty->fontMetrics().horizontalAdvance(
-                          QStringLiteral("9999 / 9999..9999")) + 12;
+                          QStringLiteral("%1 / %1..%1").arg(GoodsItemCount)) + 12;
     if (lb_StatusEmpty->width() < width)
         lb_StatusEmpty->setFixedWidth(width);
     // A fixed size in both directions: a new text then repaints the panel

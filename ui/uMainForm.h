@@ -63,7 +63,7 @@ public:
     // Pages of PageControl.
     enum TPageIndex { pgInformation = 0, pgKKMOptions = 1, pgGoods = 2, pgLogo = 3 };
 
-    static constexpr int GoodsItems = 9999;
+    static constexpr int GoodsItems = GoodsItemCount;
 
     explicit TMainForm(QWidget* Parent = nullptr);
     ~TMainForm() override;
@@ -124,6 +124,9 @@ public:
 
     // Main menu.
     QMenu* mm_File = nullptr;
+    QAction* mm_f_saveProfile = nullptr;
+    QAction* mm_f_loadProfile = nullptr;
+    QAction* mm_f_compareProfile = nullptr;
     QAction* mm_f_settings = nullptr;
     QAction* mm_f_exit = nullptr;
     QMenu* mm_Connection = nullptr;
@@ -179,6 +182,13 @@ public slots:
     void act_mainFormUpdate();
 
     void mm_f_exitClick();
+    // Profiles: every settings table read from the register into a file;
+    // a file into the settings page's controls, to be looked over and
+    // written table by table; the register compared with a file, the
+    // differing fields listed in the journal.
+    void mm_f_saveProfileClick();
+    void mm_f_loadProfileClick();
+    void mm_f_compareProfileClick();
     void mm_c_connectClick();
     void mm_c_disconnectClick();
     void mm_c_authClick();

@@ -9,6 +9,7 @@
 #include "uMainForm.h"
 
 #include <algorithm>
+#include <functional>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,47 +32,56 @@
 
 namespace {
 
-const QStringList NoYes = {QStringLiteral("НЕТ"), QStringLiteral("ДА")};
-const QStringList Speeds = {QStringLiteral("Отключено"), QStringLiteral("1200"),
-                            QStringLiteral("2400"),      QStringLiteral("4800"),
-                            QStringLiteral("9600"),      QStringLiteral("19200"),
-                            QStringLiteral("38400"),     QStringLiteral("57600"),
-                            QStringLiteral("115200")};
-const QStringList Rights = {
-    QStringLiteral("продажа"),     QStringLiteral("возврат"),  QStringLiteral("Скидки/наценки"),
-    QStringLiteral("Доп. оплаты"), QStringLiteral("x-отчеты"), QStringLiteral("z-отчеты"),
-    QStringLiteral("программирование")};
-const QStringList LineAttributes = {QStringLiteral("По ширине"), QStringLiteral("По высоте"),
-                                    QStringLiteral("Утолщенный")};
-
 QString Named(const char* base, int n)
 {
     return QLatin1String(base) + QString::number(n);
 }
 
-QLineEdit* Edit(QWidget* parent, const QString& name, int maxLength)
+// The map's field shown by the control of that name (a grid's: its column
+// of Record). The controls are built from it, so a name the map lacks is a
+// programming error found at start-up.
+const TFieldSpec& MapField(const QString& control, int column = -1, int record = -1)
+{
+    const TFieldSpec* f = FindField(control, column, record);
+    if (!f)
+        throw EKkmError(QStringLiteral("Нет поля таблицы для %1").arg(control));
+    return *f;
+}
+
+const TTableSpec& TableOf(const char* page)
+{
+    for (const TTableSpec& t : SettingsTables())
+        if (t.Page == QLatin1String(page))
+            return t;
+    throw EKkmError(QStringLiteral("Нет таблицы для %1").arg(QLatin1String(page)));
+}
+
+// An edit of the field's typing length.
+QLineEdit* Edit(QWidget* parent, const QString& name)
 {
     auto* e = new QLineEdit(parent);
     e->setObjectName(name);
-    e->setMaxLength(maxLength);
+    e->setMaxLength(MapField(name).MaxLength);
     return e;
 }
 
-// A fixed list: no free text; Selected -1 leaves it without a selection.
-QComboBox* List(QWidget* parent, const QString& name, const QStringList& items, int selected)
+// A fixed list of the field's items: no free text; the item the map says
+// is selected at start (-1: none).
+QComboBox* List(QWidget* parent, const QString& name)
 {
+    const TFieldSpec& f = MapField(name);
     auto* c = new QComboBox(parent);
     c->setObjectName(name);
-    c->addItems(items);
-    c->setCurrentIndex(selected);
+    c->addItems(f.Items);
+    c->setCurrentIndex(f.StartIndex);
     return c;
 }
 
-TCheckComboBox* CheckedList(QWidget* parent, const QString& name, const QStringList& items)
+TCheckComboBox* CheckedList(QWidget* parent, const QString& name)
 {
     auto* c = new TCheckComboBox(parent);
     c->setObjectName(name);
-    c->SetItems(items);
+    c->SetItems(MapField(name).Items);
     return c;
 }
 
@@ -126,6 +136,17 @@ bool IsDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
+bool IsDigits(const QString& text)
+{
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), IsDigit);
+}
+
+// An edit of whole numbers only: no decimal separator is typed into it.
+bool WholeNumber(const TFieldSpec& f)
+{
+    return ValueKind(f) == TValueKind::Number || f.Encoding == TEncoding::Inn;
+}
+
 } // namespace
 
 TSettingsPage::TSettingsPage(TMainForm* main, QWidget* parent)
@@ -163,17 +184,30 @@ TSettingsPage::TSettingsPage(TMainForm* main, QWidget* parent)
     BuildPayTypes();
 
     QWidget* holders = Main->ExpressPanel ? Main->ExpressPanel : this;
-    cb_SectionsInvis = List(holders, QStringLiteral("cb_SectionsInvis"),
-                            {QStringLiteral("Торговля"), QStringLiteral("Услуги")}, -1);
+    cb_SectionsInvis = new QComboBox(holders);
+    cb_SectionsInvis->setObjectName(QStringLiteral("cb_SectionsInvis"));
+    cb_SectionsInvis->addItems(MapField(QStringLiteral("SectionsSettings"), 4).Items);
+    cb_SectionsInvis->setCurrentIndex(-1);
     cb_SectionsInvis->hide();
     CheckListBox = new QListWidget(holders);
     CheckListBox->setObjectName(QStringLiteral("CheckListBox"));
     CheckListBox->hide();
 
-    // Only digits, "-" and Backspace reach the numeric edits.
-    numericEdits_ = {ed_ScreenDelay, ed_AutoLock, ed_INN, ed_PoContrast, ed_PoStringInterval};
-    for (QLineEdit* e : numericEdits_)
-        e->installEventFilter(this);
+    // Only digits, "-" and Backspace reach the numeric edits of the tables
+    // that take input.
+    for (const TTableSpec& t : SettingsTables()) {
+        if (!TakesInput(t))
+            continue;
+        for (const TFieldSpec& f : t.Fields) {
+            if (f.Kind != TControlKind::Edit || !WholeNumber(f))
+                continue;
+            auto* e = Control<QLineEdit>(f.Control);
+            if (!e)
+                throw EKkmError(QStringLiteral("Нет элемента %1").arg(f.Control));
+            numericEdits_.push_back(e);
+            e->installEventFilter(this);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -183,23 +217,14 @@ void TSettingsPage::BuildMainOptions()
 {
     QWidget* s = ts_KKMMainOptions;
     QGridLayout* grid = FormGrid(s);
-    cb_RegOptions = CheckedList(s, QStringLiteral("cb_RegOptions"),
-                                {QStringLiteral("Продажа по коду"), QStringLiteral("Свободная цена"),
-                                 QStringLiteral("Своб. цена товара"), QStringLiteral("Свободные скидки"),
-                                 QStringLiteral("Контрол. дробное")});
-    cb_MoneyBoxList = List(s, QStringLiteral("cb_MoneyBoxList"),
-                           {QStringLiteral("Выкл."), QStringLiteral("6 В"), QStringLiteral("12 В")}, 0);
-    cb_zOptions = CheckedList(s, QStringLiteral("cb_zOptions"),
-                              {QStringLiteral("Отчет по отделам"), QStringLiteral("Отч. по кассирам"),
-                               QStringLiteral("Отчет по налогам"), QStringLiteral("Инкасация")});
-    QStringList cashiers;
-    for (int i = 0; i <= 7; ++i)
-        cashiers << QString::number(i);
-    cb_Kassir = List(s, QStringLiteral("cb_Kassir"), cashiers, 0);
-    ed_ScreenDelay = Edit(s, QStringLiteral("ed_ScreenDelay"), 3);
-    ed_AutoLock = Edit(s, QStringLiteral("ed_AutoLock"), 2);
-    cb_WritingJournal = List(s, QStringLiteral("cb_WritingJournal"), NoYes, 0);
-    ed_INN = Edit(s, QStringLiteral("ed_INN"), 12);
+    cb_RegOptions = CheckedList(s, QStringLiteral("cb_RegOptions"));
+    cb_MoneyBoxList = List(s, QStringLiteral("cb_MoneyBoxList"));
+    cb_zOptions = CheckedList(s, QStringLiteral("cb_zOptions"));
+    cb_Kassir = List(s, QStringLiteral("cb_Kassir"));
+    ed_ScreenDelay = Edit(s, QStringLiteral("ed_ScreenDelay"));
+    ed_AutoLock = Edit(s, QStringLiteral("ed_AutoLock"));
+    cb_WritingJournal = List(s, QStringLiteral("cb_WritingJournal"));
+    ed_INN = Edit(s, QStringLiteral("ed_INN"));
 
     AddRow(grid, QStringLiteral("Опции регистрации"), cb_RegOptions);
     AddRow(grid, QStringLiteral("Денежный ящик"), cb_MoneyBoxList);
@@ -215,21 +240,12 @@ void TSettingsPage::BuildPrintOptions()
 {
     QWidget* s = ts_KKMPrintOpt;
     QGridLayout* grid = FormGrid(s);
-    ed_PoContrast = Edit(s, QStringLiteral("ed_PoContrast"), 1);
-    ed_PoStringInterval = Edit(s, QStringLiteral("ed_PoStringInterval"), 1);
-    cb_PoEconFont = List(s, QStringLiteral("cb_PoEconFont"), NoYes, 0);
-    cb_PoDocSep = List(s, QStringLiteral("cb_PoDocSep"), NoYes, 0);
-    cb_PoObraml = CheckedList(
-        s, QStringLiteral("cb_PoObraml"),
-        {QStringLiteral("Изображение заголовка"), QStringLiteral("Строки  заголовка"),
-         QStringLiteral("Реквизиты кассира"), QStringLiteral("Место подписи"),
-         QStringLiteral("Изображение окончания"), QStringLiteral("Строки окончания")});
-    cb_PoCheck = CheckedList(
-        s, QStringLiteral("cb_PoCheck"),
-        {QStringLiteral("Названия отделов"), QStringLiteral("Номера отделов"),
-         QStringLiteral("Названия товаров"), QStringLiteral("Коды товаров"),
-         QStringLiteral("Единичное кол-во"), QStringLiteral("Печать налогов"),
-         QStringLiteral("Выделять ИТОГ")});
+    ed_PoContrast = Edit(s, QStringLiteral("ed_PoContrast"));
+    ed_PoStringInterval = Edit(s, QStringLiteral("ed_PoStringInterval"));
+    cb_PoEconFont = List(s, QStringLiteral("cb_PoEconFont"));
+    cb_PoDocSep = List(s, QStringLiteral("cb_PoDocSep"));
+    cb_PoObraml = CheckedList(s, QStringLiteral("cb_PoObraml"));
+    cb_PoCheck = CheckedList(s, QStringLiteral("cb_PoCheck"));
 
     AddRow(grid, QStringLiteral("Контраст печати (1 .. 4)"), ed_PoContrast);
     AddRow(grid, QStringLiteral("Межстрочный интервал (0 .. 8)"), ed_PoStringInterval);
@@ -282,12 +298,11 @@ void TSettingsPage::BuildTextLines()
         grid->setColumnStretch(0, 1);
         for (int n = g.First; n <= g.Last; ++n) {
             const TLineNames& names = lines[n - 1];
-            QLineEdit* edit = Edit(box, QLatin1String(names.Edit), 32);
+            QLineEdit* edit = Edit(box, QLatin1String(names.Edit));
             QFont mono(QStringLiteral("Monospace"));
             mono.setStyleHint(QFont::TypeWriter);
             edit->setFont(mono);
-            TCheckComboBox* attributes = CheckedList(box, QLatin1String(names.Attributes),
-                                                     LineAttributes);
+            TCheckComboBox* attributes = CheckedList(box, QLatin1String(names.Attributes));
             attributes->setMinimumWidth(170);
             auto* button = new QToolButton(box);
             button->setObjectName(Named("bCenter", n));
@@ -320,19 +335,15 @@ void TSettingsPage::BuildDiscounts()
     grid->setHorizontalSpacing(8);
     outer->addLayout(grid);
     outer->addStretch(1);
-    const QString headers[] = {QStringLiteral("Величина, %"), QStringLiteral("Наименование"),
-                               QStringLiteral("Вид изм. стоимости"), QStringLiteral("Тип "),
-                               QStringLiteral("Авторизация")};
-    for (int c = 0; c < 5; ++c)
+    const QStringList& headers = TableOf("ts_KKMDiscounts").ColumnTitles;
+    for (int c = 0; c < headers.size(); ++c)
         grid->addWidget(HeaderLabel(s, headers[c]), 0, c + 1);
     for (int n = 1; n <= DiscountRows; ++n) {
         grid->addWidget(new QLabel(QString::number(n), s), n, 0);
-        ed_DscValue[n] = Edit(s, Named("ed_DscValue", n), 5);
-        ed_DscName[n] = Edit(s, Named("ed_DscName", n), 16);
-        cb_DscType[n] = List(s, Named("cb_DscType", n),
-                             {QStringLiteral("Скидка"), QStringLiteral("Наценка")}, -1);
-        cb_DscSummType[n] = List(s, Named("cb_DscSummType", n),
-                                 {QStringLiteral("Процентная"), QStringLiteral("Суммовая")}, -1);
+        ed_DscValue[n] = Edit(s, Named("ed_DscValue", n));
+        ed_DscName[n] = Edit(s, Named("ed_DscName", n));
+        cb_DscType[n] = List(s, Named("cb_DscType", n));
+        cb_DscSummType[n] = List(s, Named("cb_DscSummType", n));
         cb_DscAuth[n] = new QCheckBox(s);
         cb_DscAuth[n]->setObjectName(Named("cb_DscAuth", n));
         grid->addWidget(ed_DscValue[n], n, 1);
@@ -352,11 +363,12 @@ void TSettingsPage::BuildTaxes()
     grid->setHorizontalSpacing(8);
     outer->addLayout(grid);
     outer->addStretch(1);
-    grid->addWidget(HeaderLabel(s, QStringLiteral("Наименование")), 0, 0);
-    grid->addWidget(HeaderLabel(s, QStringLiteral("Величина")), 0, 1);
+    const QStringList& headers = TableOf("ts_Taxes").ColumnTitles;
+    for (int c = 0; c < headers.size(); ++c)
+        grid->addWidget(HeaderLabel(s, headers[c]), 0, c);
     for (int n = 1; n <= TaxRows; ++n) {
-        ed_txName[n] = Edit(s, Named("ed_txName", n), 5);
-        ed_txValue[n] = Edit(s, Named("ed_txValue", n), 5);
+        ed_txName[n] = Edit(s, Named("ed_txName", n));
+        ed_txValue[n] = Edit(s, Named("ed_txValue", n));
         grid->addWidget(ed_txName[n], n, 0);
         grid->addWidget(ed_txValue[n], n, 1);
     }
@@ -377,22 +389,19 @@ void TSettingsPage::BuildDevices()
         return std::pair{box, grid};
     };
     auto [scanner, scannerGrid] = group(QStringLiteral("Сканер штрих-кода"));
-    cb_BarcodeSpeed = List(scanner, QStringLiteral("cb_BarcodeSpeed"), Speeds, -1);
+    cb_BarcodeSpeed = List(scanner, QStringLiteral("cb_BarcodeSpeed"));
     AddRow(scannerGrid, QStringLiteral("Скорость обмена"), cb_BarcodeSpeed);
 
     auto [scales, scalesGrid] = group(QStringLiteral("Электронные весы"));
-    cb_ElectronicScaleSpeed = List(scales, QStringLiteral("cb_ElectronicScaleSpeed"), Speeds, -1);
-    cb_ElectronicScaleProtocol =
-        List(scales, QStringLiteral("cb_ElectronicScaleProtocol"),
-             {QStringLiteral("Штрих - 5"), QStringLiteral("Масса - 1"), QStringLiteral("Масса - 2")}, -1);
-    cb_ElecticScalesInterface = List(scales, QStringLiteral("cb_ElecticScalesInterface"),
-                                     {QStringLiteral("RS232"), QStringLiteral("Токовая петля")}, -1);
+    cb_ElectronicScaleSpeed = List(scales, QStringLiteral("cb_ElectronicScaleSpeed"));
+    cb_ElectronicScaleProtocol = List(scales, QStringLiteral("cb_ElectronicScaleProtocol"));
+    cb_ElecticScalesInterface = List(scales, QStringLiteral("cb_ElecticScalesInterface"));
     AddRow(scalesGrid, QStringLiteral("Скорость обмена"), cb_ElectronicScaleSpeed);
     AddRow(scalesGrid, QStringLiteral("Протокол"), cb_ElectronicScaleProtocol);
     AddRow(scalesGrid, QStringLiteral("Интерфейс"), cb_ElecticScalesInterface);
 
     auto [pc, pcGrid] = group(QStringLiteral("ПК"));
-    cb_PCSpeed = List(pc, QStringLiteral("cb_PCSpeed"), Speeds, -1);
+    cb_PCSpeed = List(pc, QStringLiteral("cb_PCSpeed"));
     AddRow(pcGrid, QStringLiteral("Скорость обмена"), cb_PCSpeed);
     outer->addStretch(1);
 }
@@ -406,10 +415,11 @@ void TSettingsPage::BuildPayTypes()
     grid->setHorizontalSpacing(12);
     outer->addLayout(grid);
     outer->addStretch(1);
-    grid->addWidget(HeaderLabel(s, QStringLiteral("Название типа оплаты")), 0, 0);
-    grid->addWidget(HeaderLabel(s, QStringLiteral("Разрешение")), 0, 1);
+    const QStringList& headers = TableOf("ts_PayTypes").ColumnTitles;
+    for (int c = 0; c < headers.size(); ++c)
+        grid->addWidget(HeaderLabel(s, headers[c]), 0, c);
     for (int n = 1; n <= PayTypeRows; ++n) {
-        ed_PayType[n] = Edit(s, Named("ed_PayType", n), 12);
+        ed_PayType[n] = Edit(s, Named("ed_PayType", n));
         cb_PayType[n] = new QCheckBox(s);
         cb_PayType[n]->setObjectName(Named("cb_PayType", n));
         grid->addWidget(ed_PayType[n], n, 0);
@@ -471,34 +481,45 @@ void TSettingsPage::BuildGrids()
 // ---------------------------------------------------------------------------
 // Start-up
 
+// The grid's header, column widths, row height and row count as the map
+// describes them.
+static void SetUpGrid(QTableWidget* grid, const TTableSpec& t,
+                      const std::function<void(int, int, const QString&)>& setCell)
+{
+    const TGridLayout& g = t.Grid;
+    grid->setColumnCount(static_cast<int>(g.Titles.size()));
+    grid->setRowCount(t.RecordCount());
+    grid->verticalHeader()->setDefaultSectionSize(g.RowHeight);
+    for (int c = 0; c < g.Titles.size(); ++c) {
+        grid->setColumnWidth(c, g.Widths[static_cast<std::size_t>(c)]);
+        setCell(c, 0, g.Titles[c]);
+    }
+}
+
 void TSettingsPage::SetUpSectionsGrid()
 {
     // A fixed row of headers and a fixed column of labels.
-    SectionsSettings->setColumnCount(5);
-    SectionsSettings->setRowCount(SectionRows);
-    SectionsSettings->verticalHeader()->setDefaultSectionSize(20);
-    const int widths[] = {100, 140, 90, 100, 120};
-    const QString headers[] = {QStringLiteral("Отделы"), QStringLiteral("Наименование"),
-                               QStringLiteral("Код налога"), QStringLiteral("Разрядность"),
-                               QStringLiteral("Сфера применен.")};
-    for (int c = 0; c < 5; ++c) {
-        SectionsSettings->setColumnWidth(c, widths[c]);
-        SetSectionsCell(c, 0, headers[c]);
-    }
+    const TTableSpec& t = TableOf("ts_Sections");
+    if (t.RecordCount() != SectionRows)
+        throw EKkmError(QStringLiteral("Таблица отделов: %1 строк").arg(t.RecordCount()));
+    SetUpGrid(SectionsSettings, t, [this](int c, int r, const QString& text) { SetSectionsCell(c, r, text); });
     for (int r = 1; r <= SectionRows; ++r) {
-        SetSectionsCell(0, r, QStringLiteral("Отдел ") + QString::number(r));
-        QTableWidgetItem* label = SectionsSettings->item(r - 1, 0);
-        label->setFlags(Qt::ItemIsEnabled);
-        label->setBackground(palette().brush(QPalette::Button));
+        for (int c = 0; c < t.Grid.FixedColumns; ++c) {
+            SetSectionsCell(c, r, t.Grid.RowLabel + QString::number(r));
+            QTableWidgetItem* label = SectionsSettings->item(r - 1, c);
+            label->setFlags(Qt::ItemIsEnabled);
+            label->setBackground(palette().brush(QPalette::Button));
+        }
 
         // The cell under the list is changed through the list only.
-        auto* sphere = new QTableWidgetItem;
-        sphere->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        SectionsSettings->setItem(r - 1, 4, sphere);
+        const TFieldSpec& sphere = MapField(QStringLiteral("SectionsSettings"), 4, r);
+        auto* cell = new QTableWidgetItem;
+        cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        SectionsSettings->setItem(r - 1, sphere.Column, cell);
 
         QComboBox* list = new QComboBox(pnl_sections);
         list->setObjectName(Named("cb_Sections", r));
-        list->addItems({QStringLiteral("Торговля"), QStringLiteral("Услуги")});
+        list->addItems(sphere.Items);
         list->setProperty("Tag", r);
         list->hide();
         list->raise();
@@ -510,22 +531,16 @@ void TSettingsPage::SetUpSectionsGrid()
 void TSettingsPage::SetUpOperatorsGrid()
 {
     // No fixed column; a rights check list per row.
-    Operators->setColumnCount(3);
-    Operators->setRowCount(OperatorRows);
-    Operators->verticalHeader()->setDefaultSectionSize(70);
-    const int widths[] = {250, 250, 120};
-    const QString headers[] = {QStringLiteral("Должность"), QStringLiteral("ФИО"),
-                               QStringLiteral("Права доступа")};
-    for (int c = 0; c < 3; ++c) {
-        Operators->setColumnWidth(c, widths[c]);
-        SetOperatorsCell(c, 0, headers[c]);
-    }
+    const TTableSpec& t = TableOf("ts_Operators");
+    if (t.RecordCount() != OperatorRows)
+        throw EKkmError(QStringLiteral("Таблица операторов: %1 строк").arg(t.RecordCount()));
+    SetUpGrid(Operators, t, [this](int c, int r, const QString& text) { SetOperatorsCell(c, r, text); });
     for (int r = 1; r <= OperatorRows; ++r) {
         QListWidget* list = new QListWidget(pnl_operators);
         list->setObjectName(Named("CheckListBox", r));
         list->setProperty("Tag", r);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        for (const QString& right : Rights) {
+        for (const QString& right : MapField(QStringLiteral("Operators"), 2, r).Items) {
             auto* item = new QListWidgetItem(right, list);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
             item->setCheckState(Qt::Unchecked);
@@ -541,9 +556,9 @@ void TSettingsPage::DisableReadOnlyPages()
 {
     // The read-only tables' pages can be shown and filled by reading, but
     // their controls take no input.
-    for (int i = spDiscounts; i < pc_Options->count(); ++i)
-        pc_Options->widget(i)->setEnabled(false);
-    pc_Options->widget(spOperators)->setEnabled(true);
+    for (const TTableSpec& t : SettingsTables())
+        if (QWidget* sub = pc_Options->widget(t.SubPage))
+            sub->setEnabled(TakesInput(t));
     pc_Options->setCurrentIndex(spMainOptions);
 }
 
@@ -667,23 +682,15 @@ void TSettingsPage::SectionsSettingsKeyUp()
         const QString text = SectionsCell(col, row);
         if (text.isEmpty())
             return;
+        // The column's length, and for a number its range: a cell that is
+        // no number within it is cleared.
         QString t = text;
-        switch (col) {
-        case 1: // name
-            t = t.left(11);
-            break;
-        case 2: // tax code 0..4
-            t = t.left(1);
-            if (t[0] < QLatin1Char('0') || t[0] > QLatin1Char('4'))
+        if (const TFieldSpec* f = FindField(SectionsSettings->objectName(), col, row);
+            f && f->MaxLength > 0) {
+            t = t.left(f->MaxLength);
+            std::int64_t n = 0;
+            if (f->HasRange() && !(IsDigits(t) && TryStrToInt64(t, n) && n >= f->Min && n <= f->Max))
                 t.clear();
-            break;
-        case 3: // digits 0..9
-            t = t.left(1);
-            if (!IsDigit(t[0]))
-                t.clear();
-            break;
-        default:
-            break;
         }
         // The open editor follows the cell.
         if (t != text)
@@ -728,8 +735,9 @@ void TSettingsPage::CheckListBoxClickCheck(QListWidget* list)
 void TSettingsPage::OperatorsSetEditText(int col, int row, const QString& text)
 {
     Main->Guard(QStringLiteral("Tfm_Main.OperatorsSetEditText"), [&] {
-        if (text.size() > 32)
-            SetOperatorsCell(col, row, text.left(32));
+        const TFieldSpec* f = FindField(Operators->objectName(), col, row);
+        if (f && f->MaxLength > 0 && text.size() > f->MaxLength)
+            SetOperatorsCell(col, row, text.left(f->MaxLength));
     });
 }
 
@@ -740,10 +748,8 @@ bool TSettingsPage::NumericKeyAllowed(const QString& editName, QChar key)
 {
     if (!(key == QChar(8) || key == QLatin1Char('-') || IsDigit(key) || key == QLatin1Char('.')))
         return false;
-    static const QStringList whole = {
-        QStringLiteral("ed_INN"), QStringLiteral("ed_ScreenDelay"), QStringLiteral("ed_AutoLock"),
-        QStringLiteral("ed_PoContrast"), QStringLiteral("ed_PoStringInterval")};
-    return !(key == QLatin1Char('.') && whole.contains(editName));
+    const TFieldSpec* f = FindField(editName);
+    return !(key == QLatin1Char('.') && f && WholeNumber(*f));
 }
 
 bool TSettingsPage::ed_DateIntervalKeyPress(QLineEdit* edit, QChar key)
@@ -888,6 +894,14 @@ TControlValue TSettingsPage::FieldValue(const TFieldSpec& f, int row) const
     return v;
 }
 
+void TSettingsPage::ShowProfile(const kkm::TProfile& profile)
+{
+    for (const auto& [key, records] : profile.Tables)
+        for (const std::vector<TFieldValue>& values : records)
+            for (const TFieldValue& v : values)
+                SetFieldValue(v);
+}
+
 // ---------------------------------------------------------------------------
 // Reading
 
@@ -919,23 +933,6 @@ void TSettingsPage::ReadTable()
 // ---------------------------------------------------------------------------
 // Writing
 
-TControlValue TSettingsPage::WriteValue(const TTableSpec& t, const TFieldValue& v, int record) const
-{
-    if (t.Table != 4)
-        return FieldValue(*v.Field, v.Row);
-    // Text lines: the line's edit and its attribute list.
-    if (!TextLineEdit(record))
-        throw EKkmError(QStringLiteral("Нет строки %1").arg(record));
-    TControlValue value;
-    if (v.Field->Encoding == TEncoding::LineAttributes) {
-        const TCheckComboBox* list = TextLineAttributes(record);
-        value.Bits = list ? list->Mask() : 0;
-    } else {
-        value.Text = TextLineEdit(record)->text();
-    }
-    return value;
-}
-
 void TSettingsPage::WriteTable()
 {
     const TTableSpec* table = CurrentTable();
@@ -948,7 +945,7 @@ void TSettingsPage::WriteTable()
     // The values are taken, encoded and their defaults shown now; the job
     // only sends them.
     auto plan = std::make_shared<kkm::TSettingsWritePlan>(kkm::PlanSettingsWrite(
-        t, [&](const TFieldValue& v, int record) { return WriteValue(t, v, record); },
+        t, [&](const TFieldValue& v, int) { return FieldValue(*v.Field, v.Row); },
         [this](const TFieldValue& v) { SetFieldValue(v); }));
     if (plan->Items.empty() && !plan->BuildError.isEmpty()) {
         Main->WriteLog(t.WriteStartLine, QColor(clBlack));

@@ -12,11 +12,13 @@
 
 #include "uPage.h"
 
+#include "Profile.h"
 #include "SettingsMap.h"
 
 #include <QString>
 
 #include <array>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -58,6 +60,8 @@ public:
     // limit, which is widened while such a text is shown.
     static void SetWholeText(QLineEdit* Edit, const QString& Text);
     TControlValue FieldValue(const TFieldSpec& Field, int Row) const;
+    // Every value of the profile into its control, table by table.
+    void ShowProfile(const kkm::TProfile& Profile);
 
     // A control of the page by its name, or nullptr.
     template <class T = QWidget>
@@ -217,11 +221,6 @@ protected:
 private:
     // The table of the sub-page in front; none when no sub-page is.
     const TTableSpec* CurrentTable() const;
-    // The loops of the two commands by the table's read and write kinds.
-    // The value a write of Table sends for V of Record.
-    TControlValue WriteValue(const TTableSpec& Table, const TFieldValue& V, int Record) const;
-    // What a write put into the values (defaults, the INN's zeros) shown
-    // in their controls.
 
     void BuildMainOptions();
     void BuildPrintOptions();
@@ -240,5 +239,5 @@ private:
     std::array<QLineEdit*, TextLines + 1> lineEdits_{};
     std::array<TCheckComboBox*, TextLines + 1> lineAttributes_{};
     std::array<QToolButton*, TextLines + 1> centreButtons_{};
-    std::array<QLineEdit*, 5> numericEdits_{};
+    std::vector<QLineEdit*> numericEdits_; // the whole-number edits of tables that take input
 };

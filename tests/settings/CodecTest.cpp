@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 #include <set>
 #include <tuple>
 
@@ -532,6 +534,98 @@ TEST(TableMap, ShapeOfTheTables)
     EXPECT_EQ(FindField(u"ed_DscValue9"), nullptr);
     EXPECT_EQ(GoodsTable().RecordSize, 46);
     EXPECT_EQ(GoodsTable().Fields.size(), 5u);
+}
+
+TEST(TableMap, KeysNameEveryTableAndField)
+{
+    const QRegularExpression snake(QStringLiteral("^[a-z][a-z0-9]*(_[a-z0-9]+)*$"));
+    std::set<QString> tableKeys;
+    std::vector<const TTableSpec*> all;
+    for (const TTableSpec& t : SettingsTables())
+        all.push_back(&t);
+    all.push_back(&GoodsTable());
+    for (const TTableSpec* t : all) {
+        const std::string table = t->Key.toStdString();
+        EXPECT_TRUE(snake.match(t->Key).hasMatch()) << table;
+        EXPECT_TRUE(tableKeys.insert(t->Key).second) << table;
+        EXPECT_EQ(FindTableByKey(t->Key), t) << table;
+        std::set<QString> tableFields;
+        std::vector<QString> shape; // the keys of the first record, in order
+        for (int r = t->FirstRecord; r <= std::min(t->LastRecord, 16); ++r) {
+            std::vector<QString> keys;
+            std::set<QString> unique;
+            for (const TFieldSpec* f : RecordFields(*t, r)) {
+                EXPECT_TRUE(snake.match(f->Key).hasMatch()) << table << " " << f->Key.toStdString();
+                EXPECT_TRUE(unique.insert(f->Key).second) << table << " " << f->Key.toStdString();
+                EXPECT_EQ(FindFieldByKey(*t, f->Key, r), f) << table << " " << f->Key.toStdString();
+                keys.push_back(f->Key);
+                // Outside tables of rows, a key names one field of the table.
+                if (!t->Rows) {
+                    EXPECT_TRUE(tableFields.insert(f->Key).second) << table << " " << f->Key.toStdString();
+                }
+            }
+            if (shape.empty()) {
+                shape = keys;
+            } else if (t->Rows) {
+                EXPECT_EQ(keys, shape) << table << " record " << r;
+            }
+        }
+    }
+    EXPECT_EQ(FindTableByKey(u"operator"), nullptr);
+    EXPECT_EQ(FindFieldByKey(*FindTableByKey(u"operators"), u"rights", 7)->Record, 7);
+    EXPECT_EQ(FindFieldByKey(*FindTableByKey(u"operators"), u"rights", 8), nullptr);
+    EXPECT_EQ(FindFieldByKey(*FindTableByKey(u"devices"), u"pc_speed")->Record, 3);
+    EXPECT_EQ(FindFieldByKey(*FindTableByKey(u"options"), u"name"), nullptr);
+}
+
+TEST(TableMap, WhatTheControlsTake)
+{
+    for (const TTableSpec& t : SettingsTables()) {
+        EXPECT_EQ(TakesInput(t), t.Write != TWriteKind::Never) << t.Table;
+        if (!t.Grid.Titles.isEmpty()) {
+            EXPECT_EQ(static_cast<qsizetype>(t.Grid.Widths.size()), t.Grid.Titles.size()) << t.Table;
+            for (const TFieldSpec& f : t.Fields) {
+                EXPECT_EQ(f.Kind, TControlKind::GridCell) << t.Table;
+                EXPECT_LT(f.Column, t.Grid.Titles.size()) << t.Table;
+                EXPECT_GE(f.Column, t.Grid.FixedColumns) << t.Table;
+            }
+        }
+        if (!t.ColumnTitles.isEmpty()) {
+            EXPECT_EQ(static_cast<std::size_t>(t.ColumnTitles.size()), RecordFields(t, t.FirstRecord).size())
+                << t.Table;
+        }
+        for (const TFieldSpec& f : t.Fields) {
+            const std::string name = f.Control.toStdString();
+            const TValueKind kind = ValueKind(f);
+            // Every text the window types takes a length; no list does
+            // (the rights cell under its list is typed into too).
+            const bool typed = kind == TValueKind::Text || kind == TValueKind::Number;
+            if (typed || f.Kind != TControlKind::GridCell) {
+                EXPECT_EQ(f.MaxLength > 0, typed) << name;
+            }
+            EXPECT_EQ(f.HasRange(), kind == TValueKind::Number) << name;
+            // A text that is written fits its bytes.
+            if (f.Encoding == TEncoding::Text || f.Encoding == TEncoding::TrimmedText) {
+                EXPECT_EQ(LongestText(f), f.Size) << name;
+            }
+            if (f.HasRange() && f.Encoding != TEncoding::DecimalByte) { // packed BCD
+                TControlValue top{QString::number(f.Max)};
+                TControlValue over{QString::number(f.Max + 1)};
+                TArrayOfByte bytes;
+                QString error;
+                EXPECT_TRUE(EncodeField(f, top, bytes, error)) << name;
+                EXPECT_FALSE(EncodeField(f, over, bytes, error)) << name;
+            }
+            EXPECT_LT(f.StartIndex, f.Items.size()) << name;
+        }
+    }
+    EXPECT_EQ(FindField(u"ed_ScreenDelay")->MaxLength, 3);
+    EXPECT_EQ(FindField(u"ed_INN")->MaxLength, 12);
+    EXPECT_EQ(FindField(u"SectionsSettings", 2, 1)->Max, 4);
+    EXPECT_EQ(FindField(u"cb_Kassir")->StartIndex, 0);
+    EXPECT_EQ(FindField(u"cb_PCSpeed")->StartIndex, -1);
+    EXPECT_EQ(LongestText(*FindField(u"ed_DscValue1")), 15);
+    EXPECT_EQ(GoodsTable().LastRecord, GoodsItemCount);
 }
 
 } // namespace
