@@ -20,7 +20,7 @@ run_tests() {
   local dir=$1
   shift
   ctest --test-dir "$dir" --output-on-failure -j 16 \
-        --resource-spec-file "$dir/ctest-resources.json" "$@"
+        --resource-spec-file "$PWD/$dir/ctest-resources.json" "$@"
 }
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKKM_WERROR=ON
