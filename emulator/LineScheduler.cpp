@@ -34,41 +34,35 @@ LineScheduler::TimePoint LineScheduler::Schedule(TArrayOfByte bytes, TimePoint e
     return start + length;
 }
 
-LineScheduler::TimePoint LineScheduler::Flush(const Writer& write)
+LineScheduler::Next LineScheduler::Flush(const Writer& write)
 {
     while (!queue_.empty()) {
         Chunk& c = queue_.front();
         const TimePoint now = now_();
-        if (now < c.Due)
-            return c.Due;
+        // A byte is there once its stop bit is through; its deadline counts
+        // from the chunk's start, not from the byte before.
+        const TimePoint due = c.Due + LineTime(c.Sent + 1, c.Baud);
+        if (now < due)
+            return {due, c.Baud <= 0 || c.Sent + 1 == c.Bytes.size()};
         std::size_t ready = c.Bytes.size();
-        if (c.Baud > 0) {
-            // A byte is there once its stop bit is through.
-            const std::int64_t elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - c.Due).count();
-            ready = std::min<std::size_t>(ready, static_cast<std::size_t>(elapsed * c.Baud / kNsPerTenBits));
+        const std::int64_t elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - c.Due).count();
+        if (elapsed < LineTime(ready, c.Baud).count()) {
+            // The bytes k with LineTime(k) <= elapsed, LineTime rounding down:
+            // at each deadline it returned, its byte is ready.
+            ready = static_cast<std::size_t>(((elapsed + 1) * c.Baud - 1) / kNsPerTenBits);
         }
-        if (ready > c.Sent) {
-            const std::ptrdiff_t n = write(c.Bytes.data() + c.Sent, ready - c.Sent);
-            if (n == kBusy)
-                return now + kBurst; // the client is not reading: try again shortly
-            if (n < 0) {
-                queue_.clear();
-                break;
-            }
-            c.Sent += static_cast<std::size_t>(n);
-            lastWrite_ = now;
+        const std::ptrdiff_t n = write(c.Bytes.data() + c.Sent, ready - c.Sent);
+        if (n == kBusy || n == 0)
+            return {now + kRetry, false}; // the client is not reading: try again shortly
+        if (n < 0) {
+            queue_.clear();
+            break;
         }
-        if (c.Sent == c.Bytes.size()) {
+        c.Sent += static_cast<std::size_t>(n);
+        if (c.Sent == c.Bytes.size())
             queue_.pop_front();
-            continue;
-        }
-        if (c.Baud <= 0)
-            return now + kBurst;
-        const TimePoint nextByte = c.Due + LineTime(c.Sent + 1, c.Baud);
-        const TimePoint end = c.Due + LineTime(c.Bytes.size(), c.Baud);
-        return std::min(end, std::max(nextByte, lastWrite_ + kBurst));
     }
-    return TimePoint::max();
+    return {};
 }
 
 } // namespace kkm::emu

@@ -19,8 +19,9 @@ public:
     using Clock = std::chrono::steady_clock;
     using TimePoint = Clock::time_point;
 
-    // Paced output is written in bursts at most this often.
-    static constexpr std::chrono::milliseconds kBurst{1};
+    // A client that takes nothing (or unpaced output it took only part of)
+    // is tried again this often.
+    static constexpr std::chrono::milliseconds kRetry{1};
 
     // What a writer returns besides a count of bytes taken.
     static constexpr std::ptrdiff_t kBusy = -1; // nothing taken now, try again shortly
@@ -44,8 +45,17 @@ public:
     // Queues bytes to start no earlier than earliest; returns when they end.
     TimePoint Schedule(TArrayOfByte bytes, TimePoint earliest, Placement placement);
 
-    // Writes what is due; returns when the next write is due (max() if none).
-    TimePoint Flush(const Writer& write);
+    // When Flush has something to write next. A client times a frame by its
+    // last byte, so the write that ends a chunk is flagged: worth being on
+    // time for to the microsecond, where the bytes before it only need to
+    // keep their order.
+    struct Next {
+        TimePoint At = TimePoint::max(); // max(): nothing queued
+        bool EndsChunk = false;
+    };
+    // Writes every byte whose stop bit is through, counted from the start of
+    // its chunk, so a late call delays only the bytes due by then.
+    Next Flush(const Writer& write);
 
     void Clear() { queue_.clear(); }
     bool Empty() const { return queue_.empty(); }
@@ -63,7 +73,6 @@ private:
     std::function<TimePoint()> now_;
     std::deque<Chunk> queue_;
     int baud_ = 0;
-    TimePoint lastWrite_{};
 };
 
 } // namespace kkm::emu

@@ -21,6 +21,9 @@ using std::chrono::milliseconds;
 
 // How often to look whether a client has opened the slave.
 constexpr milliseconds kNoClientPoll{25};
+// The write that ends a chunk is waited for this long by spinning, not by a
+// timer.
+constexpr std::chrono::microseconds kSpin{100};
 // The request log keeps this many of the newest requests.
 constexpr std::size_t kMaxLog = 100000;
 
@@ -351,6 +354,7 @@ bool PtyRegister::ReadMaster(std::vector<std::string>& notes)
             case FrameCollector::Started:
             case FrameCollector::Restarted:
                 frameStarted_ = line_.Now();
+                quietAtFrameStart_ = line_.Empty() ? outputDone_ : std::nullopt;
                 current_.assign(1, buf[i]);
                 break;
             case FrameCollector::Collected: current_.push_back(buf[i]); break;
@@ -383,6 +387,8 @@ void PtyRegister::OnFrame(const TArrayOfByte& wire, std::vector<std::string>& no
     const Clock::time_point now = line_.Now();
     RequestRecord rec;
     rec.When = now;
+    rec.Started = frameStarted_;
+    rec.LineQuietSince = quietAtFrameStart_;
     rec.Wire = wire;
     const RequestCheck check = CheckRequestFrame(wire);
     rec.Body = check.Body;
@@ -472,34 +478,41 @@ void PtyRegister::Run()
             clientOn_ = true;
         }
         const bool hadOutput = !line_.Empty();
-        const Clock::time_point next = line_.Flush([this](const std::uint8_t* data, std::size_t size) {
+        const LineScheduler::Next next = line_.Flush([this](const std::uint8_t* data, std::size_t size) {
             const ssize_t n = ::write(master_, data, size);
             if (n >= 0)
                 return static_cast<std::ptrdiff_t>(n);
             return errno == EAGAIN || errno == EINTR ? LineScheduler::kBusy : LineScheduler::kGone;
         });
-        if (hadOutput && line_.Empty())
+        if (hadOutput && line_.Empty()) {
+            outputDone_ = Clock::now();
             changed_.notify_all();
-        int timeoutMs = -1;
-        if (noClient) {
-            timeoutMs = static_cast<int>(kNoClientPoll.count());
-        } else if (next != Clock::time_point::max()) {
-            const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(next - Clock::now()).count();
-            timeoutMs = wait <= 0 ? 0 : static_cast<int>((wait + 999) / 1000);
         }
+        if (!line_.Empty())
+            outputDone_.reset();
         const int master = master_;
         lock.unlock();
         Emit(notes);
 
+        // A timer wakes the thread tens of microseconds late (more on a busy
+        // or virtual machine). That only shifts a byte within the frame, but
+        // a client times the frame by its last byte: the last stretch before
+        // the write that ends a chunk is spun rather than slept.
+        const bool spin = !noClient && next.EndsChunk;
+        timespec ts{};
+        timespec* timeout = nullptr; // none: until woken
+        if (noClient || next.At != Clock::time_point::max()) {
+            const Clock::time_point now = Clock::now();
+            const Clock::time_point wake = noClient ? now + kNoClientPoll : spin ? next.At - kSpin : next.At;
+            const std::int64_t ns = std::max<std::int64_t>(
+                0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
+            ts = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+            timeout = &ts;
+        }
         pollfd fds[2] = {{wake_, POLLIN, 0}, {master, POLLIN, 0}};
-        if (timeoutMs > 0 && next != Clock::time_point::max() && !noClient) {
-            // Sub-millisecond precision for the pacing.
-            const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(next - Clock::now()).count();
-            timespec ts{static_cast<time_t>(std::max<std::int64_t>(wait, 0) / 1000000000),
-                        static_cast<long>(std::max<std::int64_t>(wait, 0) % 1000000000)};
-            ::ppoll(fds, 2, &ts, nullptr);
-        } else {
-            ::poll(fds, noClient ? 1 : 2, timeoutMs);
+        if (::ppoll(fds, noClient ? 1 : 2, timeout, nullptr) == 0 && spin) {
+            while (Clock::now() < next.At) {
+            }
         }
         if (fds[0].revents & POLLIN) {
             std::uint64_t count = 0;

@@ -42,12 +42,17 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <optional>
 #include <vector>
 
 namespace kkm::emu {
 
 struct RequestRecord {
     std::chrono::steady_clock::time_point When; // when its end marker arrived
+    std::chrono::steady_clock::time_point Started; // when its start marker arrived
+    // When the last byte of everything sent before it had been written, if
+    // the line was quiet then: Started minus this is the client's idle gap.
+    std::optional<std::chrono::steady_clock::time_point> LineQuietSince;
     TArrayOfByte Wire;   // as received, markers included
     TArrayOfByte Body;   // AR AT PID Code payload, when it could be unpacked
     bool Valid = false;  // passed the frame checks (markers, stuffing, CRC, addresses)
@@ -175,6 +180,9 @@ private:
     TArrayOfByte current_; // the frame being collected, as received
     LineScheduler line_;
     std::chrono::steady_clock::time_point frameStarted_{};
+    // When the output queue last ran empty; unset while something is due.
+    std::optional<std::chrono::steady_clock::time_point> outputDone_;
+    std::optional<std::chrono::steady_clock::time_point> quietAtFrameStart_;
 };
 
 } // namespace kkm::emu

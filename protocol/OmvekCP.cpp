@@ -86,6 +86,8 @@ void TOmvekCP::PortDataReceived(const TArrayOfByte& data, std::int32_t count, st
         if (kind == kkm::fkMessage && state_ == tsIdle) {
             rxFrame_ = collector_.FrameCopy();
             rMsg_ = rxFrame_;
+            if (OnMessage)
+                OnMessage(rxFrame_);
             DispatchMessage(rxFrame_);
         } else if (kind == kkm::fkResponse && state_ == tsWaiting) {
             rxFrame_ = collector_.FrameCopy();

@@ -198,6 +198,10 @@ public:
     // the component's thread; unassigned by default.
     std::function<void()> OnLineLost;
 
+    // Every unsolicited message frame as received, markers included, before
+    // it is decoded into one of the events below; unassigned by default.
+    std::function<void(const TArrayOfByte& Frame)> OnMessage;
+
     // Unsolicited message events, unassigned by default.
     _TSaleOnFree onSaleOnFree;
     _TSaleOnCode onSaleOnCode;

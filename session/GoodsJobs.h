@@ -69,10 +69,10 @@ struct TFileJobResult {
 TFileJobResult GoodsCsvExportJob(TJobContext& Job, const QString& Path, const TGoodsRows& Rows);
 
 // Reads Path line by line into the goods list: OnCells gets each line's
-// cells to set, OnRejected the message about a rejected field, which is to
-// be seen before the red line that follows it; that returns when it has
-// been. An item number outside the list is written in red. Both end the
-// import without the done line, as does a failure (the result's Error).
+// cells to set. A rejected field's message goes to OnRejected, which returns
+// once it has been seen; the red line follows. An item number outside the
+// list is written in red. Both end the import without the done line, as does
+// a failure (the result's Error).
 TFileJobResult GoodsCsvImportJob(TJobContext& Job, const QString& Path,
                                  const std::function<void(const TImportLine& Line)>& OnCells,
                                  const std::function<void(const QString& Message)>& OnRejected);

@@ -1,7 +1,13 @@
 #include "Session.h"
 
 #include <QLoggingCategory>
-#include <QMetaObject>
+#include <QEventLoop>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <future>
 
@@ -30,18 +36,96 @@ private:
     TSession* s_;
 };
 
+TSession::THandOver::THandOver()
+{
+    Fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (Fd < 0)
+        qFatal("kkm-session: no eventfd: %s", std::strerror(errno));
+}
+
+TSession::THandOver::~THandOver()
+{
+    Notifier.reset();
+    ::close(Fd);
+}
+
+void TSession::THandOver::Listen()
+{
+    Notifier = std::make_unique<QSocketNotifier>(Fd, QSocketNotifier::Read);
+    QObject::connect(Notifier.get(), &QSocketNotifier::activated, Notifier.get(), [this] { RunDue(); });
+}
+
+void TSession::THandOver::Stop()
+{
+    Notifier.reset();
+}
+
+void TSession::THandOver::Push(std::function<void()> fn)
+{
+    {
+        std::lock_guard lock(Mutex);
+        Due.push_back(std::move(fn));
+    }
+    const std::uint64_t one = 1;
+    while (::write(Fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+void TSession::THandOver::RunDue()
+{
+    std::uint64_t count;
+    while (::read(Fd, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    for (;;) {
+        std::function<void()> fn;
+        bool more;
+        {
+            std::lock_guard lock(Mutex);
+            if (Due.empty())
+                return;
+            fn = std::move(Due.front());
+            Due.pop_front();
+            more = !Due.empty();
+        }
+        // A modal dialog opened by Fn runs its own loop: the rest goes on
+        // there, in order, as posted events would.
+        if (more) {
+            const std::uint64_t one = 1;
+            while (::write(Fd, &one, sizeof one) < 0 && errno == EINTR) {
+            }
+        }
+        fn();
+    }
+}
+
 TSession::TSession(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<kkm::TLineKind>();
-    thread_.setObjectName(QStringLiteral("kkm-session"));
-    thread_.start();
-    worker_ = new QObject;
-    worker_->moveToThread(&thread_);
+    toWindow_.Listen();
+    // A plain thread with an event loop of its own: its start and its end
+    // are seen by every tool, unlike a QThread's.
+    std::promise<void> ready;
+    std::future<void> started = ready.get_future();
+    thread_ = std::thread([this, &ready] {
+        QEventLoop loop;
+        loop_ = &loop;
+        toWorker_.Listen();
+        ready.set_value();
+        loop.exec();
+        toWorker_.Stop();
+        loop_ = nullptr;
+    });
+    started.wait();
     // The component and its port are made on the worker, so that the
     // reader's hand-overs between commands come through its event loop.
     RunOnWorker([this] {
         protokol_ = new TOmvekCP;
         protokol_->setObjectName(QStringLiteral("Protokol"));
+        protokol_->OnMessage = [this](const TArrayOfByte& frame) {
+            const QByteArray bytes(reinterpret_cast<const char*>(frame.data()),
+                                   static_cast<qsizetype>(frame.size()));
+            Post([this, bytes] { emit Message(bytes); });
+        };
         protokol_->OnLineLost = [this] {
             protokol_->Port.Close();
             Post([this] { emit LineLost(); });
@@ -55,44 +139,21 @@ TSession::~TSession()
     RunOnWorker([this] {
         delete protokol_;
         protokol_ = nullptr;
-        // Not deleted from inside its own call; it goes as the thread ends.
-        worker_->deleteLater();
+        loop_->quit();
     }, true);
-    thread_.quit();
-    thread_.wait();
-    worker_ = nullptr;
-}
-
-void TSession::THandOver::Push(std::function<void()> fn)
-{
-    std::lock_guard lock(Mutex);
-    Due.push_back(std::move(fn));
-}
-
-void TSession::THandOver::RunFront()
-{
-    std::function<void()> fn;
-    {
-        std::lock_guard lock(Mutex);
-        if (Due.empty())
-            return;
-        fn = std::move(Due.front());
-        Due.pop_front();
-    }
-    fn();
+    thread_.join();
+    toWindow_.Stop();
 }
 
 void TSession::Post(std::function<void()> fn)
 {
     toWindow_.Push(std::move(fn));
-    QMetaObject::invokeMethod(this, [this] { toWindow_.RunFront(); }, Qt::QueuedConnection);
 }
 
 void TSession::RunOnWorker(std::function<void()> fn, bool wait)
 {
     if (!wait) {
         toWorker_.Push(std::move(fn));
-        QMetaObject::invokeMethod(worker_, [this] { toWorker_.RunFront(); }, Qt::QueuedConnection);
         return;
     }
     std::promise<void> done;
@@ -101,7 +162,6 @@ void TSession::RunOnWorker(std::function<void()> fn, bool wait)
         fn();
         done.set_value();
     });
-    QMetaObject::invokeMethod(worker_, [this] { toWorker_.RunFront(); }, Qt::QueuedConnection);
     finished.wait();
 }
 

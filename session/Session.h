@@ -9,13 +9,16 @@
 #include "OmvekCP.h"
 
 #include <QObject>
+
+class QEventLoop;
+#include <QSocketNotifier>
 #include <QString>
-#include <QThread>
 
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace kkm {
 
@@ -81,28 +84,39 @@ signals:
     void Progress(int Item, int First, int Last);
     // The line went away under the open port, which is closed by now.
     void LineLost();
+    // An unsolicited message of the register, as received (markers
+    // included); its decoded events stay on the component, on the worker.
+    void Message(const QByteArray& Frame);
     // Busy() changed.
     void BusyChanged(bool Busy);
 
 private:
     class Context;
-    // Functions handed between the threads. Each queue is a plain mutex-
-    // guarded list, so that the hand-over is seen by tools that cannot see
-    // inside Qt's own event queue (ThreadSanitizer); Qt's queue only says
-    // that one is due.
+    // Functions handed between the threads: a mutex-guarded list and an
+    // eventfd that wakes the receiving thread's event loop. No Qt event
+    // crosses the threads, so the hand-over is seen by ThreadSanitizer,
+    // which cannot see inside Qt's own event queue.
     struct THandOver {
+        THandOver();
+        ~THandOver();
+        // In the receiving thread, before anything is pushed.
+        void Listen();
+        void Stop();
+        void Push(std::function<void()> Fn);
+        void RunDue();
+
+        int Fd = -1;
         std::mutex Mutex;
         std::deque<std::function<void()>> Due;
-        void Push(std::function<void()> Fn);
-        void RunFront();
+        std::unique_ptr<QSocketNotifier> Notifier;
     };
     void Post(std::function<void()> Fn);
     void RunOnWorker(std::function<void()> Fn, bool Wait);
 
     THandOver toWindow_;
     THandOver toWorker_;
-    QThread thread_;
-    QObject* worker_ = nullptr; // lives on thread_
+    std::thread thread_;
+    QEventLoop* loop_ = nullptr; // the worker's, while it runs
     TOmvekCP* protokol_ = nullptr;
     bool busy_ = false;
 };

@@ -9,6 +9,7 @@
 #include "uMainForm.h"
 #include "TransferProgress.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
@@ -99,8 +100,14 @@ void TGoodsGrid::SetLocked(bool locked)
         return;
     }
     setEditTriggers(triggers_);
-    if (reopen_.isValid() && reopen_ == currentIndex())
+    if (reopen_.isValid() && reopen_ == currentIndex()) {
+        // The editor takes the focus when it opens; it goes back to where
+        // the user has put it meanwhile.
+        QWidget* focus = QApplication::focusWidget();
         edit(currentIndex());
+        if (focus && focus != this && !isAncestorOf(focus))
+            focus->setFocus();
+    }
     reopen_ = QPersistentModelIndex();
 }
 

@@ -100,18 +100,16 @@ public:
     void Export() override;
     void Import() override;
 
-    // A job of this page runs: the grid takes no edits (a write or export
-    // has taken its rows, a read or import fills them).
-    bool Locked() const { return locked_; }
-
 private:
     // Starts Body with the grid locked until Done, which then runs under the
     // error guard with Location. False when the session refused it.
     bool StartGoodsJob(const QString& Location,
                        std::function<void(kkm::TJobContext&)> Body, std::function<void()> Done);
+    // While a job of this page runs the grid takes no edits: a write or an
+    // export has taken its rows, a read or an import fills them.
     void SetLocked(bool Locked);
-    // GoodsRange for a table transfer: a range that is not a number ends it
-    // after StartLine, where the transfer used to take its range.
+    // GoodsRange for a table transfer: a range that is not a number ends the
+    // transfer right after its StartLine, before anything is sent.
     void TransferRange(const QString& StartLine, int& First, int& Last) const;
 
     // The running job's progress panel, owned by the job's Done.

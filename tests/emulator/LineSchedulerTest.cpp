@@ -1,6 +1,7 @@
-// The line scheduler on a fake clock: pacing at the line rate, answers one
-// after the other, unasked bytes in the first gap and never inside a split
-// answer, and a client that does not read.
+// The line scheduler on a fake clock: pacing at the line rate, each byte
+// against its own deadline from the start of its chunk, answers one after
+// the other, unasked bytes in the first gap and never inside a split answer,
+// and a client that does not read.
 #include "LineScheduler.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,8 @@ protected:
     TArrayOfByte written;
     bool busy = false;
 
-    LineScheduler::TimePoint Flush()
+    LineScheduler::TimePoint Flush() { return FlushNext().At; }
+    LineScheduler::Next FlushNext()
     {
         return line.Flush([this](const std::uint8_t* data, std::size_t size) -> std::ptrdiff_t {
             if (busy)
@@ -56,6 +58,90 @@ TEST_F(LineSchedulerTest, PacesBytesAtTheLineRate)
     line.Schedule({6, 7}, now, Placement::Last);
     EXPECT_EQ(Flush(), LineScheduler::TimePoint::max());
     EXPECT_EQ(written.size(), 7u);
+
+    // Unpaced after some thinking: the whole chunk ends with one write.
+    line.Schedule({8, 9}, now + 5ms, Placement::Last);
+    const LineScheduler::Next next = FlushNext();
+    EXPECT_EQ(next.At, now + 5ms);
+    EXPECT_TRUE(next.EndsChunk);
+    now += 5ms;
+    EXPECT_EQ(Flush(), LineScheduler::TimePoint::max());
+    EXPECT_EQ(written.size(), 9u);
+}
+
+// Flushes at the given times (as late or early as a real timer might wake);
+// after each, how many bytes have been written and what is due next.
+TEST_F(LineSchedulerTest, EachByteGoesOutWhenItsStopBitIsThroughCountedFromTheChunkStart)
+{
+    using std::chrono::nanoseconds;
+    constexpr nanoseconds kNothing = nanoseconds::max();
+    struct Step {
+        nanoseconds At;    // since the chunk's start
+        std::size_t Written;
+        nanoseconds Next;  // since the chunk's start; kNothing: queue empty
+        bool EndsChunk;
+    };
+    struct Case {
+        const char* What;
+        int Baud;
+        std::size_t Size;
+        std::vector<Step> Steps;
+    };
+    const Case cases[] = {
+        {"on time: one byte at each deadline, the last one flagged",
+         1000,
+         4,
+         {{0ms, 0, 10ms, false}, {10ms, 1, 20ms, false}, {20ms, 2, 30ms, false}, {30ms, 3, 40ms, true},
+          {40ms, 4, kNothing, false}}},
+        {"late calls do not push the later deadlines back",
+         1000,
+         4,
+         {{17ms, 1, 20ms, false}, {35ms, 3, 40ms, true}, {41ms, 4, kNothing, false}}},
+        {"a call a nanosecond early writes nothing",
+         1000,
+         2,
+         {{10ms - 1ns, 0, 10ms, false}, {10ms, 1, 20ms, true}, {20ms - 1ns, 1, 20ms, true}}},
+        {"long after the end: all of it at once", 1000, 3, {{1s, 3, kNothing, false}}},
+        // 86805.5 ns a byte: the deadlines are rounded down, and a call at
+        // one of them must write its byte, not wake again and again.
+        {"115200 baud, deadlines that fall between nanoseconds",
+         115200,
+         3,
+         {{86805ns, 1, 173611ns, false}, {173610ns, 1, 173611ns, false}, {173611ns, 2, 260416ns, true},
+          {260416ns, 3, kNothing, false}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        line.Clear();
+        written.clear();
+        now = t0;
+        line.SetBaud(c.Baud);
+        EXPECT_EQ(line.Schedule(TArrayOfByte(c.Size, 0x55), t0, Placement::Last),
+                  t0 + LineScheduler::LineTime(c.Size, c.Baud));
+        for (const Step& step : c.Steps) {
+            now = t0 + step.At;
+            const LineScheduler::Next next = FlushNext();
+            EXPECT_EQ(written.size(), step.Written) << "at " << step.At.count() << " ns";
+            EXPECT_EQ(next.At, step.Next == kNothing ? LineScheduler::TimePoint::max() : t0 + step.Next)
+                << "at " << step.At.count() << " ns";
+            EXPECT_EQ(next.EndsChunk, step.EndsChunk) << "at " << step.At.count() << " ns";
+        }
+    }
+}
+
+TEST_F(LineSchedulerTest, AChunkAfterAnotherKeepsToTheSameGrid)
+{
+    // Written late, the first chunk's end still places the second one's
+    // deadlines, as the line itself would.
+    line.SetBaud(1000);
+    const auto firstEnd = line.Schedule({1, 2}, t0, Placement::Last);
+    line.Schedule({3, 4}, t0, Placement::Last);
+    now = t0 + 35ms;
+    EXPECT_EQ(Flush(), firstEnd + 20ms);
+    EXPECT_EQ(written, TArrayOfByte({1, 2, 3}));
+    now = t0 + 40ms;
+    EXPECT_EQ(Flush(), LineScheduler::TimePoint::max());
+    EXPECT_EQ(written, TArrayOfByte({1, 2, 3, 4}));
 }
 
 TEST_F(LineSchedulerTest, UnaskedBytesTakeTheFirstGapThatFits)
@@ -90,14 +176,14 @@ TEST_F(LineSchedulerTest, WaitsForAClientThatDoesNotReadAndDropsWhenItIsGone)
 {
     line.Schedule({1, 2, 3}, t0, Placement::Last);
     busy = true;
-    EXPECT_EQ(Flush(), t0 + LineScheduler::kBurst);
+    EXPECT_EQ(Flush(), t0 + LineScheduler::kRetry);
     busy = false;
     now += 5ms;
     EXPECT_EQ(Flush(), LineScheduler::TimePoint::max());
     EXPECT_EQ(written, TArrayOfByte({1, 2, 3}));
 
     line.Schedule({4, 5}, now, Placement::Last);
-    EXPECT_EQ(line.Flush([](const std::uint8_t*, std::size_t) { return LineScheduler::kGone; }),
+    EXPECT_EQ(line.Flush([](const std::uint8_t*, std::size_t) { return LineScheduler::kGone; }).At,
               LineScheduler::TimePoint::max());
     EXPECT_TRUE(line.Empty());
 }

@@ -54,6 +54,60 @@ TEST(BuildFrame, PayloadLimit)
     EXPECT_EQ(tooLong, before);
 }
 
+// At the wire limit: BuildFrame accepts exactly the requests a receiver
+// takes whole, whether the raw length or the escapes (in the payload, the
+// header or the CRC) decide it. The PIDs are picked so that the CRC is
+// stuffed or not as the case says; the wire column is checked, not assumed.
+TEST(BuildFrame, WireLimitEdges)
+{
+    const struct {
+        const char* name;
+        std::size_t count; // payload bytes of value fill
+        std::uint8_t fill;
+        TArrayOfByte tail; // then these
+        std::uint8_t pid;
+        std::size_t wire; // markers and escapes included
+        bool accepted;
+    } cases[] = {
+        {"nothing stuffed, longest", 247, 0x55, {}, 0, 255, true},
+        {"nothing stuffed, one byte more", 248, 0x55, {}, 0, 256, false},
+        {"one payload byte stuffed, at the limit", 245, 0x55, {0xFD}, 0, 255, true},
+        {"a second stuffed byte pushes it over", 244, 0x55, {0xFD, 0xFE}, 1, 256, false},
+        {"the stuffed CRC pushes it over", 247, 0x55, {}, 10, 256, false},
+        {"a stuffed PID, at the limit", 246, 0x55, {}, 0xFD, 255, true},
+        {"every byte stuffed, at the limit", 123, 0xFF, {}, 59, 255, true},
+        {"every payload byte stuffed, one more", 124, 0xFF, {}, 0, 256, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TArrayOfByte payload(c.count, c.fill);
+        payload.insert(payload.end(), c.tail.begin(), c.tail.end());
+
+        // What would go on the wire, built without BuildFrame.
+        TArrayOfByte wire = {2, 1, c.pid, 0x0D};
+        wire.insert(wire.end(), payload.begin(), payload.end());
+        const std::uint16_t crc = CalcCRC(wire.data(), wire.size());
+        wire.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+        wire.push_back(static_cast<std::uint8_t>(crc >> 8));
+        std::size_t escapes = 0;
+        for (std::uint8_t b : wire)
+            escapes += b >= 0xFD;
+        ASSERT_EQ(wire.size() + 2 + escapes, c.wire) << "the case is what its name says";
+        StuffFrame(wire);
+
+        // A receiver takes it whole exactly when it is accepted.
+        FrameCollector receiver;
+        FrameCollector::Outcome last = FrameCollector::Ignored;
+        for (std::uint8_t b : wire)
+            last = receiver.Push(b);
+        EXPECT_EQ(last == FrameCollector::Complete, c.accepted);
+
+        TArrayOfByte frame = payload;
+        ASSERT_EQ(BuildFrame(2, 1, c.pid, 0x0D, frame), c.accepted);
+        EXPECT_EQ(frame, c.accepted ? wire : payload);
+    }
+}
+
 // Every payload length with the special values mixed in: a frame is built
 // exactly when it fits MaxWireFrame bytes on the wire once stuffed (counted
 // here from the content, independently of the stuffing code), and what is

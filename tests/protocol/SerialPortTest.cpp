@@ -324,11 +324,15 @@ TEST(SerialPort, LowLatencyAskedAndRestored)
         TComPort port;
         int flags = c.flags;
         int sets = 0;
-        port.SerialFlagsIo.Get = [&](int, int& out) {
+        // Asked of the port's own terminal while it is open (not after Close
+        // has let go of it).
+        port.SerialFlagsIo.Get = [&](int fd, int& out) {
+            EXPECT_TRUE(::isatty(fd));
             out = flags;
             return c.getError;
         };
-        port.SerialFlagsIo.Set = [&](int, int value) {
+        port.SerialFlagsIo.Set = [&](int fd, int value) {
+            EXPECT_TRUE(::isatty(fd));
             ++sets;
             if (c.setError == 0)
                 flags = value;

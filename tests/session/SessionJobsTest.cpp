@@ -10,6 +10,7 @@
 #include "TestWait.h"
 
 #include <QCoreApplication>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -350,6 +351,20 @@ TEST_F(Session, LostLineIsToldOnceAndEndsTheCommand)
     ASSERT_TRUE(Run([](TJobContext& j) { InfoJob(j, {}, {}); }));
     EXPECT_EQ(reported, (QStringList{kInfoStart, "lost", Refusal(rcPortClosed)}));
     EXPECT_FALSE(session->Protokol()->Port.Opened);
+}
+
+// An unsolicited message between jobs comes to the session's thread as it
+// was received.
+TEST_F(Session, MessagesArriveAsSignals)
+{
+    ASSERT_TRUE(Connect());
+    QList<QByteArray> frames;
+    QObject::connect(session.get(), &TSession::Message, [&](const QByteArray& f) { frames << f; });
+    reg.SendBody({0x01, 0x02, 0x07, 0x2E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01});
+    ASSERT_TRUE(WaitUntil([&] { return !frames.isEmpty(); }));
+    EXPECT_EQ(frames.front().front(), char(0xFD));
+    EXPECT_EQ(frames.front().back(), char(0xFE));
+    EXPECT_EQ(frames.front().mid(1, 4), QByteArray::fromHex("0102072e"));
 }
 
 // Taken down in the middle of a job with reports still on their way: the

@@ -490,9 +490,9 @@ void FaultMatrixTest::transferUnderFault_data()
     // KKM_FAULT_PART=k/n keeps the transfers whose place in the table is k
     // modulo n, so that ctest can run the matrix in parts side by side.
     int part = 0, parts = 1;
-    if (const QByteArray spec = qgetenv("KKM_FAULT_PART"); !spec.isEmpty()) {
-        part = spec.split('/').value(0).toInt();
-        parts = std::max(1, spec.split('/').value(1).toInt());
+    if (const QByteArray wanted = qgetenv("KKM_FAULT_PART"); !wanted.isEmpty()) {
+        part = wanted.split('/').value(0).toInt();
+        parts = std::max(1, wanted.split('/').value(1).toInt());
     }
     int index = 0;
     for (const TTransferCase& t : kTransfers) {
