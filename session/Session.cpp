@@ -1,7 +1,8 @@
 #include "Session.h"
 
-#include <QLoggingCategory>
 #include <QEventLoop>
+#include <QLoggingCategory>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -49,8 +50,9 @@ TSession::THandOver::~THandOver()
     ::close(Fd);
 }
 
-void TSession::THandOver::Listen()
+void TSession::THandOver::Listen(std::chrono::milliseconds pause)
 {
+    Pause = pause;
     Notifier = std::make_unique<QSocketNotifier>(Fd, QSocketNotifier::Read);
     QObject::connect(Notifier.get(), &QSocketNotifier::activated, Notifier.get(), [this] { RunDue(); });
 }
@@ -64,7 +66,11 @@ void TSession::THandOver::Push(std::function<void()> fn)
 {
     {
         std::lock_guard lock(Mutex);
+        const bool wasEmpty = Due.empty();
         Due.push_back(std::move(fn));
+        // A non-empty list is drained by the wake-up already on its way.
+        if (!wasEmpty)
+            return;
     }
     const std::uint64_t one = 1;
     while (::write(Fd, &one, sizeof one) < 0 && errno == EINTR) {
@@ -76,17 +82,27 @@ void TSession::THandOver::RunDue()
     std::uint64_t count;
     while (::read(Fd, &count, sizeof count) < 0 && errno == EINTR) {
     }
+    bool ran = false;
     for (;;) {
         std::function<void()> fn;
         bool more;
         {
             std::lock_guard lock(Mutex);
-            if (Due.empty())
+            if (Due.empty()) {
+                if (ran && Pause.count() > 0 && Notifier) {
+                    Notifier->setEnabled(false);
+                    QTimer::singleShot(Pause, Notifier.get(), [this] {
+                        Notifier->setEnabled(true);
+                        RunDue();
+                    });
+                }
                 return;
+            }
             fn = std::move(Due.front());
             Due.pop_front();
             more = !Due.empty();
         }
+        ran = true;
         // A modal dialog opened by Fn runs its own loop: the rest goes on
         // there, in order, as posted events would.
         if (more) {
@@ -101,7 +117,7 @@ void TSession::THandOver::RunDue()
 TSession::TSession(QObject* parent) : QObject(parent)
 {
     qRegisterMetaType<kkm::TLineKind>();
-    toWindow_.Listen();
+    toWindow_.Listen(std::chrono::milliseconds(16));
     // A plain thread with an event loop of its own: its start and its end
     // are seen by every tool, unlike a QThread's.
     std::promise<void> ready;

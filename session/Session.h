@@ -14,6 +14,7 @@ class QEventLoop;
 #include <QSocketNotifier>
 #include <QString>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -99,8 +100,11 @@ private:
     struct THandOver {
         THandOver();
         ~THandOver();
-        // In the receiving thread, before anything is pushed.
-        void Listen();
+        // In the receiving thread, before anything is pushed. After a
+        // batch has run, the next waits at least Pause: a transfer reports
+        // every item, and a window woken for each would take the CPU its
+        // worker and the line need.
+        void Listen(std::chrono::milliseconds Pause = std::chrono::milliseconds(0));
         void Stop();
         void Push(std::function<void()> Fn);
         void RunDue();
@@ -109,6 +113,7 @@ private:
         std::mutex Mutex;
         std::deque<std::function<void()>> Due;
         std::unique_ptr<QSocketNotifier> Notifier;
+        std::chrono::milliseconds Pause{0};
     };
     void Post(std::function<void()> Fn);
     void RunOnWorker(std::function<void()> Fn, bool Wait);

@@ -220,6 +220,8 @@ private slots:
     void goodsStop();
     void windowStaysLiveDuringGoodsTransfer_data();
     void windowStaysLiveDuringGoodsTransfer();
+    void commandsOffDuringSettingsTransfer_data();
+    void commandsOffDuringSettingsTransfer();
 
 private:
     void Connect(bool authorise);
@@ -1012,6 +1014,98 @@ void TablesTest::windowStaysLiveDuringGoodsTransfer()
     QCOMPARE(goods->Goods->editTriggers(), QAbstractItemView::AllEditTriggers);
     QVERIFY(goods->Goods->indexWidget(goods->Goods->currentIndex()));
     QCOMPARE(main_->lb_StatusEmpty->text(), QString());
+}
+
+void TablesTest::commandsOffDuringSettingsTransfer_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<int>("subPage");
+    QTest::addColumn<QString>("fault"); // holds each request a while
+    QTest::addColumn<QStringList>("journal");
+    QTest::newRow("operators read") << false << int(TSettingsPage::spOperators) << "delay 100 code=12 table=9"
+        << QStringList{"Чтение таблицы операторов ...", "Чтение таблицы операторов завершено."};
+    QTest::newRow("operators write") << true << int(TSettingsPage::spOperators) << "delay 100 code=15 table=9"
+        << QStringList{"Запись таблицы операторов ...", "Запись таблицы операторов завершена."};
+    QTest::newRow("text lines write") << true << int(TSettingsPage::spReklama) << "delay 100 code=14 table=4"
+        << QStringList{"Запись рекламных строк ...", "Запись рекламных строк завершена."};
+}
+
+void TablesTest::commandsOffDuringSettingsTransfer()
+{
+    QFETCH(bool, write);
+    QFETCH(int, subPage);
+    QFETCH(QString, fault);
+    QFETCH(QStringList, journal);
+
+    Connect(true);
+    ShowSettings(subPage);
+    // Something to write: what the register holds.
+    Read();
+    std::string error;
+    const auto f = ParseFault(fault.toStdString(), &error);
+    QVERIFY2(f, error.c_str());
+    reg_->AddFault(*f);
+    QToolButton* start = write ? main_->si_WriteTableToKKM : main_->si_ReadTableFromKKM;
+    QVERIFY(SpinUntil([&] { return start->isEnabled(); }));
+    reg_->ClearRequests();
+    Mark();
+
+    // Once the second request is under way: what the window offers, also
+    // while a dialog is up.
+    QStringList wrong;
+    bool looked = false;
+    QTimer look;
+    connect(&look, &QTimer::timeout, this, [&] {
+        if (!main_->Busy() || reg_->RequestCount() < 2)
+            return;
+        look.stop();
+        looked = true;
+        auto offNow = [&](const QString& when) {
+            for (QWidget* off : std::initializer_list<QWidget*>{
+                     main_->si_ReadTableFromKKM, main_->si_WriteTableToKKM, main_->si_Import, main_->si_Export,
+                     main_->cb_QuantNull, main_->ts_Information->b_infoRefresh})
+                if (off->isEnabled())
+                    wrong << off->objectName() + QStringLiteral(" available") + when;
+            for (QAction* off : {main_->mm_c_connect, main_->mm_c_auth})
+                if (off->isEnabled())
+                    wrong << off->objectName() + QStringLiteral(" available") + when;
+        };
+        offNow(QString());
+        // "Прервать" belongs to the goods page; navigation stays live.
+        for (QWidget* on : std::initializer_list<QWidget*>{main_->eb_Information, main_->eb_KKMOptions,
+                                                           main_->eb_Goods, main_->eb_Logo})
+            if (!on->isEnabled())
+                wrong << on->objectName() + QStringLiteral(" unavailable");
+        TModalDriver boxes(10000);
+        boxes.Then([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box || !box->isVisible())
+                return false;
+            offNow(QStringLiteral(" while a dialog is up"));
+            QTimer::singleShot(0, box, &QMessageBox::accept);
+            return true;
+        });
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Проба"), QStringLiteral("Проба"), QMessageBox::Ok,
+                        main_.get());
+        box.exec();
+        // A second start while the first runs is refused before it asks
+        // anything.
+        start->click();
+    });
+    look.start(1);
+    start->click();
+    QVERIFY(WaitIdle(*main_, 120000));
+    look.stop();
+
+    QVERIFY(looked);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+    // The clicks while it ran wrote nothing into its lines, and the register
+    // was asked each thing once.
+    QCOMPARE(NewJournal(), journal);
+    const std::vector<RequestRecord> requests = reg_->Requests();
+    const int expected = write ? (subPage == TSettingsPage::spOperators ? 21 : 9) : 7;
+    QCOMPARE(int(requests.size()), expected);
+    QVERIFY(SpinUntil([&] { return start->isEnabled(); }));
 }
 
 KKM_WINDOW_TEST_MAIN(TablesTest)
