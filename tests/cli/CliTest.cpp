@@ -23,8 +23,9 @@ using namespace kkm::emu;
 
 namespace {
 
-// Generous: a loaded machine must not turn a slow answer into a failure.
-const QString kTimeOut = QStringLiteral("5000");
+// Generous: a loaded machine (or a sanitizer build) must not turn a slow
+// answer into a failure. The silent register costs this much per run.
+const QString kTimeOut = QStringLiteral("15000");
 
 struct TRun {
     int Exit = -1;
