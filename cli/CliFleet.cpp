@@ -5,8 +5,8 @@
 #include "SessionJobs.h"
 #include "TextRules.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -170,7 +170,6 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
     std::vector<bool> lost(static_cast<std::size_t>(count), false);
     std::vector<std::unique_ptr<TSession>> sessions;
     int running = count;
-    QEventLoop loop;
     const QString lostText = QStringLiteral("Связь с ККМ потеряна: порт закрыт.");
 
     for (int i = 0; i < count; ++i) {
@@ -213,12 +212,13 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
                     o.Text = lostText;
                 }
                 if (--running == 0)
-                    loop.quit();
+                    QCoreApplication::quit();
             });
         sessions.push_back(std::move(session));
     }
+    // The program's own event loop, until the last port is done.
     if (running > 0)
-        loop.exec();
+        QCoreApplication::exec();
     progress.Clear();
     // Closes every port and joins every worker.
     sessions.clear();
