@@ -211,17 +211,7 @@ int RunInfo(const TOptions& o)
 
     const bool several = ports.size() > 1;
     if (o.Json) {
-        QJsonArray all;
-        for (std::size_t i = 0; i < outcomes.size(); ++i) {
-            QJsonObject object = outcomes[i].Json;
-            object.insert(QStringLiteral("port"), ports[static_cast<qsizetype>(i)]);
-            object.insert(QStringLiteral("exit"), outcomes[i].Exit);
-            if (outcomes[i].Exit != ExitOk)
-                object.insert(QStringLiteral("error"), outcomes[i].Text);
-            all.append(object);
-        }
-        const QJsonDocument doc = several ? QJsonDocument(all) : QJsonDocument(all.first().toObject());
-        PrintOut(QString::fromUtf8(doc.toJson(QJsonDocument::Indented)).trimmed());
+        PrintOut(OutcomesJson(ports, outcomes, ExitOk));
     } else {
         for (std::size_t i = 0; i < outcomes.size(); ++i) {
             if (outcomes[i].Output.isEmpty())

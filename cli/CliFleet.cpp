@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <cstdio>
@@ -235,6 +237,21 @@ QString ResolvePort(const QString& name)
             return path;
     }
     return QString();
+}
+
+QString OutcomesJson(const QStringList& ports, const std::vector<TPortOutcome>& outcomes, int errorAbove)
+{
+    QJsonArray all;
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        QJsonObject object = outcomes[i].Json;
+        object.insert(QStringLiteral("port"), ports[static_cast<qsizetype>(i)]);
+        object.insert(QStringLiteral("exit"), outcomes[i].Exit);
+        if (outcomes[i].Exit > errorAbove)
+            object.insert(QStringLiteral("error"), outcomes[i].Text);
+        all.append(object);
+    }
+    const QJsonDocument doc = ports.size() > 1 ? QJsonDocument(all) : QJsonDocument(all.first().toObject());
+    return QString::fromUtf8(doc.toJson(QJsonDocument::Indented)).trimmed();
 }
 
 int Summarise(const QStringList& ports, const std::vector<TPortOutcome>& outcomes)

@@ -99,6 +99,11 @@ std::vector<TPortOutcome> RunFleet(const QStringList& Ports, const TFleetOptions
 // /dev, then among the emulators' ports. Empty when there is no such port.
 QString ResolvePort(const QString& Name);
 
+// The outcomes as JSON text for --json: one object, or with several ports an
+// array of them, each with its port, exit status and, when the status is
+// above ErrorAbove, the error.
+QString OutcomesJson(const QStringList& Ports, const std::vector<TPortOutcome>& Outcomes, int ErrorAbove);
+
 // Prints the summary lines (several ports only) and returns the worst exit.
 int Summarise(const QStringList& Ports, const std::vector<TPortOutcome>& Outcomes);
 
