@@ -251,7 +251,9 @@ bool AuthoriseThroughDialog(TMainForm& main, int user, const QString& password)
 
 TWindowTestApp::TWindowTestApp(int& argc, char** argv) : App(argc, argv)
 {
-    if (qEnvironmentVariableIsEmpty("KKM_EMULATOR_DIR"))
-        qputenv("KKM_EMULATOR_DIR", PortDir.path().toLocal8Bit());
+    // Always a folder of its own, whatever the environment names: the
+    // connect dialog lists what is published there, and window tests run
+    // side by side, each starting and stopping emulators of its own.
+    qputenv("KKM_EMULATOR_DIR", PortDir.path().toLocal8Bit());
     QApplication::setQuitOnLastWindowClosed(false);
 }

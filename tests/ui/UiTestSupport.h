@@ -139,8 +139,8 @@ bool ConnectThroughDialog(TMainForm& Main, const QString& Port, const QString& S
 bool AuthoriseThroughDialog(TMainForm& Main, int User = 0, const QString& Password = QStringLiteral("1"));
 
 // What every window test's main() sets up before its test object: the
-// application, emulators publishing in a folder of their own (unless
-// KKM_EMULATOR_DIR names one), and no quitting when a window closes.
+// application, emulators publishing in a folder of their own, and no
+// quitting when a window closes.
 struct TWindowTestApp {
     TWindowTestApp(int& Argc, char** Argv);
     QTemporaryDir PortDir;
