@@ -59,19 +59,19 @@ const TOptionDef OptionTable[] = {
 
 const TOptionDef* FindOption(const QString& arg)
 {
-    for (const TOptionDef& spec : OptionTable) {
-        if (arg.startsWith(QLatin1String("--")) && spec.Long && arg.mid(2) == QLatin1String(spec.Long))
-            return &spec;
-        if (!arg.startsWith(QLatin1String("--")) && spec.Short && arg.mid(1) == QLatin1String(spec.Short))
-            return &spec;
+    for (const TOptionDef& option : OptionTable) {
+        if (arg.startsWith(QLatin1String("--")) && option.Long && arg.mid(2) == QLatin1String(option.Long))
+            return &option;
+        if (!arg.startsWith(QLatin1String("--")) && option.Short && arg.mid(1) == QLatin1String(option.Short))
+            return &option;
     }
     return nullptr;
 }
 
-QString OptionName(const TOptionDef& spec)
+QString OptionName(const TOptionDef& option)
 {
-    return spec.Short ? QStringLiteral("-") + QLatin1String(spec.Short)
-                      : QStringLiteral("--") + QLatin1String(spec.Long);
+    return option.Short ? QStringLiteral("-") + QLatin1String(option.Short)
+                      : QStringLiteral("--") + QLatin1String(option.Long);
 }
 
 // What each command takes besides -v, -h and --timeout.
@@ -242,27 +242,27 @@ bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
             arg = arg.left(arg.indexOf(QLatin1Char('=')));
             inlineValue = true;
         }
-        const TOptionDef* spec = FindOption(arg);
-        if (!spec) {
+        const TOptionDef* option = FindOption(arg);
+        if (!option) {
             error = QStringLiteral("неизвестный параметр \"%1\"").arg(arg);
             return false;
         }
-        if (spec->Value && !inlineValue) {
+        if (option->Value && !inlineValue) {
             if (i + 1 >= args.size()) {
                 error = QStringLiteral("после %1 нужно значение").arg(arg);
                 return false;
             }
             value = args[++i];
-        } else if (!spec->Value && inlineValue) {
+        } else if (!option->Value && inlineValue) {
             error = QStringLiteral("%1 не принимает значения").arg(arg);
             return false;
         }
-        if (spec->Id == optHelp)
+        if (option->Id == optHelp)
             help = true;
-        else if (spec->Id == optVersion)
+        else if (option->Id == optVersion)
             version = true;
         else
-            given.emplace_back(spec, value);
+            given.emplace_back(option, value);
     }
     if (help || version) {
         o.Command = help ? TCommand::Help : TCommand::Version;
@@ -275,18 +275,18 @@ bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
 
     const std::set<TOption> allowed = Allowed(o.Command);
     std::set<TOption> seen;
-    for (const auto& [spec, value] : given) {
-        const QString name = OptionName(*spec);
-        if (spec->Id != optTimeOut && spec->Id != optVerbose && !allowed.count(spec->Id)) {
+    for (const auto& [option, value] : given) {
+        const QString name = OptionName(*option);
+        if (option->Id != optTimeOut && option->Id != optVerbose && !allowed.count(option->Id)) {
             error = QStringLiteral("%1 не используется с командой %2").arg(name, CommandName(o.Command));
             return false;
         }
-        if (spec->Id != optPort && spec->Id != optTable && !seen.insert(spec->Id).second) {
+        if (option->Id != optPort && option->Id != optTable && !seen.insert(option->Id).second) {
             error = QStringLiteral("%1 указан дважды").arg(name);
             return false;
         }
         int number = 0;
-        switch (spec->Id) {
+        switch (option->Id) {
         case optPort:
             if (TrimText(value).isEmpty()) {
                 error = QStringLiteral("пустое имя порта");
@@ -363,7 +363,7 @@ bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
                 error = QStringLiteral("%1 \"%2\": нужно от 10 до 500 процентов с шагом 10").arg(name, value);
                 return false;
             }
-            (spec->Id == optScaleH ? o.ScaleH : o.ScaleV) = number;
+            (option->Id == optScaleH ? o.ScaleH : o.ScaleV) = number;
             break;
         case optFrame: {
             std::array<int, 4> frame{};

@@ -145,11 +145,11 @@ void CliLogoWindowTest::sameRows()
     QFETCH(QStringList, cli);
     TLogoPage* p = main_->ts_Logo;
 
-    const QStringList spec = picture.split(' ');
-    const int w = spec[1].toInt();
-    const int h = spec[2].toInt();
+    const QStringList parts = picture.split(' ');
+    const int w = parts[1].toInt();
+    const int h = parts[2].toInt();
     QString path;
-    if (spec[0] == "bmp") {
+    if (parts[0] == "bmp") {
         path = WriteBmp(*dir_, "p.bmp", w, h, [](int x, int y) {
             return (x * 7 + y * 3) % 11 < 5 ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
         });
