@@ -1,16 +1,15 @@
 // The register's work, run as jobs on one worker thread. The worker owns
 // the protocol component, and with it the serial port; a job is plain code
 // over the component's blocking commands. What a job reports (journal
-// lines, progress, results) reaches the session's own thread through its
-// event queue, in the order reported, so a window only shows it. The same
+// lines, progress, results) reaches the session's own thread through a
+// hand-over queue, in the order reported and in batches, so a window only
+// shows it. The same
 // jobs run without a session on any thread through another TJobContext.
 #pragma once
 
 #include "OmvekCP.h"
 
 #include <QObject>
-
-class QEventLoop;
 #include <QSocketNotifier>
 #include <QString>
 
@@ -20,6 +19,8 @@ class QEventLoop;
 #include <memory>
 #include <mutex>
 #include <thread>
+
+class QEventLoop;
 
 namespace kkm {
 
