@@ -20,7 +20,9 @@
 #include <mutex>
 #include <thread>
 
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 class QSocketNotifier;
 class TComPort;
@@ -125,7 +127,9 @@ public:
     std::atomic<bool> Opened{false};
     std::shared_ptr<TReadThread> ReadThread;
     std::int32_t BufferSize = 255;
+#ifndef _WIN32
     struct termios DCB {};
+#endif
     TPortDataEvent OnData;
     TLineLostEvent OnLineLost;
 
@@ -185,7 +189,9 @@ private:
 
     int notifyFd_ = -1; // eventfd: the reader signals a pending chunk or its end
     std::unique_ptr<QSocketNotifier> notifier_;
+#ifndef _WIN32
     struct termios saved_ {}; // the device's settings before Open
+#endif
     int savedSerialFlags_ = 0;
     bool restoreSerialFlags_ = false; // low latency was asked of the driver
     bool lineLost_ = false;
