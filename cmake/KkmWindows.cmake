@@ -37,3 +37,9 @@ endfunction()
 # The packing steps (tools/make-windows.sh) name the zip and the installer
 # after the version.
 file(WRITE ${CMAKE_BINARY_DIR}/kkm-version.txt "${PROJECT_VERSION}\n")
+
+# ctest runs the Windows tests under Wine, in a prefix of the build's own.
+if(CMAKE_CROSSCOMPILING)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tools/wine-run.sh ${CMAKE_BINARY_DIR}/wine
+      ${KKM_WINDOWS_KIT}/bin)
+endif()

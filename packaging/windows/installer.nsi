@@ -2,7 +2,9 @@
 ; the program and kkm-cli.exe in one folder, a Start menu entry, an
 ; uninstaller and its entry in the list of installed programs.
 ; /S installs silently into the default folder (or /D=<folder>).
-Unicode true
+; A 64-bit installer for the 64-bit program: it runs where the program
+; runs, Wine's 64-bit-only setup included.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !define PRODUCT "Конфигуратор ДЛФ"
