@@ -34,6 +34,10 @@ settle
 [ -f "$entry" ] || fail "the installer made no Start menu entry ($entry)"
 answer=$(wine "$installed/kkm-cli.exe" --version | tr -d '\r')
 [ "$answer" = "kkm-cli $version" ] || fail "the installed kkm-cli --version answered '$answer', not 'kkm-cli $version'"
+# Russian text reaches a reader as UTF-8 (the console is switched to it).
+help=$(wine "$installed/kkm-cli.exe" --help | tr -d '\r' | sed -n 1p)
+[ "$help" = "kkm-cli: настройка ККМ из командной строки, одной или сразу нескольких." ] ||
+  fail "kkm-cli --help began with '$help'"
 wine "$installed/uninstall.exe" /S
 # The uninstaller runs on from a copy of itself: wait until it is done.
 settle
