@@ -27,11 +27,12 @@ qt_version=6.4.2
 
 say() { echo "windows-kit: $*" >&2; }
 
-# The cross compilers, NSIS and Wine: the Windows build's own tools. The
+# The cross compilers, NSIS, Wine, and rsvg-convert and icotool for the
+# icon: the Windows build's own tools. The
 # host's Qt tools come with the Linux build's packages.
 install_tools() {
   local packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-                  nsis wine64 zip qt6-base-dev-tools xz-utils)
+                  nsis wine64 zip qt6-base-dev-tools xz-utils librsvg2-bin icoutils)
   local missing=() p
   for p in "${packages[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -137,16 +138,16 @@ from_source() {
   local qtsrc jpegsrc
   qtsrc=$work/qtbase-everywhere-src-$qt_version
   rm -rf "$qtsrc"
-  tar -C "$work" -xJf "$(ls "$work"/qt6-base_"$qt_version"*.orig.tar.xz | head -1)"
+  local qtorig=("$work"/qt6-base_"$qt_version"*.orig.tar.xz)
+  tar -C "$work" -xJf "${qtorig[0]}"
   # The windows platform plugin of 6.4.2 asks the GL context whether GL is
   # software under dynamicgl, which it has no type for when OpenGL is off.
   sed -i '/isSoftwareGl()/,/#endif/ s/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
     "$qtsrc/src/plugins/platforms/windows/qwindowswindow.cpp"
-  local jpegorig
-  jpegorig=$(ls "$work"/libjpeg-turbo_*.orig.tar.gz | head -1)
-  jpegsrc=$work/$(tar -tzf "$jpegorig" | head -1 | cut -d/ -f1)
+  local jpegorig=("$work"/libjpeg-turbo_*.orig.tar.gz)
+  jpegsrc=$work/$(tar -tzf "${jpegorig[0]}" | sed -n '1s|/.*||p')
   rm -rf "$jpegsrc"
-  tar -C "$work" -xzf "$jpegorig"
+  tar -C "$work" -xzf "${jpegorig[0]}"
 
   write_toolchain "$work/mingw.cmake"
   local jobs
@@ -180,7 +181,7 @@ from_source() {
   local dll f
   for dll in libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll; do
     f=$($triplet-g++-posix -print-file-name=$dll)
-    [ -f "$f" ] || f=$(find /usr/lib/gcc/$triplet /usr/$triplet -name $dll | sort | tail -1)
+    [ -f "$f" ] || f=$(find /usr/lib/gcc/$triplet /usr/$triplet -name $dll | sort | sed -n '$p')
     [ -f "$f" ] || { say "the compiler's $dll was not found"; exit 1; }
     cp "$f" "$prefix/bin/"
   done
