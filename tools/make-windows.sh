@@ -2,7 +2,9 @@
 # Cross-builds the program for 64-bit Windows in build-windows/: the
 # configurator, kkm-cli and the tests that need no register, against the Qt
 # kit of tools/windows-kit.sh (made once, or unpacked from
-# KKM_WINDOWS_KIT_TARBALL). Extra arguments go to cmake's configure step.
+# KKM_WINDOWS_KIT_TARBALL); then dist/, the zip and the installer. Prints
+# the zip's and the installer's paths, alone, on standard output (the build
+# talks on standard error). Extra arguments go to cmake's configure step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,8 +15,8 @@ dir=${KKM_WINDOWS_BUILD_DIR:-build-windows}
 # library's own copies (array-bounds).
 cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
       -DKKM_WINDOWS_KIT="$kit" -DCMAKE_BUILD_TYPE=Release -DKKM_WERROR=ON \
-      -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" "$@"
-cmake --build "$dir" -j "$(nproc)"
+      -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" "$@" >&2
+cmake --build "$dir" -j "$(nproc)" >&2
 
 # dist/: the two programs, the plugins Qt loads at run time (the Windows
 # platform and style), and every DLL from the kit they import, followed
@@ -44,7 +46,7 @@ version=$(cat "$dir/kkm-version.txt")
 name=kkm-configurator-$version
 rm -f "$dir/$name-win64.zip" "$dir/$name-setup.exe"
 rm -rf "$dir/zip" && mkdir -p "$dir/zip" && cp -r "$dist" "$dir/zip/$name"
-(cd "$dir/zip" && zip -qr9 "../$name-win64.zip" "$name")
+(cd "$dir/zip" && zip -qr9 "../$name-win64.zip" "$name" >&2)
 rm -rf "$dir/zip"
 # The uninstaller removes exactly what was installed.
 (cd "$dist" && find . -type f | sed 's|^\./||; s|/|\\|g' | sort |
