@@ -28,8 +28,8 @@ qt_version=6.4.2
 say() { echo "windows-kit: $*" >&2; }
 
 # The cross compilers, NSIS, Wine, and rsvg-convert and icotool for the
-# icon: the Windows build's own tools. The
-# host's Qt tools come with the Linux build's packages.
+# icon: the Windows build's own tools. The host's Qt tools come with the
+# Linux build's packages.
 install_tools() {
   local packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
                   nsis wine64 zip qt6-base-dev-tools xz-utils librsvg2-bin icoutils)
