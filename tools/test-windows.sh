@@ -9,7 +9,9 @@ cd "$(dirname "$0")/.."
 started=$(date +%s)
 dir=${KKM_WINDOWS_BUILD_DIR:-build-windows}
 
-mapfile -t packages < <(tools/make-windows.sh)
+# Its standard output is the zip's and the installer's paths.
+built=$(tools/make-windows.sh)
+mapfile -t packages <<<"$built"
 setup=$(realpath "${packages[1]}")
 
 # One prefix for the whole stage: making one takes a good part of a minute.
