@@ -9,6 +9,7 @@
 #include <QWinEventNotifier>
 
 #include <algorithm>
+#include <utility>
 
 #include <windows.h>
 
@@ -101,6 +102,9 @@ struct TComPort::TSystem {
     DCB saved{};
     COMMTIMEOUTS savedTimeouts{};
     bool lossPending = false; // a wait saw the device go; the next read tells
+    // Line errors that ClearCommError reported (and cleared) since the last
+    // read: every caller asks it, only the read reports them.
+    mutable DWORD lineErrors = 0;
     std::unique_ptr<QWinEventNotifier> watch;
     // The last watch, switched off: it may be the very notifier whose signal
     // is being handled (a handler closes the port), so it goes only at the
@@ -112,7 +116,22 @@ struct TComPort::TSystem {
     bool Arm(HANDLE port, const QString& name);
     // Takes the outcome of a completed character-received wait.
     void Settle(HANDLE port, const QString& name);
+    // The queued counts (ClearCommError), keeping its line errors for the
+    // next read; false with the system's error when it fails.
+    bool Status(HANDLE port, COMSTAT& stat, DWORD& err) const;
 };
+
+bool TComPort::TSystem::Status(HANDLE port, COMSTAT& stat, DWORD& err) const
+{
+    DWORD errors = 0;
+    if (!::ClearCommError(port, &errors, &stat)) {
+        err = ::GetLastError();
+        return false;
+    }
+    lineErrors |= errors;
+    err = ERROR_SUCCESS;
+    return true;
+}
 
 bool TComPort::TSystem::Arm(HANDLE port, const QString& name)
 {
@@ -259,6 +278,7 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
     BaudRate = baud;
     sys_->commArmed = false;
     sys_->lossPending = false;
+    sys_->lineErrors = 0;
     Opened = true;
     lineLost_ = false;
     sys_->Arm(h, name);
@@ -289,8 +309,8 @@ void TComPort::Watch(bool on)
         // a chunk at a time, and wait again.
         while (Opened && !lineLost_) {
             COMSTAT stat{};
-            DWORD errors = 0;
-            if (!sys_->lossPending && ::ClearCommError(h, &errors, &stat) && stat.cbInQue == 0)
+            DWORD err = 0;
+            if (!sys_->lossPending && sys_->Status(h, stat, err) && stat.cbInQue == 0)
                 break;
             ReadPending();
         }
@@ -382,8 +402,8 @@ int TComPort::OutputQueued() const
     if (OutputQueueProbe)
         return OutputQueueProbe();
     COMSTAT stat{};
-    DWORD errors = 0;
-    if (!::ClearCommError(AsHandle(Handle), &errors, &stat))
+    DWORD err = 0;
+    if (!sys_->Status(AsHandle(Handle), stat, err))
         return 0; // no count to wait on: take it as sent
     return static_cast<int>(stat.cbOutQue);
 }
@@ -405,9 +425,8 @@ bool TComPort::WaitForData(std::chrono::microseconds limit)
         return true; // the read tells the loss
     // Characters queued before the wait began raise no event of their own.
     COMSTAT stat{};
-    DWORD errors = 0;
-    if (!::ClearCommError(h, &errors, &stat)) {
-        const DWORD err = ::GetLastError();
+    DWORD err = 0;
+    if (!sys_->Status(h, stat, err)) {
         qCWarning(lcSerial) << "queue of" << Name << ":" << SystemMessage(err);
         if (DeviceGone(err)) {
             sys_->lossPending = true;
@@ -458,11 +477,10 @@ void TComPort::ReadPending()
         return;
     }
     COMSTAT stat{};
-    DWORD errors = 0;
-    if (!::ClearCommError(h, &errors, &stat)) {
-        const DWORD err = ::GetLastError();
-        qCWarning(lcSerial) << "queue of" << Name << ":" << SystemMessage(err);
-        if (DeviceGone(err))
+    DWORD statusErr = 0;
+    if (!sys_->Status(h, stat, statusErr)) {
+        qCWarning(lcSerial) << "queue of" << Name << ":" << SystemMessage(statusErr);
+        if (DeviceGone(statusErr))
             TellLineLost();
         return;
     }
@@ -497,6 +515,7 @@ void TComPort::ReadPending()
     }
     if (got == 0)
         return;
+    const DWORD errors = std::exchange(sys_->lineErrors, 0);
     std::uint32_t flags = errors & (leOverrun | leParity | leFrame | leBreak);
     if (errors & CE_RXOVER)
         flags |= leOverrun;
