@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++messages;
 
     events = 0;
-    // In chunks of up to 255 bytes, as the reader hands them over.
+    // In chunks of up to 255 bytes, as the port reads them.
     for (std::size_t at = 0; at < stream.size(); at += 255) {
         const TArrayOfByte chunk(stream.begin() + static_cast<std::ptrdiff_t>(at),
                                  stream.begin() + static_cast<std::ptrdiff_t>(std::min(stream.size(), at + 255)));

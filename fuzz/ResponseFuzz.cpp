@@ -1,7 +1,7 @@
 // Every command of the component against an arbitrary answer: the answer is
 // put on a pseudo-terminal line before the command runs, so it goes through
-// the real port, reader thread and transaction. Checks that the result is a
-// known code and that outputs are assigned only on success.
+// the real port and transaction. Checks that the result is a known code and
+// that outputs are assigned only on success.
 #include "FuzzSupport.h"
 #include "OmvekCP.h"
 

@@ -121,8 +121,8 @@ void TOmvekCP::Interrupt()
 
 void TOmvekCP::TakeUpChunk(std::chrono::microseconds limit)
 {
-    if (Port.WaitForHandover(limit))
-        Port.DeliverPending();
+    if (Port.WaitForData(limit))
+        Port.ReadPending();
 }
 
 bool TOmvekCP::WaitState(std::uint8_t wanted)
@@ -143,8 +143,8 @@ bool TOmvekCP::WaitState(std::uint8_t wanted)
     };
     // At least TimeOut div 10 + 1 passes of a millisecond, even where the
     // system's sleeps are coarser: a time-out of 0 still gives the answer a
-    // moment. Each pass ends early when the reader has bytes, which the wait
-    // then takes up itself.
+    // moment. Each pass ends early when bytes arrive, which the wait then
+    // reads itself.
     for (std::uint32_t i = 0; i <= timeOut_ / 10; ++i) {
         if (state_ == wanted)
             return true;

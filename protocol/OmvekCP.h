@@ -4,12 +4,12 @@
 // every result code its text.
 //
 // It belongs to one thread, the one that created it: commands, port opening
-// and closing and the reader's hand-overs all happen there. A command blocks
-// that thread until its answer or its time-out; the chunks the reader hands
-// over meanwhile are taken up by the waiting command itself, with no event
-// loop in between. Between commands they arrive through the thread's event
-// loop. Another thread may only read PID, TimeOut, State and Port.Opened,
-// set TimeOut, and Interrupt().
+// and closing and every read of the port happen there. A command blocks
+// that thread until its answer or its time-out, waiting on the port itself
+// and reading what arrives the moment it arrives, with no event loop in
+// between. Between commands the thread's event loop reads the port. Another
+// thread may only read PID, TimeOut, State and Port.Opened, set TimeOut,
+// and Interrupt().
 #pragma once
 
 #include "ComPort.h"
@@ -119,7 +119,11 @@ public:
     // command after it returns -1 without touching the line, until
     // ClearInterrupt. The owner then closes the port in its own thread.
     void Interrupt();
-    void ClearInterrupt() { interrupted_ = false; }
+    void ClearInterrupt()
+    {
+        interrupted_ = false;
+        Port.ClearWake();
+    }
     bool Interrupted() const { return interrupted_; }
     QString Version() const;
     void setVersion(const QString&) {}
@@ -236,10 +240,10 @@ private:
     bool WaitTimedOut(std::chrono::steady_clock::time_point start) const;
     // Open, its line not lost, and not interrupted.
     bool LinkUp() const { return Port.Opened && !Port.LineLost() && !interrupted_; }
-    // Waits until the request of Bytes bytes has left the line, taking up
-    // what the reader hands over meanwhile; false when the link went down.
+    // Waits until the request of Bytes bytes has left the line, reading
+    // what arrives meanwhile; false when the link went down.
     bool WaitSent(std::size_t Bytes);
-    // Waits at most Limit for the reader and takes up its chunk, if any.
+    // Waits at most Limit for the port and reads what has arrived, if any.
     void TakeUpChunk(std::chrono::microseconds Limit);
 
     std::atomic<std::uint8_t> pid_{0};

@@ -105,8 +105,8 @@ TSession::TSession(QObject* parent) : QObject(parent)
         loop_ = nullptr;
     });
     started.wait();
-    // The component and its port are made on the worker, so that the
-    // reader's hand-overs between commands come through its event loop.
+    // The component and its port live on the worker: its commands wait on
+    // the port there, and between commands its event loop reads the port.
     RunOnWorker([this] {
         protokol_ = new TOmvekCP;
         protokol_->setObjectName(QStringLiteral("Protokol"));

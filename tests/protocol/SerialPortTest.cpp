@@ -1,5 +1,5 @@
-// The serial link over a real pseudo-terminal: result codes, hand-over of
-// received bytes, unplugging, and opening and closing under load.
+// The serial link over a real pseudo-terminal: result codes, reading what
+// arrives, waking a wait, unplugging, and opening and closing under load.
 #include "ComPort.h"
 #include "PtyPeer.h"
 #include "TestWait.h"
@@ -15,6 +15,7 @@
 
 #include <linux/serial.h>
 
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <string>
@@ -23,6 +24,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -91,10 +93,12 @@ TEST(SerialPort, OpenResults)
     ASSERT_EQ(port.Open(peer.SlavePath(), 115200), prOk);
     EXPECT_TRUE(port.Opened);
     EXPECT_EQ(port.PortNumber, peer.SlavePath().section(QLatin1Char('/'), -1).toUInt() & 0xFF);
-    EXPECT_EQ(cfgetospeed(&port.DCB), B115200);
-    EXPECT_EQ(port.DCB.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(port.DCB.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-    const int handle = port.Handle;
+    termios dcb{};
+    ASSERT_EQ(::tcgetattr(static_cast<int>(port.Handle), &dcb), 0);
+    EXPECT_EQ(cfgetospeed(&dcb), B115200);
+    EXPECT_EQ(dcb.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(dcb.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    const TComPort::THandle handle = port.Handle;
     EXPECT_EQ(port.Open(peer.SlavePath(), 9600), prAlreadyOpen);
     EXPECT_EQ(port.Handle, handle);
 
@@ -171,8 +175,8 @@ TEST(SerialPort, HandsOverEveryByteInOrder)
     TArrayOfByte sent(20000);
     for (auto& b : sent)
         b = static_cast<std::uint8_t>(rng());
-    // More than the terminal buffers: the sender blocks until the reader
-    // has handed over, so it needs a thread of its own.
+    // More than the terminal buffers: the sender blocks until the port has
+    // read, so it needs a thread of its own.
     std::thread sender([&] {
         for (std::size_t i = 0; i < sent.size(); i += 1000)
             peer.Send(TArrayOfByte(sent.begin() + i, sent.begin() + i + 1000));
@@ -192,8 +196,8 @@ TEST(SerialPort, WithoutHandlerBytesAreDiscarded)
     TComPort port;
     ASSERT_EQ(port.Open(peer.SlavePath(), 9600), prOk);
     peer.Send({1});
-    // The reader must still take it, or it would reach the next handler.
-    ASSERT_TRUE(port.WaitForHandover(10s));
+    // The port must still take it, or it would reach the next handler.
+    ASSERT_TRUE(port.WaitForData(10s));
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
     Received got;
@@ -203,8 +207,9 @@ TEST(SerialPort, WithoutHandlerBytesAreDiscarded)
     EXPECT_EQ(got.bytes, (TArrayOfByte{4, 5}));
 }
 
-// The reader ends when the device goes away, and the owner hears of it once,
-// after every byte that came before, in its own thread.
+// A read that finds the device gone tells the owner once, after every byte
+// that came before, in the port's own thread, and the port is no longer
+// watched.
 TEST(SerialPort, UnplugTellsTheOwnerOnce)
 {
     PtyPeer peer;
@@ -223,10 +228,8 @@ TEST(SerialPort, UnplugTellsTheOwnerOnce)
     peer.Send({0x41});
     ASSERT_TRUE(WaitUntil([&] { return !events.empty(); }));
 
-    std::shared_ptr<TReadThread> reader = port.ReadThread;
     peer.HangUp();
     ASSERT_TRUE(WaitUntil([&] { return lost > 0; }));
-    EXPECT_TRUE(reader->Finished()) << "ended, not spinning on a descriptor that stays readable";
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
     EXPECT_EQ(lost, 1);
@@ -234,6 +237,7 @@ TEST(SerialPort, UnplugTellsTheOwnerOnce)
     EXPECT_EQ(toldIn, self);
     EXPECT_TRUE(port.LineLost());
     EXPECT_TRUE(port.Opened) << "closing is the owner's decision";
+    EXPECT_FALSE(port.WaitForData(0us)) << "a lost line is not waited on again";
     EXPECT_EQ(port.Write({0xFD, 0x01, 0xFE}), prUnknown);
     port.Close();
     EXPECT_FALSE(port.Opened);
@@ -249,13 +253,9 @@ TEST(SerialPort, NoLossToldAfterClose)
     int lost = 0;
     port.OnLineLost = [&] { ++lost; };
     ASSERT_EQ(port.Open(peer.SlavePath(), 9600), prOk);
-    std::shared_ptr<TReadThread> reader = port.ReadThread;
     peer.HangUp();
-    // Without handling events, so the loss is still on its way.
-    for (int i = 0; i < 30000 && !reader->Finished(); ++i)
-        std::this_thread::sleep_for(1ms);
-    ASSERT_TRUE(reader->Finished());
-    EXPECT_TRUE(reader->Lost());
+    // Without handling events, so the loss is still to be read.
+    ASSERT_TRUE(port.WaitForData(10s));
     port.Close();
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
@@ -351,9 +351,9 @@ TEST(SerialPort, LowLatencyAskedAndRestored)
     EXPECT_EQ(port.Open(peer.SlavePath(), 115200), prOk);
 }
 
-// Without the channel that carries chunks to this thread the port could
-// never deliver anything: Open refuses instead of reporting success.
-TEST(SerialPort, OpenFailsWithoutAHandOverChannel)
+// Without the channel that wakes a waiting read nothing could end a wait
+// from another thread: Open refuses instead of reporting success.
+TEST(SerialPort, OpenFailsWithoutAWakeChannel)
 {
     PtyPeer peer;
     rlimit saved{};
@@ -375,7 +375,7 @@ TEST(SerialPort, OpenFailsWithoutAHandOverChannel)
     EXPECT_EQ(other.Open(peer.SlavePath(), 9600), prOk);
 }
 
-TEST(SerialPort, CloseFromInsideTheHandOver)
+TEST(SerialPort, CloseFromInsideTheDataHandler)
 {
     PtyPeer peer;
     TComPort port;
@@ -402,7 +402,7 @@ TEST(SerialPort, CloseFromInsideTheHandOver)
 }
 
 // Opens and closes the port many times while the peer floods it, with and
-// without hand-overs in flight. Run under ThreadSanitizer and
+// without unread bytes waiting. Run under ThreadSanitizer and
 // AddressSanitizer by test.sh.
 TEST(SerialPort, OpenCloseUnderLoad)
 {
@@ -417,40 +417,102 @@ TEST(SerialPort, OpenCloseUnderLoad)
             const std::size_t before = total;
             ASSERT_TRUE(WaitUntil([&] { return total > before; })) << round;
         } else if (round % 3 == 1) {
-            // Close while the reader waits for its hand-over to be taken.
-            ASSERT_TRUE(port.WaitForHandover(10s)) << round;
+            // Close with bytes waiting to be read.
+            ASSERT_TRUE(port.WaitForData(10s)) << round;
         }
         port.Close();
         ASSERT_FALSE(port.Opened);
-        ASSERT_FALSE(port.ReadThread);
     }
     peer.StopFlood();
-    for (int i = 0; i < 20; ++i) // stale wake-ups must find nothing to hand over
+    for (int i = 0; i < 20; ++i) // the watches of closed ports must read nothing
         QCoreApplication::processEvents();
     EXPECT_GT(total, 0u);
 }
 
-// Destroying the port while its reader waits for a hand-over ends the
-// reader there and then (it is not left blocked on a hand-over no one will
-// take) and lets go of the device; stale wake-ups find nothing.
-TEST(SerialPort, DestroyWhileReaderWaits)
+// Destroying the port with bytes waiting lets go of the device, and the
+// watch of the port it had read nothing afterwards.
+TEST(SerialPort, DestroyWithBytesWaiting)
 {
     PtyPeer peer;
     peer.StartFlood(100);
+    int calls = 0;
     for (int round = 0; round < 50; ++round) {
         auto port = std::make_unique<TComPort>();
-        port->OnData = [](const TArrayOfByte&, std::int32_t, std::uint32_t) {};
+        port->OnData = [&calls](const TArrayOfByte&, std::int32_t, std::uint32_t) { ++calls; };
         ASSERT_EQ(port->Open(peer.SlavePath(), 9600), prOk) << round;
-        ASSERT_TRUE(port->WaitForHandover(10s));
-        const std::shared_ptr<TReadThread> reader = port->ReadThread;
+        ASSERT_TRUE(port->WaitForData(10s));
         port.reset();
-        ASSERT_TRUE(reader->Finished()) << round;
-        EXPECT_FALSE(reader->Lost()) << round;
         QCoreApplication::processEvents();
     }
+    EXPECT_EQ(calls, 0);
     TComPort next;
     EXPECT_EQ(next.Open(peer.SlavePath(), 9600), prOk) << "the last port let go of the device";
     peer.StopFlood();
+}
+
+// Another thread ends the port's waits at once: a read wait on a silent
+// line, and a write that waits for a device that takes nothing more (here
+// the peer never reads, so the terminal's buffer fills up). A wake-up with
+// no wait in progress ends the next one, unless it is cleared first.
+TEST(SerialPort, WakeEndsTheWaits)
+{
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    TComPort port;
+    ASSERT_EQ(port.Open(QString::fromLocal8Bit(::ptsname(master)), 1200), prOk);
+
+    auto wakeWhile = [&port](std::atomic<bool>& waiting) {
+        return std::thread([&port, &waiting] {
+            while (!waiting)
+                std::this_thread::sleep_for(1ms);
+            std::this_thread::sleep_for(50ms); // into the wait, most likely
+            port.Wake();
+        });
+    };
+    using Clock = std::chrono::steady_clock;
+    std::atomic<bool> waiting{false};
+    std::thread waker = wakeWhile(waiting);
+    auto start = Clock::now();
+    waiting = true;
+    EXPECT_TRUE(port.WaitForData(std::chrono::hours(1)));
+    waker.join();
+    EXPECT_LT(Clock::now() - start, 60s);
+
+    // 1 MB at 1200 baud: a wait of hours, were it not woken.
+    waiting = false;
+    waker = wakeWhile(waiting);
+    start = Clock::now();
+    waiting = true;
+    EXPECT_EQ(port.Write(TArrayOfByte(1 << 20, 0x55)), prUnknown);
+    waker.join();
+    EXPECT_LT(Clock::now() - start, 60s);
+    port.ClearWake();
+
+    port.Wake();
+    EXPECT_TRUE(port.WaitForData(std::chrono::hours(1)));
+    EXPECT_FALSE(port.WaitForData(1ms)) << "one wake-up ends one wait";
+    port.Wake();
+    port.ClearWake();
+    EXPECT_FALSE(port.WaitForData(1ms));
+    port.Close();
+    ::close(master);
+}
+
+// The Windows port list comes from the registry in its own order; it is
+// shown by port number.
+TEST(PortList, SortedByPortNumber)
+{
+    const struct {
+        QStringList in, out;
+    } cases[] = {
+        {{"COM10", "COM2", "COM1"}, {"COM1", "COM2", "COM10"}},
+        {{"COM3", "COM256", "COM30", "COM3"}, {"COM3", "COM3", "COM30", "COM256"}},
+        {{}, {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TComPort::SortByPortNumber(c.in), c.out) << c.in.join(QLatin1Char(' ')).toStdString();
 }
 
 // A made-up sysfs tree: devices with a driver are listed, sorted by kind and

@@ -1,5 +1,5 @@
-// Waiting on a condition while the event loop runs: the hand-overs of the
-// serial reader only happen inside processEvents.
+// Waiting on a condition while the event loop runs: between commands the
+// serial port is only read inside processEvents.
 #pragma once
 
 #include <QCoreApplication>
