@@ -31,6 +31,7 @@ struct TRun {
     int Exit = -1;
     QString Out;
     QString Err;
+    QByteArray OutBytes; // standard output as written (a goods file is Windows-1251)
 };
 
 // Runs kkm-cli with Args (and Input on its standard input); the password
@@ -56,7 +57,8 @@ TRun RunCli(const QStringList& args, const QByteArray& input = {},
         return run;
     }
     run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.Out = QString::fromUtf8(process.readAllStandardOutput());
+    run.OutBytes = process.readAllStandardOutput();
+    run.Out = QString::fromUtf8(run.OutBytes);
     run.Err = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
@@ -188,7 +190,19 @@ TEST_F(CliTest, WrongUsageExitsTwoAndTouchesNothing)
         {{"info", "-p", p, "--zero-sales"}, "--zero-sales не используется с командой info"},
         {{"info", "-p"}, "после -p нужно значение"},
         {{"info", "-p", p, "--bogus"}, "неизвестный параметр \"--bogus\""},
-        {{"goods", "read", "-p", p}, "не указан файл для записи"},
+        {{"goods", "read", "-p", p, "-p", "ttyS99"}, "не указана папка для файлов (-o ПАПКА)"},
+        {{"goods", "read", "-p", p, "-p", "ttyS99", "-o", "-"}, "-o -: в стандартный вывод можно читать только одну ККМ"},
+        {{"settings", "read", "-p", p, "-t", "options", "--table=options"}, "-t options: таблица указана дважды"},
+        {{"goods", "write", "-p", p, "-u", "1", "-w-", "-"}, "стандартный ввод не может дать и файл, и пароль"},
+        {{"logo", "upload", "-p", p, "-u", "1", "-w", "1", "-"}, "изображение нужно файлом"},
+        {{"info", "-p" + p, "--port=" + p}, "указан дважды"},
+        {{"info", "-vp" + p, "-b9600", "--baud=1200"}, "-b указан дважды"},
+        {{"info", "--json=yes", "-p", p}, "--json не принимает значения"},
+        {{"info", "-p", p, "--timeout=soon"}, "тайм-аут \"soon\""},
+        {{"info", "-p", p, "--", "-v"}, "лишний аргумент \"-v\""},
+        {{"info", "-p", p, "-x"}, "неизвестный параметр \"-x\""},
+        {{"events"}, "не указан порт"},
+        {{"events", "-p", p, "-o", "x"}, "-o не используется с командой events"},
         {{"goods", "read", "-p", p, "-o", csv, "-r", "0..5"}, "интервал товаров \"0..5\""},
         {{"goods", "read", "-p", p, "-o", csv, "-r", "7..3"}, "интервал товаров \"7..3\""},
         {{"goods", "read", "-p", p, "-o", csv, "-r", "1..10000"}, "интервал товаров"},
@@ -366,6 +380,35 @@ TEST_F(CliTest, GoodsWriteThenReadGivesTheSameFile)
     EXPECT_EQ(ReadFile(out), ReadFile(in));
     // Quiet on a pipe: no progress line, no journal lines.
     EXPECT_TRUE(read.Err.isEmpty()) << Show(read);
+}
+
+// "-" is standard input for a file and standard output for a read, which
+// is also where one register's read goes without -o; options are taken in
+// the forms other tools know (attached values, --opt=value, bundled flags).
+TEST_F(CliTest, StandardInputAndOutput)
+{
+    auto reg = StartRegister(1001);
+    const QString p = reg->SlavePath();
+
+    const TRun write = Cli({"goods", "write", "-p" + p, "-u1", "-w1", "--zero-sales", "-"}, CanonicalGoods());
+    ASSERT_EQ(write.Exit, 0) << Show(write);
+    for (const QStringList& args : {QStringList{"goods", "read", "-p", p, "-r", "1..5"},
+                                    QStringList{"goods", "read", "--port=" + p, "--range=1..5", "-o", "-"}}) {
+        const TRun read = Cli(args);
+        EXPECT_EQ(read.Exit, 0) << Show(read);
+        EXPECT_EQ(read.OutBytes, CanonicalGoods()) << args.join(' ').toStdString();
+    }
+
+    const TRun profile = Cli({"settings", "read", "-p", p, "-o", "-"});
+    ASSERT_EQ(profile.Exit, 0) << Show(profile);
+    EXPECT_TRUE(QJsonDocument::fromJson(profile.OutBytes).object().value("tables").isObject()) << Show(profile);
+    const TRun same = Cli({"settings", "diff", "-p", p, "-"}, profile.OutBytes);
+    EXPECT_EQ(same.Exit, 0) << Show(same);
+
+    // -v and -p bundled, the port attached: the journal's lines on stderr.
+    const TRun info = Cli({"info", "-vp" + p, "-b115200"});
+    EXPECT_EQ(info.Exit, 0) << Show(info);
+    EXPECT_TRUE(info.Err.contains(QStringLiteral("Подключение успешно. Порт [") + p)) << Show(info);
 }
 
 // Profiles: read, compared (status 0 alike, 1 with one line per
