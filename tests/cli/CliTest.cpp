@@ -13,11 +13,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <csignal>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace kkm::emu;
 
@@ -481,6 +487,68 @@ TEST_F(CliTest, LostLineInATransfer)
     EXPECT_EQ(process.exitCode(), 4) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("Связь с ККМ потеряна: порт закрыт."))) << err.toStdString();
     EXPECT_FALSE(QFile::exists(out));
+}
+
+namespace {
+
+// The pseudo-terminal's settings as a client of the slave sees them.
+bool PortSettings(const QString& path, termios& t)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::tcgetattr(fd, &t) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool SameSettings(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           ::cfgetispeed(&a) == ::cfgetispeed(&b) && ::cfgetospeed(&a) == ::cfgetospeed(&b) &&
+           std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc));
+}
+
+} // namespace
+
+// Ctrl-C or SIGTERM in the middle of a read: the status tells which, the
+// port has its settings back, stderr says where the transfer stopped, and
+// no file (nor a part of one) is left.
+TEST_F(CliTest, InterruptedReadRestoresThePort)
+{
+    const struct {
+        int signal;
+        int exit;
+    } cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
+    for (const auto& c : cases) {
+        // Paced as a slow line, so that the read is far from done.
+        auto reg = StartRegister(1001, 9600);
+        const QString port = reg->SlavePath();
+        termios before{};
+        ASSERT_TRUE(PortSettings(port, before));
+        const QString folder = Path(QStringLiteral("out%1").arg(c.signal));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString out = QDir(folder).filePath(QStringLiteral("goods.csv"));
+        QProcess process;
+        process.start(QStringLiteral(KKM_CLI_PATH), {"goods", "read", "-p", port, "-o", out, "--timeout", kTimeOut});
+        ASSERT_TRUE(process.waitForStarted(30000));
+        ASSERT_TRUE(reg->WaitForRequests(40, std::chrono::seconds(60)));
+        termios during{};
+        ASSERT_TRUE(PortSettings(port, during));
+        EXPECT_FALSE(SameSettings(before, during)) << "the program did not set the port up; the check below proves nothing";
+        ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), c.signal), 0);
+        ASSERT_TRUE(process.waitForFinished(120000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err.toStdString();
+        EXPECT_EQ(process.exitCode(), c.exit) << err.toStdString();
+        EXPECT_TRUE(err.contains(QRegularExpression(QStringLiteral("^прервано на \\d+ из 1\\.\\.9999$"),
+                                                    QRegularExpression::MultilineOption)))
+            << err.toStdString();
+        termios after{};
+        ASSERT_TRUE(PortSettings(port, after));
+        EXPECT_TRUE(SameSettings(before, after)) << "signal " << c.signal;
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList()) << "signal " << c.signal;
+    }
 }
 
 // Four registers at once, one of them silent: the others are written and
