@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -269,9 +270,7 @@ QString SkippedWhy(const QByteArray& received)
     const std::uint8_t code = frame.size() > 3 ? frame[3] : 0;
     if (std::find(std::begin(known), std::end(known), code) == std::end(known))
         return QStringLiteral("сообщение с кодом 0x%1, у которого нет события")
-            .arg(code, 2, 16, QLatin1Char('0'))
-            .toUpper()
-            .replace(QStringLiteral("0X"), QStringLiteral("0x"));
+            .arg(QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper());
     return QString();
 }
 

@@ -6,6 +6,7 @@
 #include "PtyRegister.h"
 #include "TestWait.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -619,4 +620,178 @@ TEST_F(CliTest, PortsListsPublishedEmulators)
     const TRun info = Cli({"info", "-p", name, "--json"}, {}, env);
     EXPECT_EQ(info.Exit, 0) << Show(info);
     EXPECT_EQ(QJsonDocument::fromJson(info.Out.toUtf8()).object().value("port").toString(), reg->PublishedPath());
+}
+
+namespace {
+
+// kkm-cli events running against the test's registers: its output as it
+// comes, read while waiting on a condition.
+class TEventsRun {
+public:
+    explicit TEventsRun(const QStringList& args)
+    {
+        process_.start(QStringLiteral(KKM_CLI_PATH),
+                       QStringList{"events", "-v", "--timeout", kTimeOut} + args);
+    }
+    ~TEventsRun()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    // Waits (generously) until Condition holds for what came so far.
+    template <class Condition>
+    bool WaitFor(Condition condition)
+    {
+        QDeadlineTimer deadline(std::chrono::seconds(60));
+        for (;;) {
+            Take();
+            if (condition())
+                return true;
+            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
+                return false;
+            process_.waitForReadyRead(50);
+        }
+    }
+    // Connected on every one of Ports: from then on every message is taken.
+    bool WaitListening(int ports)
+    {
+        return WaitFor([&] { return err.count(QStringLiteral("Подключение успешно")) == ports; });
+    }
+    QStringList Lines() const { return out.split('\n', Qt::SkipEmptyParts); }
+    int Interrupt()
+    {
+        ::kill(static_cast<pid_t>(process_.processId()), SIGINT);
+        return Finish();
+    }
+    int Finish()
+    {
+        if (!process_.waitForFinished(120000))
+            return -1;
+        Take();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -2;
+    }
+    std::string Show() const { return ("stdout:\n" + out + "\nstderr:\n" + err).toStdString(); }
+
+    QString out, err;
+
+private:
+    void Take()
+    {
+        out += QString::fromUtf8(process_.readAllStandardOutput());
+        err += QString::fromUtf8(process_.readAllStandardError());
+    }
+    QProcess process_;
+};
+
+} // namespace
+
+// Every kind of the register's messages comes out as one JSON line with
+// the component's event and field names; a frame with a bad CRC and one of
+// no known kind give none (they are told with -v), and Ctrl-C ends with 0.
+TEST_F(CliTest, EventsAsJson)
+{
+    auto reg = StartRegister(1001);
+    const QString p = reg->SlavePath();
+    const Date day{28, 2, 2009};
+    const Time moment{23, 59, 59};
+    const struct {
+        Message message;
+        const char* json; // the fields expected besides port and time
+    } cases[] = {
+        {SaleOnFree{1, 2, 1500, 19990, 3, 4, 17},
+         R"({"code":32,"event":"onSaleOnFree","tOper":1,"vOper":2,"Quant":1.5,"Price":199.9,"nSection":3,"nOperator":4,"nDoc":17})"},
+        {SaleOnCode{1, 0, 2000, 123456789012, 2, 18},
+         R"({"code":33,"event":"onSaleOnCode","tOper":1,"vOper":0,"Quant":2,"wCode":123456789012,"nOperator":2,"nDoc":18})"},
+        {SaleOnBarcode{0, 1, 250, 3, 19, "4601234567893"},
+         R"({"code":34,"event":"onSaleOnBarcode","Quant":0.25,"wBCode":"4601234567893","nOperator":3,"nDoc":19})"},
+        {FreeDisc{1, 2, 0, 1050, 5, 20},
+         R"({"code":35,"event":"onFreeDisc","tOper":1,"tDisc":2,"vOper":0,"dSumm":10.5,"nOperator":5,"nDoc":20})"},
+        {DiscOnQuery{0, 1, 1, 99, 1, 21}, R"({"code":36,"event":"onDiscOnQuery","tDisc":1,"rSumm":0.99,"nDoc":21})"},
+        {DiscOnCode{0, 1, 0, 500, 777, 1, 22}, R"({"code":37,"event":"onDiscOnCode","rSumm":5,"dCode":777,"nDoc":22})"},
+        {DiscOnBarcode{0, 2, 0, 12345, 6, 7, "2000000000039"},
+         R"({"code":38,"event":"onDiscOnBarcode","rSumm":123.45,"dBCode":"2000000000039","nOperator":6,"nDoc":7})"},
+        {PayReceipt{2, 0, 0, 100000, 1, 23}, R"({"code":39,"event":"onPayReceipt","tPay":2,"rSumm":1000,"nDoc":23})"},
+        {CloseReceipt{0, day, moment, 25090, 1, 24},
+         R"({"code":41,"event":"onCloseReceipt","rDate":"2009-02-28","rTime":"23:59:59","rSumm":250.9,"nDoc":24})"},
+        {AbortReceipt{1, day, Time{8, 5, 0}, 2, 25},
+         R"({"code":42,"event":"onAbortReceipt","tOper":1,"rDate":"2009-02-28","rTime":"08:05:00","nOperator":2,"nDoc":25})"},
+        {InSumm{500000, day, moment, 1, 26, 3},
+         R"({"code":43,"event":"onInSumm","inSumm":5000,"inDate":"2009-02-28","inTime":"23:59:59","nDoc":26,"nIn":3})"},
+        {OutSumm{120000, day, moment, 1, 27, 4},
+         R"({"code":44,"event":"onOutSumm","outSumm":1200,"outDate":"2009-02-28","nDoc":27,"nOut":4})"},
+        {CloseSession{9876543, day, moment, 7, 28, 42},
+         R"({"code":45,"event":"onCloseSession","cSumm":98765.43,"cTime":"23:59:59","nOperator":7,"nDoc":28,"nSession":42})"},
+        {Confirmation{12345, true}, R"({"code":46,"event":"onConfirmation","rSumm":123.45,"RClose":true})"},
+        {Confirmation{}, R"({"code":46,"event":"onConfirmation","rSumm":0,"RClose":false})"},
+    };
+
+    TEventsRun run({"-p", p, "--json"});
+    ASSERT_TRUE(run.WaitListening(1)) << run.Show();
+    // Before them, a frame spoilt on the line and one of no known kind.
+    reg->SendRaw(FrameBody(BuildMessageBody(Confirmation{}, 9), 0x0101));
+    reg->SendBody(TArrayOfByte{MessageAR, MessageAT, 10, 0x28});
+    for (const auto& c : cases)
+        reg->SendMessage(c.message);
+    const auto total = static_cast<qsizetype>(std::size(cases));
+    // The -v lines come through the main thread, the events straight from
+    // the ports' workers: either may be first.
+    ASSERT_TRUE(run.WaitFor([&] {
+        return run.Lines().size() >= total && run.err.contains(QStringLiteral("неверная контрольная сумма")) &&
+               run.err.contains(QStringLiteral("с кодом 0x28"));
+    })) << run.Show();
+    EXPECT_EQ(run.Interrupt(), 0) << run.Show();
+
+    const QStringList lines = run.Lines();
+    ASSERT_EQ(lines.size(), total) << run.Show();
+    for (qsizetype i = 0; i < total; ++i) {
+        QJsonParseError error{};
+        const QJsonObject got = QJsonDocument::fromJson(lines[i].toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << lines[i].toStdString();
+        const QJsonObject expected = QJsonDocument::fromJson(cases[i].json).object();
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            EXPECT_EQ(got.value(it.key()), it.value()) << it.key().toStdString() << " in " << lines[i].toStdString();
+        EXPECT_EQ(got.value("port").toString(), p);
+        EXPECT_EQ(got.value("AT").toInt(), 2);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
+                        .match(got.value("time").toString())
+                        .hasMatch())
+            << lines[i].toStdString();
+    }
+}
+
+// Two registers' messages interleave, each line with its port and what
+// happened in words; a lost line ends the listening with status 4.
+TEST_F(CliTest, EventsFromTwoPortsAndALostLine)
+{
+    auto a = StartRegister(1001);
+    auto b = StartRegister(1002);
+    TEventsRun run({"-p", a->SlavePath(), "-p", b->SlavePath()});
+    ASSERT_TRUE(run.WaitListening(2)) << run.Show();
+    a->SendMessage(Confirmation{12345, true});
+    ASSERT_TRUE(run.WaitFor([&] { return run.Lines().size() >= 1; })) << run.Show();
+    b->SendMessage(PayReceipt{2, 0, 0, 100000, 3, 23});
+    ASSERT_TRUE(run.WaitFor([&] { return run.Lines().size() >= 2; })) << run.Show();
+    a->SendMessage(InSumm{50, Date{1, 12, 2026}, Time{9, 30, 0}, 1, 26, 3});
+    ASSERT_TRUE(run.WaitFor([&] { return run.Lines().size() >= 3; })) << run.Show();
+    EXPECT_EQ(run.Interrupt(), 0) << run.Show();
+    const QStringList lines = run.Lines();
+    ASSERT_EQ(lines.size(), 3) << run.Show();
+    const QString stamp = QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+    const QString expected[] = {
+        a->SlavePath() + QStringLiteral(" Подтверждение: сумма 123.45, чек закрыт да"),
+        b->SlavePath() + QStringLiteral(" Оплата чека: вид оплаты 2, операция 0, вид 0, сумма 1000.00, оператор 3, документ 23"),
+        a->SlavePath() + QStringLiteral(" Внесение денег: сумма 0.50, дата 01.12.2026, время 09:30:00, оператор 1, документ 26, внесение № 3"),
+    };
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(QRegularExpression(stamp + QRegularExpression::escape(expected[i]) + QLatin1Char('$')).match(lines[i]).hasMatch())
+            << lines[i].toStdString();
+
+    TEventsRun lost({"-p", a->SlavePath()});
+    ASSERT_TRUE(lost.WaitListening(1)) << lost.Show();
+    ASSERT_TRUE(a->HangUp());
+    EXPECT_EQ(lost.Finish(), 4) << lost.Show();
+    EXPECT_TRUE(lost.err.contains(QStringLiteral("Связь с ККМ потеряна"))) << lost.Show();
 }
