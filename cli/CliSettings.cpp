@@ -138,7 +138,7 @@ int RunSettingsDiff(const TOptions& o, const QStringList& ports)
         const std::vector<TProfileDifference> differences = CompareProfiles(reg, file);
         QJsonArray json;
         for (const TProfileDifference& d : differences) {
-            out.Output << d.Field + QStringLiteral(": ") + d.RegisterValue + QStringLiteral(" → ") + d.FileValue;
+            out.Output << ProfileDifferenceLine(d);
             json.append(QJsonObject{{QStringLiteral("table"), d.Table},
                                     {QStringLiteral("field"), d.Field},
                                     {QStringLiteral("register"), JsonOfText(d.RegisterValue)},

@@ -450,8 +450,9 @@ TEST_F(CliTest, ProfileDiffAndRoundTrip)
 
     const TRun diff = Cli({"settings", "diff", "-p", a->SlavePath(), changed});
     EXPECT_EQ(diff.Exit, 1) << Show(diff);
-    EXPECT_EQ(diff.Out, QStringLiteral("options.backlight_seconds: %1 → %2\n"
-                                       "operators[3].name: \"%3\" → \"Петров Пётр\"\n")
+    // The lines as the window's "Сравнить с профилем..." writes them.
+    EXPECT_EQ(diff.Out, QStringLiteral("options, backlight_seconds: %1 → %2\n"
+                                       "operators[3], name: \"%3\" → \"Петров Пётр\"\n")
                             .arg(backlight)
                             .arg(backlight + 1)
                             .arg(oldName))
