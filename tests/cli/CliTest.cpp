@@ -796,3 +796,48 @@ TEST_F(CliTest, EventsFromTwoPortsAndALostLine)
     EXPECT_EQ(lost.Finish(), 4) << lost.Show();
     EXPECT_TRUE(lost.err.contains(QStringLiteral("Связь с ККМ потеряна"))) << lost.Show();
 }
+
+// "-w -" on a terminal asks for the password and does not show it as it is
+// typed; the terminal's echo is on again afterwards.
+TEST_F(CliTest, PasswordFromATerminalIsNotShown)
+{
+    auto reg = StartRegister(1001);
+    const QString goods = Path(QStringLiteral("goods.csv"));
+    ASSERT_TRUE(WriteFile(goods, CanonicalGoods()));
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const QString terminal = QString::fromLocal8Bit(::ptsname(master));
+    termios before{};
+    ASSERT_TRUE(PortSettings(terminal, before));
+    ASSERT_TRUE(before.c_lflag & ECHO);
+
+    QProcess process;
+    process.setStandardInputFile(terminal);
+    process.start(QStringLiteral(KKM_CLI_PATH), {"goods", "write", "-p", reg->SlavePath(), "-u", "1", "-w", "-",
+                                                 "--dry-run", goods, "--timeout", kTimeOut});
+    ASSERT_TRUE(process.waitForStarted(30000));
+    QString err;
+    QDeadlineTimer deadline(std::chrono::seconds(60));
+    while (!err.contains(QStringLiteral("Пароль: ")) && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(50);
+        err += QString::fromUtf8(process.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains(QStringLiteral("Пароль: "))) << err.toStdString();
+    ASSERT_EQ(::write(master, "1\n", 2), 2);
+    ASSERT_TRUE(process.waitForFinished(120000));
+    err += QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(Has(Codes(*reg), 30)) << "not authorised";
+
+    // What the terminal showed of the typing: nothing of it.
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    char shown[64];
+    const ssize_t n = ::read(master, shown, sizeof shown);
+    EXPECT_LE(n, 0) << std::string(shown, n > 0 ? static_cast<std::size_t>(n) : 0);
+    termios after{};
+    ASSERT_TRUE(PortSettings(terminal, after));
+    EXPECT_TRUE(SameSettings(before, after));
+    ::close(master);
+}
