@@ -841,3 +841,31 @@ TEST_F(CliTest, PasswordFromATerminalIsNotShown)
     EXPECT_TRUE(SameSettings(before, after));
     ::close(master);
 }
+
+// The status comes from the result the write got, whatever words the
+// journal puts before it: a refusal is 3, no answer 4.
+TEST_F(CliTest, WriteStatusFollowsTheResult)
+{
+    auto reg = StartRegister(1001);
+    const QString p = reg->SlavePath();
+    const QString profile = Path(QStringLiteral("profile.json"));
+    ASSERT_EQ(Cli({"settings", "read", "-p", p, "-o", profile}).Exit, 0);
+    const struct {
+        const char* faults[2];
+        int exit;
+        const char* says;
+    } cases[] = {
+        {{"refuse 4 code=14", "refuse 4 code=15"}, 3, ""},
+        {{"silent code=14", "silent code=15"}, 4, "Истёк тайм-аут ожидания ответа."},
+    };
+    for (const auto& c : cases) {
+        reg->ClearFaults();
+        for (const char* fault : c.faults)
+            AddFault(*reg, fault);
+        // A short wait for the silent register's answer: the answers that
+        // come are instant.
+        const TRun r = RunCli({"settings", "write", "-p", p, "-u", "1", "-w", "1", profile, "--timeout", "3000"});
+        EXPECT_EQ(r.Exit, c.exit) << Show(r);
+        EXPECT_TRUE(r.Err.contains(QString::fromUtf8(c.says))) << Show(r);
+    }
+}
