@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool takesFile = c == TCommand::SettingsDiff || c == TCommand::SettingsWrite ||
                            c == TCommand::GoodsWrite || c == TCommand::LogoUpload;
-    FUZZ_CHECK(takesFile == !options.File.isNull());
+    if (!takesFile)
+        FUZZ_CHECK(options.File.isEmpty());
     FUZZ_CHECK(!(options.File == QLatin1String("-") && options.Password == QStringLiteral("-")));
     if (options.Contrast)
         FUZZ_CHECK(*options.Contrast >= 0 && *options.Contrast <= 100);
