@@ -1,6 +1,7 @@
 #include "CliCommands.h"
 
 #include "CliFleet.h"
+#include "CliTerminal.h"
 #include "Cp1251.h"
 #include "GoodsJobs.h"
 #include "LogoJobs.h"
@@ -15,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryFile>
 
 #include <cstdio>
 #include <iostream>
@@ -72,12 +74,10 @@ bool TakePassword(const TOptions& o, std::int64_t& password, QString& error)
 {
     QString text;
     if (o.Password && *o.Password == QLatin1String("-")) {
-        std::string line;
-        if (!std::getline(std::cin, line) && line.empty()) {
+        if (!ReadLineHidden(text)) {
             error = QStringLiteral("пароль не прочитан из стандартного ввода");
             return false;
         }
-        text = QString::fromLocal8Bit(line);
     } else if (o.Password) {
         text = *o.Password;
     } else if (qEnvironmentVariableIsSet("KKM_PASSWORD")) {
@@ -103,6 +103,8 @@ bool TakePassword(const TOptions& o, std::int64_t& password, QString& error)
 bool TOutputPlace::Prepare(const TOptions& o, const QString& suffix, QString& error)
 {
     suffix_ = suffix;
+    if (o.Output == QLatin1String("-"))
+        return true;
     const QFileInfo out(o.Output);
     if (o.Ports.size() > 1 || out.isDir()) {
         if (out.exists() && !out.isDir()) {
@@ -137,6 +139,24 @@ QString TOutputPlace::FileFor(std::int64_t serial)
         name = base + QStringLiteral("-") + QString::number(n) + suffix_;
     taken_ << name;
     return QDir(folder_).filePath(name);
+}
+
+QByteArray ReadStdin()
+{
+    QFile in;
+    return in.open(stdin, QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+void WriteBytesOut(const std::vector<TPortOutcome>& outcomes)
+{
+    for (const TPortOutcome& outcome : outcomes) {
+        if (outcome.Bytes.isEmpty())
+            continue;
+        if (TProgressLine* line = TProgressLine::Current())
+            line->Clear();
+        std::fwrite(outcome.Bytes.constData(), 1, static_cast<std::size_t>(outcome.Bytes.size()), stdout);
+        std::fflush(stdout);
+    }
 }
 
 // ---------------------------------------------------------------- ports
@@ -260,6 +280,12 @@ int RunGoodsRead(const TOptions& o)
         // A list read only in part is no list to keep.
         if (job.Failed())
             return;
+        if (place.ToStdout()) {
+            for (const TGoodsRow& row : rows.Rows)
+                out.Bytes += FormatGoodsCsvLine(row);
+            out.Text = QStringLiteral("товары %1..%2").arg(o.First).arg(o.Last);
+            return;
+        }
         const QString path = place.FileFor(out.Serial);
         job.ShowProgress(false);
         const TFileJobResult written = GoodsCsvExportJob(job, path, rows);
@@ -269,6 +295,7 @@ int RunGoodsRead(const TOptions& o)
         }
         out.Text = QStringLiteral("товары %1..%2 → %3").arg(o.First).arg(o.Last).arg(path);
     });
+    WriteBytesOut(outcomes);
     return Summarise(ports, outcomes);
 }
 
@@ -278,31 +305,45 @@ namespace {
 // an import into empty rows; false when the file has any fault.
 bool LoadGoodsFile(const TOptions& o, TGoodsRows& rows)
 {
-    TFileJob job(o.File, o.Verbose);
+    // Standard input is read whole into a file of its own first: the
+    // import reads a file, and the writes start only once all is checked.
+    const QString name = o.File == QLatin1String("-") ? StdinName : o.File;
+    QTemporaryFile input;
+    QString path = o.File;
+    if (o.File == QLatin1String("-")) {
+        QFile in;
+        if (!input.open() || !in.open(stdin, QIODevice::ReadOnly) || input.write(in.readAll()) < 0 ||
+            !input.flush()) {
+            PrintError(name + QStringLiteral(": ") + input.errorString());
+            return false;
+        }
+        path = input.fileName();
+    }
+    TFileJob job(name, o.Verbose);
     std::map<int, TGoodsRow> items;
     const TFileJobResult read = GoodsCsvImportJob(
-        job, o.File,
+        job, path,
         [&](const TImportLine& line) {
             TGoodsRow& row = items[line.Item];
             for (const auto& [column, value] : line.Cells)
                 row[static_cast<std::size_t>(column)] = value;
         },
-        [&](const QString& message) { PrintError(o.File + QStringLiteral(": ") + message); });
+        [&](const QString& message) { PrintError(name + QStringLiteral(": ") + message); });
     if (read.Failed) {
-        PrintError(o.File + QStringLiteral(": ") + read.Error);
+        PrintError(name + QStringLiteral(": ") + read.Error);
         return false;
     }
     if (job.Failed)
         return false;
     if (items.empty() && !o.RangeGiven) {
-        PrintError(o.File + QStringLiteral(": в файле нет товаров"));
+        PrintError(name + QStringLiteral(": в файле нет товаров"));
         return false;
     }
     rows.First = o.RangeGiven ? o.First : items.begin()->first;
     rows.Last = o.RangeGiven ? o.Last : items.rbegin()->first;
     for (const auto& [item, row] : items) {
         if (item < rows.First || item > rows.Last) {
-            PrintError(o.File + QStringLiteral(": Ошибка в записи № %1: товар вне интервала %2..%3")
+            PrintError(name + QStringLiteral(": Ошибка в записи № %1: товар вне интервала %2..%3")
                                     .arg(item)
                                     .arg(rows.First)
                                     .arg(rows.Last));
@@ -320,7 +361,7 @@ bool LoadGoodsFile(const TOptions& o, TGoodsRows& rows)
         TArrayOfByte bytes;
         QString error;
         if (!EncodeGoodsRecord(copy, bytes, error)) {
-            PrintError(o.File + QStringLiteral(": Ошибка в записи № %1: %2").arg(item).arg(error));
+            PrintError(name + QStringLiteral(": Ошибка в записи № %1: %2").arg(item).arg(error));
             return false;
         }
     }

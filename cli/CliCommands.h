@@ -41,6 +41,8 @@ public:
     bool Prepare(const TOptions& Options, const QString& Suffix, QString& Error);
     // The file for a register; thread-safe, never the same one twice.
     QString FileFor(std::int64_t Serial);
+    // "-o -": the one register's file goes to standard output.
+    bool ToStdout() const { return file_.isEmpty() && folder_.isEmpty(); }
 
 private:
     QString file_;
@@ -71,5 +73,13 @@ private:
 
 // Prints to standard output.
 void PrintOut(const QString& Text);
+// The outcomes' bytes for standard output, in port order.
+void WriteBytesOut(const std::vector<TPortOutcome>& Outcomes);
+// Standard input whole ("-" as the file).
+QByteArray ReadStdin();
+// What "-" as a file is called in messages.
+inline const QString StdinName = QStringLiteral("стандартный ввод");
+
+int RunEvents(const TOptions& Options);
 
 } // namespace kkm::cli

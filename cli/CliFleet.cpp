@@ -1,5 +1,6 @@
 #include "CliFleet.h"
 
+#include "CliTerminal.h"
 #include "Cp1251.h"
 #include "PortDirectory.h"
 #include "SessionJobs.h"
@@ -20,14 +21,21 @@ namespace kkm::cli {
 void TCliJob::Line(const QString& text, TLineKind kind)
 {
     if (kind == TLineKind::Error && exit_ == ExitOk) {
-        exit_ = ExitOfErrorLine(text);
+        // An error line with no result told before it is the register's
+        // data that the codecs would not take.
+        exit_ = result_ != 0 ? ExitOfResult(result_) : ExitRefused;
         error_ = text;
     }
+    if (kind == TLineKind::Error)
+        result_ = 0;
     inner_.Line(text, kind);
 }
 
 void TCliJob::Progress(int item, int first, int last)
 {
+    item_ = item;
+    first_ = first;
+    last_ = last;
     if (!showProgress_)
         return;
     const auto now = std::chrono::steady_clock::now();
@@ -54,25 +62,6 @@ int ExitOfResult(std::int32_t result)
     if (result > 0 || result == rcBuildFailed)
         return ExitRefused;
     return ExitLine;
-}
-
-int ExitOfErrorLine(const QString& text)
-{
-    // The jobs write a result's text alone or after their own words; the
-    // longest text that ends the line tells the result.
-    std::int32_t best = 0;
-    qsizetype bestLength = 0;
-    for (std::int32_t code = -14; code <= 5; ++code) {
-        if (code == 0)
-            continue;
-        const QString known = TOmvekCP::ErrorText(code);
-        if (text.endsWith(known) && known.size() > bestLength) {
-            best = code;
-            bestLength = known.size();
-        }
-    }
-    // Anything else is the register's data that the codecs would not take.
-    return best == 0 ? ExitRefused : ExitOfResult(best);
 }
 
 bool Connect(TCliJob& job, const QString& port, std::uint32_t baud)
@@ -173,6 +162,9 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
     std::vector<std::unique_ptr<TSession>> sessions;
     int running = count;
     const QString lostText = QStringLiteral("Связь с ККМ потеряна: порт закрыт.");
+    // Set by Ctrl-C or SIGTERM: the jobs' failures after it are its doing
+    // and not written.
+    int interrupted = 0;
 
     for (int i = 0; i < count; ++i) {
         const QString port = ports[i];
@@ -181,16 +173,18 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
         if (options.TimeOutMs)
             session->Protokol()->setTimeOut(static_cast<std::uint32_t>(*options.TimeOutMs));
         QObject::connect(session.get(), &TSession::Line, session.get(),
-                         [prefix, verbose = options.Verbose](const QString& text, TLineKind kind) {
-                             if (kind == TLineKind::Error || verbose)
+                         [prefix, verbose = options.Verbose, &interrupted](const QString& text, TLineKind kind) {
+                             if (interrupted == 0 && (kind == TLineKind::Error || verbose))
                                  PrintError(prefix + text);
                          });
         QObject::connect(session.get(), &TSession::Progress, session.get(),
                          [&progress, i](int item, int first, int last) { progress.Update(i, item, first, last); });
-        QObject::connect(session.get(), &TSession::LineLost, session.get(), [&lost, i, prefix, lostText] {
-            lost[static_cast<std::size_t>(i)] = true;
-            PrintError(prefix + lostText);
-        });
+        QObject::connect(session.get(), &TSession::LineLost, session.get(),
+                         [&lost, &interrupted, i, prefix, lostText] {
+                             lost[static_cast<std::size_t>(i)] = true;
+                             if (interrupted == 0)
+                                 PrintError(prefix + lostText);
+                         });
         auto outcome = std::make_shared<TPortOutcome>();
         session->Start(
             [outcome, port, &task, show = progress.Enabled()](TJobContext& context) {
@@ -204,12 +198,23 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
                     outcome->Exit = job.Exit();
                     outcome->Text = job.Error();
                 }
+                outcome->Item = job.Item();
+                outcome->First = job.First();
+                outcome->Last = job.Last();
             },
             [&, i, outcome] {
                 TPortOutcome& o = outcomes[static_cast<std::size_t>(i)];
                 o = std::move(*outcome);
-                // The lost line is why whatever failed after it failed.
-                if (lost[static_cast<std::size_t>(i)] && o.Exit != ExitOk) {
+                if (interrupted != 0) {
+                    // Whatever it did, it did not finish as asked: its file
+                    // (never written or discarded) and its output go.
+                    o.Exit = interrupted;
+                    o.Text = StoppedText(o);
+                    o.Output.clear();
+                    o.Bytes.clear();
+                    PrintError(prefix + o.Text);
+                } else if (lost[static_cast<std::size_t>(i)] && o.Exit != ExitOk) {
+                    // The lost line is why whatever failed after it failed.
                     o.Exit = ExitLine;
                     o.Text = lostText;
                 }
@@ -218,13 +223,28 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
             });
         sessions.push_back(std::move(session));
     }
+    // Ctrl-C ends every job at its next step and closes its port, which
+    // gives the device its settings back; the jobs' ends then come as ever.
+    SetInterruptHandler([&](int status) {
+        interrupted = status;
+        for (const auto& session : sessions)
+            session->ClosePort();
+    });
     // The program's own event loop, until the last port is done.
     if (running > 0)
         QCoreApplication::exec();
+    ClearInterruptHandler();
     progress.Clear();
     // Closes every port and joins every worker.
     sessions.clear();
     return outcomes;
+}
+
+QString StoppedText(const TPortOutcome& o)
+{
+    if (o.Item <= 0)
+        return QStringLiteral("прервано до начала передачи");
+    return QStringLiteral("прервано на %1 из %2..%3").arg(o.Item).arg(o.First).arg(o.Last);
 }
 
 QString ResolvePort(const QString& name)

@@ -26,7 +26,11 @@ struct TPortOutcome {
     QString Text;          // the summary after the status: what was done, or the error
     std::int64_t Serial = -1; // the register's serial number, once read
     QStringList Output;    // lines for standard output, printed in port order
+    QByteArray Bytes;      // a file's bytes for standard output (one port's read to "-o -")
     QJsonObject Json;      // the port's part of --json output
+    // How far the transfer came: the last item reported of First..Last
+    // (Item 0: none yet).
+    int Item = 0, First = 0, Last = 0;
 };
 
 // The context a task's jobs run in: the session's, with the failures kept
@@ -48,8 +52,13 @@ public:
     void ShowProgress(bool Show) { showProgress_ = Show; }
     void Post(std::function<void()> Fn) override { inner_.Post(std::move(Fn)); }
     bool Cancelled() const override { return inner_.Cancelled(); }
+    void Failure(std::int32_t Result) override { result_ = Result; }
 
     const QString& Port() const { return port_; }
+    // The last item reported, whether shown or not.
+    int Item() const { return item_; }
+    int First() const { return first_; }
+    int Last() const { return last_; }
     // The first failure, and the exit status it gives; ExitOk while none.
     bool Failed() const { return exit_ != ExitOk; }
     int Exit() const { return exit_; }
@@ -62,6 +71,8 @@ private:
     QString port_;
     int exit_ = ExitOk;
     QString error_;
+    std::int32_t result_ = 0; // the result told before the next error line
+    int item_ = 0, first_ = 0, last_ = 0;
     bool showProgress_ = true;
     std::chrono::steady_clock::time_point lastProgress_{};
 };
@@ -69,8 +80,6 @@ private:
 // The exit status of a protocol result: the register's refusals 3, the
 // line's and the port's failures 4.
 int ExitOfResult(std::int32_t Result);
-// The same for an error line a job wrote, by the result text it ends with.
-int ExitOfErrorLine(const QString& Text);
 
 // Opens Port at Baud and greets the register the way the connect dialog
 // does; false with the failure recorded.
@@ -93,7 +102,13 @@ struct TFleetOptions {
 // Runs Task on every port at once and returns the outcomes in port order,
 // once every task has ended. Error lines go to stderr as they come (with
 // the port in front when there are several), progress lines with Verbose.
+// Ctrl-C or SIGTERM meanwhile ends every task at its next step and closes
+// every port; each outcome then has the signal's exit status and says
+// where its transfer stopped, also on stderr.
 std::vector<TPortOutcome> RunFleet(const QStringList& Ports, const TFleetOptions& Options, const TPortTask& Task);
+
+// Where an interrupted transfer stopped, for the line on stderr.
+QString StoppedText(const TPortOutcome& Outcome);
 
 // The port as the user named it, made a path: a bare name is looked for in
 // /dev, then among the emulators' ports. Empty when there is no such port.

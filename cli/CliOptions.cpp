@@ -4,8 +4,11 @@
 #include "SettingsMap.h"
 #include "TextRules.h"
 
+#include <QCommandLineParser>
+
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <set>
 
 namespace kkm::cli {
@@ -38,34 +41,57 @@ enum TOption {
 
 struct TOptionDef {
     TOption Id;
-    const char* Short; // without "-", or nullptr
-    const char* Long;  // without "--"
-    bool Value;
+    const char* Short;     // without "-", or nullptr
+    const char* Long;      // without "--"
+    const char* ValueName; // nullptr: a flag
 };
 
 const TOptionDef OptionTable[] = {
-    {optPort, "p", "port", true},          {optBaud, "b", "baud", true},
-    {optTimeOut, nullptr, "timeout", true}, {optUser, "u", "user", true},
-    {optPassword, "w", "password", true},  {optRange, "r", "range", true},
-    {optOutput, "o", "output", true},      {optTable, "t", "table", true},
-    {optJson, nullptr, "json", false},     {optDryRun, nullptr, "dry-run", false},
-    {optZeroSales, nullptr, "zero-sales", false}, {optVerbose, "v", "verbose", false},
-    {optContrast, nullptr, "contrast", true}, {optScaleH, nullptr, "scale-h", true},
-    {optScaleV, nullptr, "scale-v", true}, {optInvert, nullptr, "invert", false},
-    {optHalftone, nullptr, "halftone", false}, {optFoot, nullptr, "foot", false},
-    {optFrame, nullptr, "frame", true},    {optHelp, "h", "help", false},
-    {optVersion, nullptr, "version", false},
+    {optPort, "p", "port", "ПОРТ"},
+    {optBaud, "b", "baud", "СКОРОСТЬ"},
+    {optTimeOut, nullptr, "timeout", "МС"},
+    {optUser, "u", "user", "ПОЛЬЗОВАТЕЛЬ"},
+    {optPassword, "w", "password", "ПАРОЛЬ"},
+    {optRange, "r", "range", "ПЕРВЫЙ..ПОСЛЕДНИЙ"},
+    {optOutput, "o", "output", "ФАЙЛ"},
+    {optTable, "t", "table", "ТАБЛИЦА"},
+    {optJson, nullptr, "json", nullptr},
+    {optDryRun, nullptr, "dry-run", nullptr},
+    {optZeroSales, nullptr, "zero-sales", nullptr},
+    {optVerbose, "v", "verbose", nullptr},
+    {optContrast, nullptr, "contrast", "N"},
+    {optScaleH, nullptr, "scale-h", "P"},
+    {optScaleV, nullptr, "scale-v", "P"},
+    {optInvert, nullptr, "invert", nullptr},
+    {optHalftone, nullptr, "halftone", nullptr},
+    {optFoot, nullptr, "foot", nullptr},
+    {optFrame, nullptr, "frame", "Л,В,Ш,В"},
+    {optHelp, "h", "help", nullptr},
+    {optVersion, nullptr, "version", nullptr},
 };
 
-const TOptionDef* FindOption(const QString& arg)
+QStringList OptionNames(const TOptionDef& option)
 {
-    for (const TOptionDef& option : OptionTable) {
-        if (arg.startsWith(QLatin1String("--")) && option.Long && arg.mid(2) == QLatin1String(option.Long))
+    QStringList names;
+    if (option.Short)
+        names << QLatin1String(option.Short);
+    names << QLatin1String(option.Long);
+    return names;
+}
+
+// The option a name the parser found stands for (short or long).
+const TOptionDef* FindOption(const QString& name)
+{
+    for (const TOptionDef& option : OptionTable)
+        if (OptionNames(option).contains(name))
             return &option;
-        if (!arg.startsWith(QLatin1String("--")) && option.Short && arg.mid(1) == QLatin1String(option.Short))
-            return &option;
-    }
     return nullptr;
+}
+
+// A name as it was typed: one letter after "-", a word after "--".
+QString Dashed(const QString& name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
 QString OptionName(const TOptionDef& option)
@@ -84,6 +110,7 @@ std::set<TOption> Allowed(TCommand c)
     case TCommand::Ports:
         return {optJson};
     case TCommand::Info:
+    case TCommand::Events:
         return {optPort, optBaud, optJson};
     case TCommand::SettingsRead:
         return {optPort, optBaud, optTable, optOutput};
@@ -158,6 +185,7 @@ bool ParseCommand(QStringList& words, TCommand& command, QString& error)
     static const TWords table[] = {
         {"ports", nullptr, TCommand::Ports},
         {"info", nullptr, TCommand::Info},
+        {"events", nullptr, TCommand::Events},
         {"help", nullptr, TCommand::Help},
         {"settings", "read", TCommand::SettingsRead},
         {"settings", "diff", TCommand::SettingsDiff},
@@ -202,6 +230,7 @@ QString CommandName(TCommand c)
     case TCommand::Version: return QStringLiteral("--version");
     case TCommand::Ports: return QStringLiteral("ports");
     case TCommand::Info: return QStringLiteral("info");
+    case TCommand::Events: return QStringLiteral("events");
     case TCommand::SettingsRead: return QStringLiteral("settings read");
     case TCommand::SettingsDiff: return QStringLiteral("settings diff");
     case TCommand::SettingsWrite: return QStringLiteral("settings write");
@@ -220,52 +249,53 @@ bool Writes(TCommand c)
 bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
 {
     o = TOptions();
-    QStringList words;
-    std::vector<std::pair<const TOptionDef*, QString>> given;
-    bool help = false;
-    bool version = false;
-    bool optionsEnd = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString arg = args[i];
-        if (optionsEnd || arg == QLatin1String("-") || !arg.startsWith(QLatin1Char('-'))) {
-            words << arg;
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
-            optionsEnd = true;
-            continue;
-        }
-        QString value;
-        bool inlineValue = false;
-        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
-            value = arg.mid(arg.indexOf(QLatin1Char('=')) + 1);
-            arg = arg.left(arg.indexOf(QLatin1Char('=')));
-            inlineValue = true;
-        }
-        const TOptionDef* option = FindOption(arg);
-        if (!option) {
-            error = QStringLiteral("неизвестный параметр \"%1\"").arg(arg);
-            return false;
-        }
-        if (option->Value && !inlineValue) {
-            if (i + 1 >= args.size()) {
-                error = QStringLiteral("после %1 нужно значение").arg(arg);
-                return false;
-            }
-            value = args[++i];
-        } else if (!option->Value && inlineValue) {
-            error = QStringLiteral("%1 не принимает значения").arg(arg);
-            return false;
-        }
-        if (option->Id == optHelp)
-            help = true;
-        else if (option->Id == optVersion)
-            version = true;
-        else
-            given.emplace_back(option, value);
+    QCommandLineParser parser;
+    // -p/dev/ttyUSB0 and -vp PORT as other tools take them.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    for (const TOptionDef& option : OptionTable) {
+        QCommandLineOption qoption(OptionNames(option));
+        if (option.ValueName)
+            qoption.setValueName(QString::fromUtf8(option.ValueName));
+        parser.addOption(qoption);
     }
-    if (help || version) {
-        o.Command = help ? TCommand::Help : TCommand::Version;
+    if (!parser.parse(QStringList{QStringLiteral("kkm-cli")} + args)) {
+        if (!parser.unknownOptionNames().isEmpty()) {
+            error = QStringLiteral("неизвестный параметр \"%1\"").arg(Dashed(parser.unknownOptionNames().front()));
+            return false;
+        }
+        // The parser's own text names the option in quotes.
+        const QString text = parser.errorText();
+        const qsizetype open = text.indexOf(QLatin1Char('\''));
+        const qsizetype close = text.lastIndexOf(QLatin1Char('\''));
+        const QString name = open >= 0 && close > open ? text.mid(open + 1, close - open - 1) : text;
+        if (text.startsWith(QLatin1String("Missing value")))
+            error = QStringLiteral("после %1 нужно значение").arg(name);
+        else if (text.startsWith(QLatin1String("Unexpected value")))
+            error = QStringLiteral("%1 не принимает значения").arg(name);
+        else
+            error = text;
+        return false;
+    }
+
+    // Every option in the order given, once per time it was given; the
+    // values of each option in their order.
+    std::vector<std::pair<const TOptionDef*, QString>> given;
+    std::map<TOption, qsizetype> taken;
+    for (const QString& name : parser.optionNames()) {
+        const TOptionDef* option = FindOption(name);
+        if (!option)
+            continue;
+        QString value;
+        if (option->ValueName) {
+            const QStringList values = parser.values(QLatin1String(option->Long));
+            value = values.value(taken[option->Id]++);
+        }
+        given.emplace_back(option, value);
+    }
+    QStringList words = parser.positionalArguments();
+
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("version"))) {
+        o.Command = parser.isSet(QStringLiteral("help")) ? TCommand::Help : TCommand::Version;
         return true;
     }
     if (!ParseCommand(words, o.Command, error))
@@ -341,6 +371,10 @@ bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
             o.Output = value;
             break;
         case optTable:
+            if (o.Tables.contains(value)) {
+                error = QStringLiteral("-t %1: таблица указана дважды").arg(value);
+                return false;
+            }
             o.Tables << value;
             break;
         case optJson: o.Json = true; break;
@@ -400,8 +434,26 @@ bool ParseArguments(const QStringList& args, TOptions& o, QString& error)
         error = QStringLiteral("не указан порт (-p ПОРТ)");
         return false;
     }
-    if ((o.Command == TCommand::GoodsRead || o.Command == TCommand::SettingsRead) && o.Output.isEmpty()) {
-        error = QStringLiteral("не указан файл для записи (-o ФАЙЛ)");
+    if (o.Command == TCommand::GoodsRead || o.Command == TCommand::SettingsRead) {
+        // One register's file may go to standard output; a fleet's are
+        // several and need a folder.
+        if (o.Ports.size() > 1 && o.Output.isEmpty()) {
+            error = QStringLiteral("не указана папка для файлов (-o ПАПКА)");
+            return false;
+        }
+        if (o.Ports.size() > 1 && o.Output == QLatin1String("-")) {
+            error = QStringLiteral("-o -: в стандартный вывод можно читать только одну ККМ");
+            return false;
+        }
+        if (o.Output.isEmpty())
+            o.Output = QStringLiteral("-");
+    }
+    if (o.File == QLatin1String("-") && o.Password && *o.Password == QLatin1String("-")) {
+        error = QStringLiteral("стандартный ввод не может дать и файл, и пароль (-w -)");
+        return false;
+    }
+    if (o.Command == TCommand::LogoUpload && o.File == QLatin1String("-")) {
+        error = QStringLiteral("изображение нужно файлом, не из стандартного ввода");
         return false;
     }
     if (Writes(o.Command) && o.User.isEmpty()) {
@@ -419,10 +471,11 @@ QString HelpText()
         "Использование:\n"
         "  kkm-cli ports [--json]\n"
         "  kkm-cli info           -p ПОРТ [-b СКОРОСТЬ] [--json]\n"
-        "  kkm-cli settings read  -p ПОРТ [-b СКОРОСТЬ] [-t ТАБЛИЦА]... -o ФАЙЛ.json\n"
+        "  kkm-cli events         -p ПОРТ [-p ПОРТ]... [-b СКОРОСТЬ] [--json]\n"
+        "  kkm-cli settings read  -p ПОРТ [-b СКОРОСТЬ] [-t ТАБЛИЦА]... [-o ФАЙЛ.json]\n"
         "  kkm-cli settings diff  -p ПОРТ [-b СКОРОСТЬ] [-t ТАБЛИЦА]... [--json] ФАЙЛ.json\n"
         "  kkm-cli settings write -p ПОРТ [-b СКОРОСТЬ] -u ПОЛЬЗОВАТЕЛЬ [-w ПАРОЛЬ] [--dry-run] ФАЙЛ.json\n"
-        "  kkm-cli goods read     -p ПОРТ [-b СКОРОСТЬ] [-r ПЕРВЫЙ..ПОСЛЕДНИЙ] -o ФАЙЛ.csv\n"
+        "  kkm-cli goods read     -p ПОРТ [-b СКОРОСТЬ] [-r ПЕРВЫЙ..ПОСЛЕДНИЙ] [-o ФАЙЛ.csv]\n"
         "  kkm-cli goods write    -p ПОРТ [-b СКОРОСТЬ] -u ПОЛЬЗОВАТЕЛЬ [-w ПАРОЛЬ] [-r ПЕРВЫЙ..ПОСЛЕДНИЙ]\n"
         "                         [--zero-sales] [--dry-run] ФАЙЛ.csv\n"
         "  kkm-cli logo upload    -p ПОРТ [-b СКОРОСТЬ] -u ПОЛЬЗОВАТЕЛЬ [-w ПАРОЛЬ] [--contrast N]\n"
@@ -432,9 +485,11 @@ QString HelpText()
         "Команды:\n"
         "  ports           порты, которые предлагает окно подключения (и порты эмуляторов)\n"
         "  info            модель, заводской номер, версия, дата и время, состояние смены\n"
+        "  events          сообщения ККМ (продажи, скидки, оплаты, закрытие чека и смены,\n"
+        "                  внесения и выплаты) по строке на сообщение, пока не нажат Ctrl-C\n"
         "  settings read   таблицы настроек ККМ в файл профиля (все или названные -t)\n"
         "  settings diff   сравнить настройки ККМ с профилем; различия по одному в строке:\n"
-        "                  таблица.поле: в ККМ → в файле\n"
+        "                  таблица, поле: в ККМ → в файле\n"
         "  settings write  записать профиль в ККМ (файл проверяется целиком до записи)\n"
         "  goods read      товары интервала в файл CSV, как \"Экспорт\" на странице товаров\n"
         "  goods write     товары из файла CSV в ККМ; интервал по умолчанию: от первого\n"
@@ -442,7 +497,8 @@ QString HelpText()
         "                  файле, записываются пустыми, как из пустой таблицы окна\n"
         "  logo upload     изображение BMP или JPEG в ККМ, как на странице \"Изображение\"\n"
         "\n"
-        "Параметры:\n"
+        "Параметры (значение можно писать слитно, -p/dev/ttyUSB0, или через =,\n"
+        "--port=/dev/ttyUSB0; флаги можно объединять: -vp ПОРТ):\n"
         "  -p, --port ПОРТ       порт ККМ: /dev/ttyUSB0, ttyUSB0, порт эмулятора; можно указать\n"
         "                        несколько раз: команда выполняется со всеми ККМ сразу, каждая\n"
         "                        независимо от других, и в конце по строке итога на порт\n"
@@ -455,8 +511,10 @@ QString HelpText()
         "                        пользователям в списке процессов: лучше -w - или KKM_PASSWORD\n"
         "  -r, --range A..B      интервал товаров, 1..9999 (чтение по умолчанию: 1..9999)\n"
         "  -o, --output ФАЙЛ     файл результата; с несколькими портами: папка, файлы в ней\n"
-        "                        называются по заводскому номеру ККМ\n"
-        "  -t, --table ТАБЛИЦА   таблица профиля (можно несколько раз)\n"
+        "                        называются по заводскому номеру ККМ; с одним портом без -o\n"
+        "                        или с \"-o -\": стандартный вывод\n"
+        "  -t, --table ТАБЛИЦА   таблица профиля (можно несколько раз)\n"        "  ФАЙЛ \"-\"              goods write, settings diff и settings write читают файл\n"
+        "                        из стандартного ввода\n"
         "  --zero-sales          обнулить количество продаж записанных товаров\n"
         "  --dry-run             проверить всё и подключиться, но ничего не записывать\n"
         "  --json                вывод для программ (JSON)\n"
@@ -472,13 +530,17 @@ QString HelpText()
         "  -h, --help            эта справка\n"
         "\n"
         "Ход длинных передач показывается строкой в stderr, если это терминал.\n"
+        "Ctrl-C прерывает передачу: порты закрываются с прежними настройками, файл\n"
+        "результата не создаётся, в stderr пишется, где передача остановлена; второй\n"
+        "Ctrl-C завершает программу сразу. events завершается по Ctrl-C с кодом 0.\n"
         "\n"
         "Код завершения (с несколькими портами: худший):\n"
         "  0  успешно\n"
         "  1  settings diff: есть различия\n"
         "  2  неверный вызов или негодные входные данные (ничего не записано)\n"
         "  3  ККМ отказала в выполнении команды (текст ошибки в stderr)\n"
-        "  4  ошибка порта или линии (не открывается, нет прав, линия потеряна, нет ответа)\n");
+        "  4  ошибка порта или линии (не открывается, нет прав, линия потеряна, нет ответа)\n"
+        "  130  прервано Ctrl-C (SIGINT), 143  прервано SIGTERM\n");
 }
 
 } // namespace kkm::cli

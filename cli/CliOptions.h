@@ -16,6 +16,7 @@ enum class TCommand {
     Version,
     Ports,
     Info,
+    Events,
     SettingsRead,
     SettingsDiff,
     SettingsWrite,
@@ -31,6 +32,7 @@ enum TExit : int {
     ExitUsage = 2,     // wrong usage or bad input; nothing was touched
     ExitRefused = 3,   // the register refused a command
     ExitLine = 4,      // the port or the line failed
+    ExitInterrupted = 130, // Ctrl-C; SIGTERM ends with 143
 };
 
 // The speeds the connect dialog offers.
@@ -46,9 +48,9 @@ struct TOptions {
     bool RangeGiven = false;        // -r
     int First = 1;
     int Last = 9999;
-    QString Output;                 // -o
+    QString Output;                 // -o; "-" standard output
     QStringList Tables;             // -t
-    QString File;                   // the one positional argument after the subcommand
+    QString File;                   // the one positional argument after the subcommand; "-" standard input
     bool Json = false;
     bool DryRun = false;
     bool ZeroSales = false;

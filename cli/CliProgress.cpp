@@ -1,9 +1,9 @@
 #include "CliProgress.h"
 
+#include "CliTerminal.h"
+
 #include <algorithm>
 #include <cstdio>
-
-#include <unistd.h>
 
 namespace kkm::cli {
 
@@ -17,7 +17,7 @@ constexpr qint64 kRepaintMs = 100;
 } // namespace
 
 TProgressLine::TProgressLine(int ports)
-    : enabled_(::isatty(STDERR_FILENO) == 1), ports_(static_cast<std::size_t>(std::max(ports, 1)))
+    : enabled_(StderrIsTerminal()), ports_(static_cast<std::size_t>(std::max(ports, 1)))
 {
     clock_.start();
     current = this;

@@ -32,13 +32,19 @@ bool CheckTableKeys(const QStringList& keys, QString& error)
 // value the register's records cannot hold sends nothing to any register.
 bool LoadProfile(const TOptions& o, bool forWrite, TProfile& profile)
 {
-    QFile file(o.File);
-    if (!file.open(QIODevice::ReadOnly)) {
-        PrintError(o.File + QStringLiteral(": ") + file.errorString());
-        return false;
+    QByteArray json;
+    if (o.File == QLatin1String("-")) {
+        json = ReadStdin();
+    } else {
+        QFile file(o.File);
+        if (!file.open(QIODevice::ReadOnly)) {
+            PrintError(o.File + QStringLiteral(": ") + file.errorString());
+            return false;
+        }
+        json = file.readAll();
     }
     QString error;
-    if (!ProfileFromJson(file.readAll(), profile, error)) {
+    if (!ProfileFromJson(json, profile, error)) {
         PrintError(o.File + QStringLiteral(": ") + error);
         return false;
     }
@@ -88,6 +94,11 @@ int RunSettingsRead(const TOptions& o, const QStringList& ports)
             out.Serial = profile.Serial.toLongLong();
         if (!read || job.Failed())
             return;
+        if (place.ToStdout()) {
+            out.Bytes = ProfileToJson(profile);
+            out.Text = QStringLiteral("таблиц %1").arg(profile.Tables.size());
+            return;
+        }
         const QString path = place.FileFor(out.Serial);
         QString saveError;
         if (!SaveFile(path, ProfileToJson(profile), saveError)) {
@@ -96,6 +107,7 @@ int RunSettingsRead(const TOptions& o, const QStringList& ports)
         }
         out.Text = QStringLiteral("таблиц %1 → %2").arg(profile.Tables.size()).arg(path);
     });
+    WriteBytesOut(outcomes);
     return Summarise(ports, outcomes);
 }
 
@@ -126,7 +138,7 @@ int RunSettingsDiff(const TOptions& o, const QStringList& ports)
         const std::vector<TProfileDifference> differences = CompareProfiles(reg, file);
         QJsonArray json;
         for (const TProfileDifference& d : differences) {
-            out.Output << d.Field + QStringLiteral(": ") + d.RegisterValue + QStringLiteral(" → ") + d.FileValue;
+            out.Output << ProfileDifferenceLine(d);
             json.append(QJsonObject{{QStringLiteral("table"), d.Table},
                                     {QStringLiteral("field"), d.Field},
                                     {QStringLiteral("register"), JsonOfText(d.RegisterValue)},

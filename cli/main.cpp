@@ -3,6 +3,7 @@
 #include "CliCommands.h"
 #include "CliFleet.h"
 #include "CliOptions.h"
+#include "CliTerminal.h"
 
 #include <QCoreApplication>
 
@@ -24,6 +25,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kkm-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KKM_VERSION));
+    InstallInterrupts();
 
     TOptions options;
     QString error;
@@ -43,6 +45,8 @@ int main(int argc, char** argv)
         return RunPorts(options);
     case TCommand::Info:
         return RunInfo(options);
+    case TCommand::Events:
+        return RunEvents(options);
     case TCommand::GoodsRead:
         return RunGoodsRead(options);
     case TCommand::GoodsWrite:

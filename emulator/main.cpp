@@ -4,6 +4,7 @@
 #include "PtyRegister.h"
 #include "StateFile.h"
 
+#include <QCommandLineParser>
 #include <QFile>
 
 #include <cerrno>
@@ -51,6 +52,7 @@ const char* const kUsage =
     "  --logo FILE        write each logo received to FILE as a PBM picture\n"
     "  --fault FAULT      inject a fault from the start (repeatable; syntax below)\n"
     "  -h, --help         this text\n"
+    "  --version          the version\n"
     "\n"
     "Users (table 9) and their passwords in the default state:\n"
     "  1 Администратор 1, 2 Старший кассир 2, 3..6 Кассир 3..6, 7 Техник ЦТО 7\n"
@@ -72,76 +74,62 @@ struct Args {
     std::vector<std::string> faults;
 };
 
-bool ParseArgs(int argc, char** argv, Args& a, std::string& error, bool& help)
+bool ParseArgs(int argc, char** argv, Args& a, std::string& error, bool& help, bool& version)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string opt = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
-                error = opt + " needs a value";
-                return false;
-            }
-            out = argv[++i];
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    const QCommandLineOption state(QStringLiteral("state"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption saveState(QStringLiteral("save-state"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption portDir(QStringLiteral("port-dir"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption control(QStringLiteral("control"), QString(), QStringLiteral("FIFO"));
+    const QCommandLineOption logo(QStringLiteral("logo"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("N"));
+    const QCommandLineOption think(QStringLiteral("think"), QString(), QStringLiteral("MS"));
+    const QCommandLineOption fault(QStringLiteral("fault"), QString(), QStringLiteral("FAULT"));
+    const QCommandLineOption log(QStringLiteral("log"));
+    const QCommandLineOption noPublish(QStringLiteral("no-publish"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(QStringLiteral("version"));
+    parser.addOptions({state, saveState, portDir, control, logo, baud, think, fault, log, noPublish, helpOption,
+                       versionOption});
+    if (!parser.parse(arguments)) {
+        error = parser.errorText().toStdString() + " (try --help)";
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = "unexpected argument " + parser.positionalArguments().front().toStdString() + " (try --help)";
+        return false;
+    }
+    help = parser.isSet(helpOption);
+    version = parser.isSet(versionOption);
+    // One value each, except the faults; the last given counts.
+    const auto last = [&](const QCommandLineOption& option) { return parser.values(option).value(parser.values(option).size() - 1); };
+    const auto number = [&](const QCommandLineOption& option, int& out) {
+        if (!parser.isSet(option))
             return true;
-        };
-        auto path = [&](QString& out) {
-            std::string v;
-            if (!value(v))
-                return false;
-            out = QString::fromLocal8Bit(v.c_str());
-            return true;
-        };
-        auto number = [&](int& out) {
-            std::string v;
-            if (!value(v))
-                return false;
-            char* end = nullptr;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end || n < 0 || n > 10000000) {
-                error = "bad number for " + opt + ": " + v;
-                return false;
-            }
-            out = static_cast<int>(n);
-            return true;
-        };
-        if (opt == "-h" || opt == "--help") {
-            help = true;
-        } else if (opt == "--state") {
-            if (!path(a.state))
-                return false;
-        } else if (opt == "--save-state") {
-            if (!path(a.saveState))
-                return false;
-        } else if (opt == "--port-dir") {
-            if (!path(a.portDir))
-                return false;
-        } else if (opt == "--control") {
-            if (!path(a.control))
-                return false;
-        } else if (opt == "--logo") {
-            if (!path(a.logo))
-                return false;
-        } else if (opt == "--baud") {
-            if (!number(a.baud))
-                return false;
-        } else if (opt == "--think") {
-            if (!number(a.think))
-                return false;
-        } else if (opt == "--log") {
-            a.log = true;
-        } else if (opt == "--no-publish") {
-            a.publish = false;
-        } else if (opt == "--fault") {
-            std::string text;
-            if (!value(text))
-                return false;
-            a.faults.push_back(text);
-        } else {
-            error = "unknown option " + opt + " (try --help)";
+        const QString v = last(option);
+        bool ok = false;
+        const long long n = v.toLongLong(&ok);
+        if (!ok || n < 0 || n > 10000000) {
+            error = "bad number for --" + option.names().front().toStdString() + ": " + v.toStdString();
             return false;
         }
-    }
-    return true;
+        out = static_cast<int>(n);
+        return true;
+    };
+    a.state = last(state);
+    a.saveState = last(saveState);
+    a.portDir = last(portDir);
+    a.control = last(control);
+    a.logo = last(logo);
+    a.log = parser.isSet(log);
+    a.publish = !parser.isSet(noPublish);
+    for (const QString& text : parser.values(fault))
+        a.faults.push_back(text.toStdString());
+    return number(baud, a.baud) && number(think, a.think);
 }
 
 // Splits what a descriptor delivers into lines.
@@ -178,12 +166,17 @@ int main(int argc, char** argv)
     Args args;
     std::string error;
     bool help = false;
-    if (!ParseArgs(argc, argv, args, error, help)) {
+    bool version = false;
+    if (!ParseArgs(argc, argv, args, error, help, version)) {
         std::cerr << "kkm-emulator: " << error << "\n";
         return 2;
     }
     if (help) {
         std::cout << kUsage << ControlHelp();
+        return 0;
+    }
+    if (version) {
+        std::cout << "kkm-emulator " KKM_VERSION "\n";
         return 0;
     }
 

@@ -18,6 +18,36 @@ install(FILES ${PROJECT_SOURCE_DIR}/emulator/README.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${KKM_PACKAGE_NAME}
         RENAME kkm-emulator.md)
 
+# The command-line programs' manual pages, made from their --help by
+# help2man (tools/install-deps.sh installs it), and kkm-cli's bash
+# completion.
+find_program(KKM_HELP2MAN help2man)
+if(KKM_HELP2MAN)
+  set(KKM_MAN_PAGES)
+  foreach(program kkm-cli kkm-emulator)
+    if(program STREQUAL "kkm-cli")
+      set(what "fiscal cash register (KKM) settings, goods, logo and events from the command line")
+    else()
+      set(what "a fiscal cash register (KKM) on a pseudo-terminal")
+    endif()
+    set(page ${CMAKE_CURRENT_BINARY_DIR}/${program}.1)
+    add_custom_command(OUTPUT ${page}
+      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 QT_QPA_PLATFORM=offscreen
+              ${KKM_HELP2MAN} --no-info --no-discard-stderr --locale=C.UTF-8 --name=${what} --output=${page} $<TARGET_FILE:${program}>
+      DEPENDS ${program}
+      COMMENT "Manual page of ${program}"
+      VERBATIM)
+    list(APPEND KKM_MAN_PAGES ${page})
+  endforeach()
+  add_custom_target(man-pages ALL DEPENDS ${KKM_MAN_PAGES})
+  install(FILES ${KKM_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  message(WARNING "help2man not found: the package will have no manual pages (tools/install-deps.sh installs it)")
+endif()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/kkm-cli.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions
+        RENAME kkm-cli)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${KKM_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR "KKM configurator developers")

@@ -13,6 +13,7 @@ bool LogoUploadJob(TJobContext& job, std::uint8_t kind, std::uint8_t bytesPerRow
     std::int32_t r = p.SendLogoHeader(RegisterAddress, PcAddress, kind, bytesPerRow,
                                       static_cast<std::uint8_t>(count));
     if (r != 0) {
+        job.Failure(r);
         job.Line(failed + TOmvekCP::ErrorText(r), TLineKind::Error);
         return false;
     }
@@ -21,7 +22,8 @@ bool LogoUploadJob(TJobContext& job, std::uint8_t kind, std::uint8_t bytesPerRow
         r = p.SendLogoRow(RegisterAddress, PcAddress, static_cast<std::uint8_t>(number),
                           rows[static_cast<std::size_t>(number - 1)]);
         if (r != 0) {
-            job.Line(failed + TOmvekCP::ErrorText(r), TLineKind::Error);
+            job.Failure(r);
+        job.Line(failed + TOmvekCP::ErrorText(r), TLineKind::Error);
             return false;
         }
     }

@@ -44,11 +44,17 @@ public:
     // checked between items; the component's commands fail meanwhile.
     virtual bool Cancelled() const = 0;
 
+    // A protocol result other than 0 that a job is about to write as its
+    // red line: a program that tells failures apart by their cause takes
+    // the code here rather than from the line's text.
+    virtual void Failure(std::int32_t /*Result*/) {}
+
     // A protocol result written as a red line; true when it is 0.
     bool Check(std::int32_t Result)
     {
         if (Result == 0)
             return true;
+        Failure(Result);
         Line(TOmvekCP::ErrorText(Result), TLineKind::Error);
         return false;
     }

@@ -121,6 +121,8 @@ TWriteOutcome SettingsWriteJob(TJobContext& job, const TSettingsWritePlan& plan)
                 : p.WriteTableField(RegisterAddress, PcAddress, table, record,
                                     static_cast<std::uint8_t>(item.Field), item.Bytes);
         if (rc != 0) {
+            // The refusal's own line follows; its cause goes with the first.
+            job.Failure(rc);
             if (!item.ErrorLine.isEmpty())
                 job.Line(item.ErrorLine, TLineKind::Error);
             job.Check(rc);

@@ -477,4 +477,10 @@ std::vector<TProfileDifference> CompareProfiles(const TProfile& reg, const TProf
     return differences;
 }
 
+QString ProfileDifferenceLine(const TProfileDifference& d)
+{
+    const QString table = d.Row > 0 ? QStringLiteral("%1[%2]").arg(d.Table).arg(d.Row) : d.Table;
+    return QStringLiteral("%1, %2: %3 → %4").arg(table, d.Key, d.RegisterValue, d.FileValue);
+}
+
 } // namespace kkm

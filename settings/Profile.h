@@ -81,4 +81,9 @@ struct TProfileDifference {
 // both hold. Identity and time are not compared.
 std::vector<TProfileDifference> CompareProfiles(const TProfile& Register, const TProfile& File);
 
+// One difference as a line, the same in the window's journal and in
+// kkm-cli's output: "operators[3], name: \"old\" → \"new\"", the register's
+// value first.
+QString ProfileDifferenceLine(const TProfileDifference& Difference);
+
 } // namespace kkm

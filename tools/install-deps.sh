@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev lld
   fonts-dejavu-core
+  help2man
 )
 
 missing=()

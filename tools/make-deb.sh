@@ -13,7 +13,7 @@ dir=${KKM_DEB_BUILD_DIR:-build-deb}
 # built: `install` (which cpack runs) then does not wait for the whole tree.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DKKM_BUILD_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >&2
-cmake --build "$dir" -j "$(nproc)" --target kkm-configurator kkm-cli kkm-emulator >&2
+cmake --build "$dir" -j "$(nproc)" --target kkm-configurator kkm-cli kkm-emulator man-pages >&2
 
 rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB >&2)

@@ -41,12 +41,6 @@ kkm::TProfile LoadProfile(const QString& path)
     return profile;
 }
 
-QString DifferenceLine(const kkm::TProfileDifference& d)
-{
-    const QString table = d.Row > 0 ? QStringLiteral("%1[%2]").arg(d.Table).arg(d.Row) : d.Table;
-    return QStringLiteral("%1, %2: %3 → %4").arg(table, d.Key, d.RegisterValue, d.FileValue);
-}
-
 } // namespace
 
 void TMainForm::mm_f_saveProfileClick()
@@ -114,7 +108,7 @@ void TMainForm::mm_f_compareProfileClick()
                 return;
             const std::vector<kkm::TProfileDifference> differences = kkm::CompareProfiles(reg, *file);
             for (const kkm::TProfileDifference& d : differences)
-                job.Line(DifferenceLine(d), kkm::TLineKind::Progress);
+                job.Line(kkm::ProfileDifferenceLine(d), kkm::TLineKind::Progress);
             job.Line(QStringLiteral("Сравнение с профилем завершено, различий: %1.").arg(differences.size()),
                      kkm::TLineKind::Progress);
         });

@@ -6,6 +6,7 @@
 #include "PtyRegister.h"
 #include "TestWait.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,11 +14,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <csignal>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace kkm::emu;
 
@@ -31,6 +38,7 @@ struct TRun {
     int Exit = -1;
     QString Out;
     QString Err;
+    QByteArray OutBytes; // standard output as written (a goods file is Windows-1251)
 };
 
 // Runs kkm-cli with Args (and Input on its standard input); the password
@@ -56,7 +64,8 @@ TRun RunCli(const QStringList& args, const QByteArray& input = {},
         return run;
     }
     run.Exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.Out = QString::fromUtf8(process.readAllStandardOutput());
+    run.OutBytes = process.readAllStandardOutput();
+    run.Out = QString::fromUtf8(run.OutBytes);
     run.Err = QString::fromUtf8(process.readAllStandardError());
     return run;
 }
@@ -188,7 +197,19 @@ TEST_F(CliTest, WrongUsageExitsTwoAndTouchesNothing)
         {{"info", "-p", p, "--zero-sales"}, "--zero-sales не используется с командой info"},
         {{"info", "-p"}, "после -p нужно значение"},
         {{"info", "-p", p, "--bogus"}, "неизвестный параметр \"--bogus\""},
-        {{"goods", "read", "-p", p}, "не указан файл для записи"},
+        {{"goods", "read", "-p", p, "-p", "ttyS99"}, "не указана папка для файлов (-o ПАПКА)"},
+        {{"goods", "read", "-p", p, "-p", "ttyS99", "-o", "-"}, "-o -: в стандартный вывод можно читать только одну ККМ"},
+        {{"settings", "read", "-p", p, "-t", "options", "--table=options"}, "-t options: таблица указана дважды"},
+        {{"goods", "write", "-p", p, "-u", "1", "-w-", "-"}, "стандартный ввод не может дать и файл, и пароль"},
+        {{"logo", "upload", "-p", p, "-u", "1", "-w", "1", "-"}, "изображение нужно файлом"},
+        {{"info", "-p" + p, "--port=" + p}, "указан дважды"},
+        {{"info", "-vp" + p, "-b9600", "--baud=1200"}, "-b указан дважды"},
+        {{"info", "--json=yes", "-p", p}, "--json не принимает значения"},
+        {{"info", "-p", p, "--timeout=soon"}, "тайм-аут \"soon\""},
+        {{"info", "-p", p, "--", "-v"}, "лишний аргумент \"-v\""},
+        {{"info", "-p", p, "-x"}, "неизвестный параметр \"-x\""},
+        {{"events"}, "не указан порт"},
+        {{"events", "-p", p, "-o", "x"}, "-o не используется с командой events"},
         {{"goods", "read", "-p", p, "-o", csv, "-r", "0..5"}, "интервал товаров \"0..5\""},
         {{"goods", "read", "-p", p, "-o", csv, "-r", "7..3"}, "интервал товаров \"7..3\""},
         {{"goods", "read", "-p", p, "-o", csv, "-r", "1..10000"}, "интервал товаров"},
@@ -368,6 +389,35 @@ TEST_F(CliTest, GoodsWriteThenReadGivesTheSameFile)
     EXPECT_TRUE(read.Err.isEmpty()) << Show(read);
 }
 
+// "-" is standard input for a file and standard output for a read, which
+// is also where one register's read goes without -o; options are taken in
+// the forms other tools know (attached values, --opt=value, bundled flags).
+TEST_F(CliTest, StandardInputAndOutput)
+{
+    auto reg = StartRegister(1001);
+    const QString p = reg->SlavePath();
+
+    const TRun write = Cli({"goods", "write", "-p" + p, "-u1", "-w1", "--zero-sales", "-"}, CanonicalGoods());
+    ASSERT_EQ(write.Exit, 0) << Show(write);
+    for (const QStringList& args : {QStringList{"goods", "read", "-p", p, "-r", "1..5"},
+                                    QStringList{"goods", "read", "--port=" + p, "--range=1..5", "-o", "-"}}) {
+        const TRun read = Cli(args);
+        EXPECT_EQ(read.Exit, 0) << Show(read);
+        EXPECT_EQ(read.OutBytes, CanonicalGoods()) << args.join(' ').toStdString();
+    }
+
+    const TRun profile = Cli({"settings", "read", "-p", p, "-o", "-"});
+    ASSERT_EQ(profile.Exit, 0) << Show(profile);
+    EXPECT_TRUE(QJsonDocument::fromJson(profile.OutBytes).object().value("tables").isObject()) << Show(profile);
+    const TRun same = Cli({"settings", "diff", "-p", p, "-"}, profile.OutBytes);
+    EXPECT_EQ(same.Exit, 0) << Show(same);
+
+    // -v and -p bundled, the port attached: the journal's lines on stderr.
+    const TRun info = Cli({"info", "-vp" + p, "-b115200"});
+    EXPECT_EQ(info.Exit, 0) << Show(info);
+    EXPECT_TRUE(info.Err.contains(QStringLiteral("Подключение успешно. Порт [") + p)) << Show(info);
+}
+
 // Profiles: read, compared (status 0 alike, 1 with one line per
 // difference), written to another register and read back from it the same.
 TEST_F(CliTest, ProfileDiffAndRoundTrip)
@@ -400,8 +450,9 @@ TEST_F(CliTest, ProfileDiffAndRoundTrip)
 
     const TRun diff = Cli({"settings", "diff", "-p", a->SlavePath(), changed});
     EXPECT_EQ(diff.Exit, 1) << Show(diff);
-    EXPECT_EQ(diff.Out, QStringLiteral("options.backlight_seconds: %1 → %2\n"
-                                       "operators[3].name: \"%3\" → \"Петров Пётр\"\n")
+    // The lines as the window's "Сравнить с профилем..." writes them.
+    EXPECT_EQ(diff.Out, QStringLiteral("options, backlight_seconds: %1 → %2\n"
+                                       "operators[3], name: \"%3\" → \"Петров Пётр\"\n")
                             .arg(backlight)
                             .arg(backlight + 1)
                             .arg(oldName))
@@ -438,6 +489,68 @@ TEST_F(CliTest, LostLineInATransfer)
     EXPECT_EQ(process.exitCode(), 4) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("Связь с ККМ потеряна: порт закрыт."))) << err.toStdString();
     EXPECT_FALSE(QFile::exists(out));
+}
+
+namespace {
+
+// The pseudo-terminal's settings as a client of the slave sees them.
+bool PortSettings(const QString& path, termios& t)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::tcgetattr(fd, &t) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool SameSettings(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           ::cfgetispeed(&a) == ::cfgetispeed(&b) && ::cfgetospeed(&a) == ::cfgetospeed(&b) &&
+           std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc));
+}
+
+} // namespace
+
+// Ctrl-C or SIGTERM in the middle of a read: the status tells which, the
+// port has its settings back, stderr says where the transfer stopped, and
+// no file (nor a part of one) is left.
+TEST_F(CliTest, InterruptedReadRestoresThePort)
+{
+    const struct {
+        int signal;
+        int exit;
+    } cases[] = {{SIGINT, 130}, {SIGTERM, 143}};
+    for (const auto& c : cases) {
+        // Paced as a slow line, so that the read is far from done.
+        auto reg = StartRegister(1001, 9600);
+        const QString port = reg->SlavePath();
+        termios before{};
+        ASSERT_TRUE(PortSettings(port, before));
+        const QString folder = Path(QStringLiteral("out%1").arg(c.signal));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString out = QDir(folder).filePath(QStringLiteral("goods.csv"));
+        QProcess process;
+        process.start(QStringLiteral(KKM_CLI_PATH), {"goods", "read", "-p", port, "-o", out, "--timeout", kTimeOut});
+        ASSERT_TRUE(process.waitForStarted(30000));
+        ASSERT_TRUE(reg->WaitForRequests(40, std::chrono::seconds(60)));
+        termios during{};
+        ASSERT_TRUE(PortSettings(port, during));
+        EXPECT_FALSE(SameSettings(before, during)) << "the program did not set the port up; the check below proves nothing";
+        ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), c.signal), 0);
+        ASSERT_TRUE(process.waitForFinished(120000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err.toStdString();
+        EXPECT_EQ(process.exitCode(), c.exit) << err.toStdString();
+        EXPECT_TRUE(err.contains(QRegularExpression(QStringLiteral("^прервано на \\d+ из 1\\.\\.9999$"),
+                                                    QRegularExpression::MultilineOption)))
+            << err.toStdString();
+        termios after{};
+        ASSERT_TRUE(PortSettings(port, after));
+        EXPECT_TRUE(SameSettings(before, after)) << "signal " << c.signal;
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList()) << "signal " << c.signal;
+    }
 }
 
 // Four registers at once, one of them silent: the others are written and
@@ -508,4 +621,251 @@ TEST_F(CliTest, PortsListsPublishedEmulators)
     const TRun info = Cli({"info", "-p", name, "--json"}, {}, env);
     EXPECT_EQ(info.Exit, 0) << Show(info);
     EXPECT_EQ(QJsonDocument::fromJson(info.Out.toUtf8()).object().value("port").toString(), reg->PublishedPath());
+}
+
+namespace {
+
+// kkm-cli events running against the test's registers: its output as it
+// comes, read while waiting on a condition.
+class TEventsRun {
+public:
+    explicit TEventsRun(const QStringList& args)
+    {
+        process_.start(QStringLiteral(KKM_CLI_PATH),
+                       QStringList{"events", "-v", "--timeout", kTimeOut} + args);
+    }
+    ~TEventsRun()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    // Waits (generously) until Condition holds for what came so far.
+    template <class Condition>
+    bool WaitFor(Condition condition)
+    {
+        QDeadlineTimer deadline(std::chrono::seconds(60));
+        for (;;) {
+            Take();
+            if (condition())
+                return true;
+            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
+                return false;
+            process_.waitForReadyRead(50);
+        }
+    }
+    // Connected on every one of Ports: from then on every message is taken.
+    bool WaitListening(int ports)
+    {
+        return WaitFor([&] { return err.count(QStringLiteral("Подключение успешно")) == ports; });
+    }
+    QStringList Lines() const { return out.split('\n', Qt::SkipEmptyParts); }
+    int Interrupt()
+    {
+        ::kill(static_cast<pid_t>(process_.processId()), SIGINT);
+        return Finish();
+    }
+    int Finish()
+    {
+        if (!process_.waitForFinished(120000))
+            return -1;
+        Take();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -2;
+    }
+    std::string Show() const { return ("stdout:\n" + out + "\nstderr:\n" + err).toStdString(); }
+
+    QString out, err;
+
+private:
+    void Take()
+    {
+        out += QString::fromUtf8(process_.readAllStandardOutput());
+        err += QString::fromUtf8(process_.readAllStandardError());
+    }
+    QProcess process_;
+};
+
+} // namespace
+
+// Every kind of the register's messages comes out as one JSON line with
+// the component's event and field names; a frame with a bad CRC and one of
+// no known kind give none (they are told with -v), and Ctrl-C ends with 0.
+TEST_F(CliTest, EventsAsJson)
+{
+    auto reg = StartRegister(1001);
+    const QString p = reg->SlavePath();
+    const Date day{28, 2, 2009};
+    const Time moment{23, 59, 59};
+    const struct {
+        Message message;
+        const char* json; // the fields expected besides port and time
+    } cases[] = {
+        {SaleOnFree{1, 2, 1500, 19990, 3, 4, 17},
+         R"({"code":32,"event":"onSaleOnFree","tOper":1,"vOper":2,"Quant":1.5,"Price":199.9,"nSection":3,"nOperator":4,"nDoc":17})"},
+        {SaleOnCode{1, 0, 2000, 123456789012, 2, 18},
+         R"({"code":33,"event":"onSaleOnCode","tOper":1,"vOper":0,"Quant":2,"wCode":123456789012,"nOperator":2,"nDoc":18})"},
+        {SaleOnBarcode{0, 1, 250, 3, 19, "4601234567893"},
+         R"({"code":34,"event":"onSaleOnBarcode","Quant":0.25,"wBCode":"4601234567893","nOperator":3,"nDoc":19})"},
+        {FreeDisc{1, 2, 0, 1050, 5, 20},
+         R"({"code":35,"event":"onFreeDisc","tOper":1,"tDisc":2,"vOper":0,"dSumm":10.5,"nOperator":5,"nDoc":20})"},
+        {DiscOnQuery{0, 1, 1, 99, 1, 21}, R"({"code":36,"event":"onDiscOnQuery","tDisc":1,"rSumm":0.99,"nDoc":21})"},
+        {DiscOnCode{0, 1, 0, 500, 777, 1, 22}, R"({"code":37,"event":"onDiscOnCode","rSumm":5,"dCode":777,"nDoc":22})"},
+        {DiscOnBarcode{0, 2, 0, 12345, 6, 7, "2000000000039"},
+         R"({"code":38,"event":"onDiscOnBarcode","rSumm":123.45,"dBCode":"2000000000039","nOperator":6,"nDoc":7})"},
+        {PayReceipt{2, 0, 0, 100000, 1, 23}, R"({"code":39,"event":"onPayReceipt","tPay":2,"rSumm":1000,"nDoc":23})"},
+        {CloseReceipt{0, day, moment, 25090, 1, 24},
+         R"({"code":41,"event":"onCloseReceipt","rDate":"2009-02-28","rTime":"23:59:59","rSumm":250.9,"nDoc":24})"},
+        {AbortReceipt{1, day, Time{8, 5, 0}, 2, 25},
+         R"({"code":42,"event":"onAbortReceipt","tOper":1,"rDate":"2009-02-28","rTime":"08:05:00","nOperator":2,"nDoc":25})"},
+        {InSumm{500000, day, moment, 1, 26, 3},
+         R"({"code":43,"event":"onInSumm","inSumm":5000,"inDate":"2009-02-28","inTime":"23:59:59","nDoc":26,"nIn":3})"},
+        {OutSumm{120000, day, moment, 1, 27, 4},
+         R"({"code":44,"event":"onOutSumm","outSumm":1200,"outDate":"2009-02-28","nDoc":27,"nOut":4})"},
+        {CloseSession{9876543, day, moment, 7, 28, 42},
+         R"({"code":45,"event":"onCloseSession","cSumm":98765.43,"cTime":"23:59:59","nOperator":7,"nDoc":28,"nSession":42})"},
+        {Confirmation{12345, true}, R"({"code":46,"event":"onConfirmation","rSumm":123.45,"RClose":true})"},
+        {Confirmation{}, R"({"code":46,"event":"onConfirmation","rSumm":0,"RClose":false})"},
+    };
+
+    TEventsRun run({"-p", p, "--json"});
+    ASSERT_TRUE(run.WaitListening(1)) << run.Show();
+    // Before them, a frame spoilt on the line and one of no known kind.
+    reg->SendRaw(FrameBody(BuildMessageBody(Confirmation{}, 9), 0x0101));
+    reg->SendBody(TArrayOfByte{MessageAR, MessageAT, 10, 0x28});
+    for (const auto& c : cases)
+        reg->SendMessage(c.message);
+    const auto total = static_cast<qsizetype>(std::size(cases));
+    // The -v lines come through the main thread, the events straight from
+    // the ports' workers: either may be first.
+    ASSERT_TRUE(run.WaitFor([&] {
+        return run.Lines().size() >= total && run.err.contains(QStringLiteral("неверная контрольная сумма")) &&
+               run.err.contains(QStringLiteral("с кодом 0x28"));
+    })) << run.Show();
+    EXPECT_EQ(run.Interrupt(), 0) << run.Show();
+
+    const QStringList lines = run.Lines();
+    ASSERT_EQ(lines.size(), total) << run.Show();
+    for (qsizetype i = 0; i < total; ++i) {
+        QJsonParseError error{};
+        const QJsonObject got = QJsonDocument::fromJson(lines[i].toUtf8(), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << lines[i].toStdString();
+        const QJsonObject expected = QJsonDocument::fromJson(cases[i].json).object();
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            EXPECT_EQ(got.value(it.key()), it.value()) << it.key().toStdString() << " in " << lines[i].toStdString();
+        EXPECT_EQ(got.value("port").toString(), p);
+        EXPECT_EQ(got.value("AT").toInt(), 2);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)$"))
+                        .match(got.value("time").toString())
+                        .hasMatch())
+            << lines[i].toStdString();
+    }
+}
+
+// Two registers' messages interleave, each line with its port and what
+// happened in words; a lost line ends the listening with status 4.
+TEST_F(CliTest, EventsFromTwoPortsAndALostLine)
+{
+    auto a = StartRegister(1001);
+    auto b = StartRegister(1002);
+    TEventsRun run({"-p", a->SlavePath(), "-p", b->SlavePath()});
+    ASSERT_TRUE(run.WaitListening(2)) << run.Show();
+    a->SendMessage(Confirmation{12345, true});
+    ASSERT_TRUE(run.WaitFor([&] { return run.Lines().size() >= 1; })) << run.Show();
+    b->SendMessage(PayReceipt{2, 0, 0, 100000, 3, 23});
+    ASSERT_TRUE(run.WaitFor([&] { return run.Lines().size() >= 2; })) << run.Show();
+    a->SendMessage(InSumm{50, Date{1, 12, 2026}, Time{9, 30, 0}, 1, 26, 3});
+    ASSERT_TRUE(run.WaitFor([&] { return run.Lines().size() >= 3; })) << run.Show();
+    EXPECT_EQ(run.Interrupt(), 0) << run.Show();
+    const QStringList lines = run.Lines();
+    ASSERT_EQ(lines.size(), 3) << run.Show();
+    const QString stamp = QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+    const QString expected[] = {
+        a->SlavePath() + QStringLiteral(" Подтверждение: сумма 123.45, чек закрыт да"),
+        b->SlavePath() + QStringLiteral(" Оплата чека: вид оплаты 2, операция 0, вид 0, сумма 1000.00, оператор 3, документ 23"),
+        a->SlavePath() + QStringLiteral(" Внесение денег: сумма 0.50, дата 01.12.2026, время 09:30:00, оператор 1, документ 26, внесение № 3"),
+    };
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(QRegularExpression(stamp + QRegularExpression::escape(expected[i]) + QLatin1Char('$')).match(lines[i]).hasMatch())
+            << lines[i].toStdString();
+
+    TEventsRun lost({"-p", a->SlavePath()});
+    ASSERT_TRUE(lost.WaitListening(1)) << lost.Show();
+    ASSERT_TRUE(a->HangUp());
+    EXPECT_EQ(lost.Finish(), 4) << lost.Show();
+    EXPECT_TRUE(lost.err.contains(QStringLiteral("Связь с ККМ потеряна"))) << lost.Show();
+}
+
+// "-w -" on a terminal asks for the password and does not show it as it is
+// typed; the terminal's echo is on again afterwards.
+TEST_F(CliTest, PasswordFromATerminalIsNotShown)
+{
+    auto reg = StartRegister(1001);
+    const QString goods = Path(QStringLiteral("goods.csv"));
+    ASSERT_TRUE(WriteFile(goods, CanonicalGoods()));
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const QString terminal = QString::fromLocal8Bit(::ptsname(master));
+    termios before{};
+    ASSERT_TRUE(PortSettings(terminal, before));
+    ASSERT_TRUE(before.c_lflag & ECHO);
+
+    QProcess process;
+    process.setStandardInputFile(terminal);
+    process.start(QStringLiteral(KKM_CLI_PATH), {"goods", "write", "-p", reg->SlavePath(), "-u", "1", "-w", "-",
+                                                 "--dry-run", goods, "--timeout", kTimeOut});
+    ASSERT_TRUE(process.waitForStarted(30000));
+    QString err;
+    QDeadlineTimer deadline(std::chrono::seconds(60));
+    while (!err.contains(QStringLiteral("Пароль: ")) && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(50);
+        err += QString::fromUtf8(process.readAllStandardError());
+    }
+    ASSERT_TRUE(err.contains(QStringLiteral("Пароль: "))) << err.toStdString();
+    ASSERT_EQ(::write(master, "1\n", 2), 2);
+    ASSERT_TRUE(process.waitForFinished(120000));
+    err += QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 0) << err.toStdString();
+    EXPECT_TRUE(Has(Codes(*reg), 30)) << "not authorised";
+
+    // What the terminal showed of the typing: nothing of it.
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    char shown[64];
+    const ssize_t n = ::read(master, shown, sizeof shown);
+    EXPECT_LE(n, 0) << std::string(shown, n > 0 ? static_cast<std::size_t>(n) : 0);
+    termios after{};
+    ASSERT_TRUE(PortSettings(terminal, after));
+    EXPECT_TRUE(SameSettings(before, after));
+    ::close(master);
+}
+
+// The status comes from the result the write got, whatever words the
+// journal puts before it: a refusal is 3, no answer 4.
+TEST_F(CliTest, WriteStatusFollowsTheResult)
+{
+    auto reg = StartRegister(1001);
+    const QString p = reg->SlavePath();
+    const QString profile = Path(QStringLiteral("profile.json"));
+    ASSERT_EQ(Cli({"settings", "read", "-p", p, "-o", profile}).Exit, 0);
+    const struct {
+        const char* faults[2];
+        int exit;
+        const char* says;
+    } cases[] = {
+        {{"refuse 4 code=14", "refuse 4 code=15"}, 3, ""},
+        {{"silent code=14", "silent code=15"}, 4, "Истёк тайм-аут ожидания ответа."},
+    };
+    for (const auto& c : cases) {
+        reg->ClearFaults();
+        for (const char* fault : c.faults)
+            AddFault(*reg, fault);
+        // A short wait for the silent register's answer: the answers that
+        // come are instant.
+        const TRun r = RunCli({"settings", "write", "-p", p, "-u", "1", "-w", "1", profile, "--timeout", "3000"});
+        EXPECT_EQ(r.Exit, c.exit) << Show(r);
+        EXPECT_TRUE(r.Err.contains(QString::fromUtf8(c.says))) << Show(r);
+    }
 }
