@@ -418,6 +418,11 @@ void TGoodsPage::SetLocked(bool locked)
 bool TGoodsPage::StartGoodsJob(const QString& location,
                                std::function<void(kkm::TJobContext&)> body, std::function<void()> done)
 {
+    // A stop asked for while no transfer ran belongs to none: every
+    // transfer starts without one. Not while another job runs, whose stop
+    // it may be.
+    if (!Main->Busy())
+        Main->StopRequested = false;
     const bool started = Main->StartJob(location, std::move(body),
                                         [this, done = std::move(done)]() mutable {
                                             SetLocked(false);

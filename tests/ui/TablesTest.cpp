@@ -218,6 +218,8 @@ private slots:
     void goodsEmptyRange();
     void goodsStop_data();
     void goodsStop();
+    void strayStopIsForgotten_data();
+    void strayStopIsForgotten();
     void windowStaysLiveDuringGoodsTransfer_data();
     void windowStaysLiveDuringGoodsTransfer();
     void commandsOffDuringSettingsTransfer_data();
@@ -776,11 +778,9 @@ void TablesTest::goodsEmptyRange()
 void TablesTest::goodsStop_data()
 {
     QTest::addColumn<bool>("write");
-    QTest::addColumn<int>("stopAt"); // 0: before the command
+    QTest::addColumn<int>("stopAt");
     QTest::addColumn<QStringList>("requests");
 
-    QTest::newRow("read, stop before") << false << 0 << QStringList{};
-    QTest::newRow("write, stop before") << true << 0 << QStringList{};
     QTest::newRow("read, stop during item 3") << false << 3 << GoodsReads(1, 3);
     QTest::newRow("write, stop during item 3") << true << 3
         << QStringList{"WriteTableRecord table 1 record 1", "WriteTableRecord table 1 record 2",
@@ -797,12 +797,7 @@ void TablesTest::goodsStop()
     ShowGoods(1, 9999);
     QString progressSeen;
     QTimer press;
-    if (stopAt == 0) {
-        // A stop asked for earlier (say during a settings read) ends the next
-        // transfer before its first item.
-        main_->si_StopReading->setEnabled(true);
-        main_->si_StopReading->click();
-    } else {
+    {
         // The answer to item stopAt's record is held back; the stop button
         // is pressed while the window waits for it, once the status bar
         // shows the item (it follows the transfer a few times a second).
@@ -833,14 +828,46 @@ void TablesTest::goodsStop()
     QCOMPARE(Requests(*reg_), requests);
     QVERIFY(!main_->StopRequested);
     QCOMPARE(main_->lb_StatusEmpty->text(), QString());
-    if (stopAt > 0) {
-        QCOMPARE(progressSeen, QStringLiteral("%1 / 1..9999").arg(stopAt));
-        if (!write) {
-            // The item being read was completed first.
-            QCOMPARE(main_->ts_Goods->Cell(6, stopAt), QStringLiteral("15.25"));
-            QCOMPARE(main_->ts_Goods->Cell(1, stopAt + 1), QString());
-        }
+    QCOMPARE(progressSeen, QStringLiteral("%1 / 1..9999").arg(stopAt));
+    if (!write) {
+        // The item being read was completed first.
+        QCOMPARE(main_->ts_Goods->Cell(6, stopAt), QStringLiteral("15.25"));
+        QCOMPARE(main_->ts_Goods->Cell(1, stopAt + 1), QString());
     }
+    const QStringList journal = write
+        ? QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."}
+        : QStringList{"Чтение списка товаров ...", "Чтение списка товаров завершено."};
+    QCOMPARE(NewJournal(), journal);
+}
+
+void TablesTest::strayStopIsForgotten_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<QStringList>("requests");
+    QTest::newRow("read") << false << GoodsReads(1, 3);
+    QTest::newRow("write") << true
+        << QStringList{"WriteTableRecord table 1 record 1", "WriteTableRecord table 1 record 2",
+                       "WriteTableRecord table 1 record 3"};
+}
+
+// A stop that no transfer took (pressed while nothing ran, or while a
+// settings table was read) belongs to none: the next goods transfer runs
+// whole.
+void TablesTest::strayStopIsForgotten()
+{
+    QFETCH(bool, write);
+    QFETCH(QStringList, requests);
+
+    Connect(true);
+    ShowGoods(1, 3);
+    QVERIFY(SpinUntil([&] { return main_->si_StopReading->isEnabled(); }));
+    main_->si_StopReading->click();
+    Mark();
+
+    write ? Write() : Read();
+    QVERIFY(WaitIdle(*main_));
+
+    QCOMPARE(Requests(*reg_), requests);
     const QStringList journal = write
         ? QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."}
         : QStringList{"Чтение списка товаров ...", "Чтение списка товаров завершено."};
@@ -983,8 +1010,7 @@ void TablesTest::windowStaysLiveDuringGoodsTransfer()
                  : QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."};
     QCOMPARE(NewJournal(), journal);
     if (import) {
-        // Not a register transfer: it runs to its end and leaves the stop
-        // to the next goods transfer.
+        // Not a register transfer: it runs to its end, the stop unused.
         QCOMPARE(main_->ts_Goods->Cell(1, 9999), QStringLiteral("Товар 9999"));
         QVERIFY(main_->StopRequested);
     } else {
