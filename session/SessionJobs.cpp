@@ -3,21 +3,28 @@
 #include "Cp1251.h"
 #include "TextRules.h"
 
-#include <QThread>
-
 #include <algorithm>
 
 namespace kkm {
 
-TConnectResult ConnectJob(TJobContext& job, const QString& port, std::uint32_t baud)
+TConnectResult ConnectJob(TJobContext& job, const QString& port, std::uint32_t baud,
+                          const std::function<void()>& onOldPortClosed)
 {
     TOmvekCP& p = job.Protokol();
     TConnectResult result;
+    auto closedAt = job.PortClosedAt();
     if (p.Port.Opened) {
         p.Port.Close();
-        // The pause is the program's own custom; nothing depends on it
-        // (Close has already stopped the reader).
-        QThread::msleep(p.TimeOut());
+        closedAt = std::chrono::steady_clock::now();
+        if (onOldPortClosed)
+            onOldPortClosed();
+    }
+    // The pause is the program's own custom; nothing depends on it (Close
+    // has already stopped the reader).
+    if (closedAt != std::chrono::steady_clock::time_point{} &&
+        !job.PauseUntil(closedAt + std::chrono::milliseconds(p.TimeOut()))) {
+        result.Result = rcPortClosed;
+        return result;
     }
     result.PortResult = p.Port.Open(port, baud);
     if (result.PortResult != 0)

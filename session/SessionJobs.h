@@ -19,10 +19,13 @@ struct TConnectResult {
     bool Ok() const { return PortResult == 0 && Result == 0; }
 };
 
-// Opens Port at Baud and greets the register. An open port is closed first,
-// with a pause of one time-out so that a register still sending finishes.
-// A failed greeting leaves the port open; the next attempt closes it.
-TConnectResult ConnectJob(TJobContext& Job, const QString& Port, std::uint32_t Baud);
+// Opens Port at Baud and greets the register. An open port is closed first
+// (OnOldPortClosed is told at once), and the opening waits one time-out
+// after the last close, so that a register still sending finishes; a job
+// asked to end meanwhile opens nothing (-1). A failed greeting leaves the
+// port open; the next attempt closes it.
+TConnectResult ConnectJob(TJobContext& Job, const QString& Port, std::uint32_t Baud,
+                          const std::function<void()>& OnOldPortClosed = {});
 
 struct TDeviceInfo {
     std::int64_t SerialNumber = 0;

@@ -155,8 +155,11 @@ void TAuthForm::b_AuthClick()
             [user, number, result](kkm::TJobContext& job) {
                 *result = kkm::AuthoriseJob(job, user, number);
             },
-            [this, result] {
+            [this, result, entry = cb_UserList->currentText()] {
+                // Taken also when the dialog was cancelled meanwhile: the
+                // register has authorised the user.
                 if (*result == 0) {
+                    Main->Authorised(entry);
                     accept();
                     return;
                 }

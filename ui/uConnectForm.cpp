@@ -103,12 +103,17 @@ void TConnectForm::b_ConnectClick()
         if (Main->Busy())
             return;
         auto result = std::make_shared<kkm::TConnectResult>();
-        Main->StartJob(
+        attempting_ = Main->StartJob(
             QStringLiteral("TConnectForm.b_ConnectClick"),
-            [port, speed, result](kkm::TJobContext& job) {
-                *result = kkm::ConnectJob(job, port, static_cast<std::uint32_t>(speed));
+            [this, port, speed, result](kkm::TJobContext& job) {
+                *result = kkm::ConnectJob(job, port, static_cast<std::uint32_t>(speed),
+                                          [this, &job] { job.Post([this] { Main->OldPortClosed(); }); });
             },
             [this, result] {
+                attempting_ = false;
+                // Cancelled meanwhile: the attempt was ended and its port closed.
+                if (!isVisible())
+                    return;
                 if (result->PortResult != 0)
                     ShowMessage(this, TComPort::ResultText(result->PortResult));
                 else if (result->Result == 0)
@@ -117,4 +122,15 @@ void TConnectForm::b_ConnectClick()
                     ShowMessage(this, TOmvekCP::ErrorText(result->Result));
             });
     });
+}
+
+void TConnectForm::reject()
+{
+    // "Отмена" while the attempt runs ends it and waits for it: the port is
+    // closed, and a register that answers late connects nothing.
+    if (attempting_) {
+        Main->Session->ClosePort();
+        Main->OldPortClosed();
+    }
+    QDialog::reject();
 }

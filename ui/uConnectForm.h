@@ -26,7 +26,10 @@ public:
 public slots:
     void FormCreate();
     void b_ConnectClick();
+    void reject() override;
 
 private:
     TMainForm* const Main;
+    // This dialog's connect job runs.
+    bool attempting_ = false;
 };

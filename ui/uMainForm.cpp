@@ -23,7 +23,6 @@
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTextEdit>
-#include <QThread>
 #include <QTime>
 #include <QTimer>
 #include <QToolBar>
@@ -547,8 +546,16 @@ void TMainForm::mm_c_connectClick()
     Guard(QStringLiteral("TMainForm.mm_c_connectClick"), [&] {
         if (!ConnectForm)
             throw EKkmError(QStringLiteral("Окно подключения не создано"));
-        if (ConnectForm->exec() != QDialog::Accepted)
+        const bool connected = ConnectForm->exec() == QDialog::Accepted;
+        // An attempt that closed the old port and did not connect leaves the
+        // window offline, and the journal says so.
+        const bool dropped = std::exchange(linkDropped_, false);
+        if (!connected) {
+            if (dropped)
+                WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
+                         QColor(clBlue));
             return;
+        }
         WriteLog(QStringLiteral("Подключение успешно. Порт [") + ConnectForm->cb_Port->currentText() +
                      QStringLiteral("] Скорость [") + ConnectForm->cb_PortSpeed->currentText() +
                      QStringLiteral("]"),
@@ -563,12 +570,9 @@ void TMainForm::mm_c_connectClick()
 void TMainForm::mm_c_disconnectClick()
 {
     Guard(QStringLiteral("TMainForm.mm_c_disconnectClick"), [&] {
-        // A running job ends first, at its next step.
+        // A running job ends first, at its next step; the pause of a
+        // time-out after the close is the worker's, before the next opening.
         Session->ClosePort();
-        // The pause is the program's own custom; nothing depends on it (the
-        // reader has already stopped). A register still sending an answer
-        // finishes meanwhile.
-        QThread::msleep(Protokol->TimeOut());
         WorkMode = wmOffline;
         WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
                  QColor(clBlue));
@@ -593,14 +597,28 @@ void TMainForm::mm_c_authClick()
     Guard(QStringLiteral("TMainForm.mm_c_authClick"), [&] {
         if (!AuthForm)
             throw EKkmError(QStringLiteral("Окно авторизации не создано"));
-        if (AuthForm->exec() != QDialog::Accepted)
-            return;
-        WriteLog(QStringLiteral("Авторизация прошла успешно. Пользователь [") +
-                     AuthForm->cb_UserList->currentText() + QStringLiteral("]"),
-                 QColor(clBlack));
-        WriteLog(QStringLiteral("Программа работает в режиме \"Чтение / Запись\""), QColor(clBlue));
-        WorkMode = wmReadWrite;
+        // The dialog reports a success itself (Authorised), also one that
+        // comes after it was cancelled.
+        AuthForm->exec();
     });
+}
+
+void TMainForm::Authorised(const QString& user)
+{
+    WriteLog(QStringLiteral("Авторизация прошла успешно. Пользователь [") + user + QStringLiteral("]"),
+             QColor(clBlack));
+    WriteLog(QStringLiteral("Программа работает в режиме \"Чтение / Запись\""), QColor(clBlue));
+    WorkMode = wmReadWrite;
+}
+
+void TMainForm::OldPortClosed()
+{
+    // Whatever the attempt comes to, the old connection is gone.
+    if (WorkMode == wmOffline)
+        return;
+    WorkMode = wmOffline;
+    linkDropped_ = true;
+    act_mainFormUpdate();
 }
 
 // ---------------------------------------------------------------------------

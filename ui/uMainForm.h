@@ -117,6 +117,13 @@ public:
     // The page in front when it takes the speed-bar commands, else nullptr.
     TPage* FrontPage() const;
 
+    // The authorisation dialog's job succeeded as User (an entry of its
+    // list): the journal lines and read/write mode, whether or not the
+    // dialog is still open.
+    void Authorised(const QString& User);
+    // A connect attempt has closed the open port: offline from now on.
+    void OldPortClosed();
+
     // Progress of a long transfer in the status bar's empty panel:
     // "137 / 1..9999"; cleared at the end.
     void ShowProgress(int Item, int First, int Last);
@@ -223,4 +230,7 @@ private:
     // The status bar follows the running job's progress reports.
     std::unique_ptr<TProgressScope> jobProgress_;
     bool inUpdate_ = false;
+    // A connect attempt took the connection away; unless it connects, the
+    // journal is told when the dialog closes.
+    bool linkDropped_ = false;
 };

@@ -104,6 +104,8 @@ private slots:
     void unreadableImport();
     void progressAndInputWhileRunning_data();
     void progressAndInputWhileRunning();
+    void closingEndsTheTransfer_data();
+    void closingEndsTheTransfer();
 
 private:
     // Runs the import or export with the goods page in front; the file
@@ -699,6 +701,44 @@ void CsvTest::progressAndInputWhileRunning()
         QCOMPARE(m_->ts_Goods->Cell(1, 9999), QStringLiteral("Товар 9999"));
     else
         QCOMPARE(ReadFile(Path("out.csv")).size(), qsizetype(9 * 9 + 90 * 10 + 900 * 11 + 9000 * 12));
+}
+
+void CsvTest::closingEndsTheTransfer_data()
+{
+    QTest::addColumn<bool>("import");
+    QTest::newRow("import") << true;
+    QTest::newRow("export") << false;
+}
+
+// Closing the window while a file goes through ends the transfer where it
+// is, rather than holding the window until the whole file is done.
+void CsvTest::closingEndsTheTransfer()
+{
+    QFETCH(bool, import);
+    QByteArray file;
+    for (int i = 1; i <= 9999; ++i)
+        file += QByteArray::number(i) + W(";Товар ") + QByteArray::number(i) + ";;;;;\r\n";
+    const QString in = WriteFile("in.csv", file);
+    m_->ed_GoodsStart->setText("1");
+    m_->ed_GoodsEND->setText("9999");
+
+    // Closed when the first progress shows.
+    const QMetaObject::Connection watch =
+        connect(m_->Session, &kkm::TSession::Progress, this, [&] {
+            if (m_->isVisible())
+                m_->close();
+        });
+    const bool ran = Run(import, import ? in : Path("out.csv"));
+    disconnect(watch);
+    QVERIFY(ran);
+    QVERIFY(WaitIdle(*m_));
+
+    QVERIFY(!m_->isVisible());
+    QCOMPARE(NewLines().size(), 1); // the start line, no done line
+    if (import)
+        QCOMPARE(m_->ts_Goods->Cell(1, 9999), QString());
+    else
+        QVERIFY(!QFile::exists(Path("out.csv")));
 }
 
 KKM_WINDOW_TEST_MAIN(CsvTest)

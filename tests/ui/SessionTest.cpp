@@ -60,6 +60,9 @@ const QString kOffline = QStringLiteral("Касса отключена. Прог
 constexpr std::uint32_t kGenerousTimeOut = 10000;
 // Where the register is silent on purpose, any wait gives the same result.
 constexpr std::uint32_t kWindowTimeOut = 200;
+// Where a test waits out the pause after a close and then talks to the
+// register: a short pause that a loaded machine still answers within.
+constexpr std::uint32_t kPauseTimeOut = 2000;
 
 } // namespace
 
@@ -91,6 +94,12 @@ private slots:
     void closeWhileCommandWaits();
     void lineLostWhileConnected();
     void lineLostWhileCommandWaits();
+    void failedReconnectGoesOffline_data();
+    void failedReconnectGoesOffline();
+    void cancelDuringConnect_data();
+    void cancelDuringConnect();
+    void cancelDuringAuthorisation();
+    void disconnectPausesOnTheWorker();
 
 private:
     // Runs the connect command, answering the dialog with the emulator's
@@ -753,6 +762,201 @@ void SessionTest::lineLostWhileCommandWaits()
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
     QVERIFY(!main_->Protokol->Port.Opened);
     QCOMPARE(main_->Protokol->State(), std::uint8_t(TOmvekCP::tsIdle));
+}
+
+void SessionTest::failedReconnectGoesOffline_data()
+{
+    QTest::addColumn<QString>("fault"); // empty: a port that cannot be opened
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port that cannot be opened") << QString()
+                                                << QStringLiteral("Попытка открыть несуществующий порт.");
+    QTest::newRow("silent register") << QStringLiteral("silent code=6")
+                                     << QStringLiteral("Истёк тайм-аут ожидания ответа.");
+}
+
+// Connected and authorised, an attempt that closes the port and fails
+// leaves the window offline, whatever the dialog does next.
+void SessionTest::failedReconnectGoesOffline()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+
+    QVERIFY(ConnectThroughDialog());
+    AuthoriseThroughDialog(0, QStringLiteral("1"));
+    QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
+    main_->PageControl->setCurrentIndex(TMainForm::pgLogo);
+    QVERIFY(SpinUntil([&] { return main_->si_WriteTableToKKM->isEnabled() && main_->led_writing->Active(); }));
+
+    QString port = Port();
+    if (fault.isEmpty()) {
+        QTemporaryDir dir;
+        port = dir.filePath(QStringLiteral("ttyGONE"));
+        connect_->cb_Port->addItem(port);
+    } else {
+        std::string error;
+        const auto f = ParseFault(fault.toStdString(), &error);
+        QVERIFY2(f, error.c_str());
+        reg_->AddFault(*f);
+    }
+    // The pause after closing and the silent register's wait: a time-out each.
+    main_->Protokol->setTimeOut(kWindowTimeOut);
+    const int entries = Journal().size();
+
+    TModalDriver driver;
+    TSeenBox box;
+    driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
+        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
+        d->b_Connect->click();
+    });
+    driver.AcceptBox(&box);
+    driver.OnDialog<TConnectForm>([](TConnectForm* d) { d->b_cancel->click(); });
+    main_->mm_c_connectClick();
+    QVERIFY(WaitIdle(*main_));
+
+    QVERIFY(driver.Done());
+    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+    QCOMPARE(box.Text, message);
+    QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + 1);
+    QCOMPARE(log[0].Text, kOffline);
+    QCOMPARE(log[0].TextColor, QColor(clBlue));
+    QVERIFY(SpinUntil([&] { return !main_->led_connected->Active() && !main_->led_writing->Active(); }));
+    QVERIFY(!main_->si_WriteTableToKKM->isEnabled());
+    QVERIFY(!main_->mm_c_auth->isEnabled());
+}
+
+void SessionTest::cancelDuringConnect_data()
+{
+    QTest::addColumn<bool>("fromReadWrite");
+    QTest::newRow("offline") << false;
+    QTest::newRow("connected and authorised") << true;
+}
+
+// "Отмена" while the register takes its time to answer the greeting: the
+// attempt ends and its port is closed, and the late answer connects nothing.
+void SessionTest::cancelDuringConnect()
+{
+    QFETCH(bool, fromReadWrite);
+
+    if (fromReadWrite) {
+        QVERIFY(ConnectThroughDialog());
+        AuthoriseThroughDialog(0, QStringLiteral("1"));
+        QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
+    }
+    std::string error;
+    reg_->AddFault(*ParseFault("delay 1500 code=6 once", &error));
+    // Long enough for the held answer; the pause after closing the old port
+    // lasts as long.
+    main_->Protokol->setTimeOut(3000);
+    reg_->ClearRequests();
+    const int entries = Journal().size();
+
+    TModalDriver driver;
+    QTimer cancel;
+    cancel.setInterval(5);
+    driver.OnDialog<TConnectForm>([&](TConnectForm* d) {
+        QObject::connect(&cancel, &QTimer::timeout, d, [&, d] {
+            if (!Codes(*reg_).contains(kConnect))
+                return;
+            cancel.stop();
+            d->b_cancel->click();
+        });
+        cancel.start();
+        d->cb_Port->setCurrentIndex(d->cb_Port->findText(Port()));
+        d->b_Connect->click();
+    });
+    main_->mm_c_connectClick();
+    QVERIFY(WaitIdle(*main_));
+    // Past the held answer: it reaches a closed port.
+    QVERIFY(SpinUntil([&] { return !reg_->Requests().empty() &&
+                                   std::chrono::steady_clock::now() - reg_->Requests()[0].When > std::chrono::milliseconds(2000); }));
+    QVERIFY(WaitIdle(*main_));
+
+    QVERIFY(driver.Done());
+    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+    QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
+    QVERIFY(!main_->Protokol->Port.Opened);
+    QCOMPARE(Codes(*reg_), QList<int>{kConnect});
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + (fromReadWrite ? 1 : 0));
+    if (fromReadWrite) {
+        QCOMPARE(log[0].Text, kOffline);
+        QCOMPARE(log[0].TextColor, QColor(clBlue));
+    }
+    QVERIFY(SpinUntil([&] { return !main_->led_connected->Active() && main_->mm_c_connect->isEnabled(); }));
+
+    // Nothing holds the port: the next attempt connects.
+    main_->Protokol->setTimeOut(kPauseTimeOut);
+    QVERIFY(ConnectThroughDialog());
+}
+
+// "Отмена" while the register checks the password: its late success is the
+// outcome, so the window's mode says what the register did.
+void SessionTest::cancelDuringAuthorisation()
+{
+    QVERIFY(ConnectThroughDialog());
+    std::string error;
+    reg_->AddFault(*ParseFault("delay 1500 code=30 once", &error));
+    reg_->ClearRequests();
+    const int entries = Journal().size();
+
+    TModalDriver driver;
+    QTimer cancel;
+    cancel.setInterval(5);
+    QString user;
+    driver.OnDialog<TAuthForm>([&](TAuthForm* d) {
+        user = d->cb_UserList->currentText();
+        QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
+        QObject::connect(&cancel, &QTimer::timeout, d, [&, d] {
+            if (!Codes(*reg_).contains(kAuthorize))
+                return;
+            cancel.stop();
+            d->b_Cancel->click();
+        });
+        cancel.start();
+        d->b_Auth->click();
+    });
+    QVERIFY(SpinUntil([&] { return main_->mm_c_auth->isEnabled(); }));
+    main_->mm_c_auth->trigger();
+    QVERIFY(WaitIdle(*main_));
+
+    QVERIFY(driver.Done());
+    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+    QVERIFY(!auth_->isVisible());
+    QCOMPARE(reg_->WithModel([](RegisterModel& m) { return m.AuthorizedUser(); }), 1);
+    QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + 4);
+    QCOMPARE(log[0].Text, kReadWriteMode);
+    QCOMPARE(log[1].Text, QStringLiteral("Авторизация прошла успешно. Пользователь [") + user +
+                              QStringLiteral("]"));
+    QVERIFY(SpinUntil([&] { return main_->led_writing->Active(); }));
+}
+
+// The pause of a time-out after closing the port is the worker's, before
+// the next opening: the window goes offline at once, however long it is.
+void SessionTest::disconnectPausesOnTheWorker()
+{
+    QVERIFY(ConnectThroughDialog());
+    QVERIFY(SpinUntil([&] { return main_->mm_c_disconnect->isEnabled(); }));
+    reg_->ClearRequests();
+
+    main_->Protokol->setTimeOut(120000);
+    QElapsedTimer took;
+    took.start();
+    const auto beforeClose = std::chrono::steady_clock::now();
+    main_->mm_c_disconnect->trigger();
+    QVERIFY2(took.elapsed() < 60000, "the window waited the time-out");
+    QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
+    QVERIFY(!main_->Protokol->Port.Opened);
+
+    // The next opening waits the time-out as it stands then.
+    main_->Protokol->setTimeOut(kPauseTimeOut);
+    QVERIFY(ConnectThroughDialog());
+    const std::vector<RequestRecord> requests = reg_->Requests();
+    QVERIFY(!requests.empty());
+    QVERIFY(requests[0].Started - beforeClose >= std::chrono::milliseconds(kPauseTimeOut));
 }
 
 KKM_WINDOW_TEST_MAIN(SessionTest)
