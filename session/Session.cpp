@@ -227,6 +227,15 @@ void TSession::ClosePort()
     // the closing itself waits its turn behind the job.
     protokol_->Interrupt();
     RunOnWorker([this] {
+        protokol_->Port.Close();
+        protokol_->ClearInterrupt();
+    }, true);
+}
+
+void TSession::Disconnect()
+{
+    protokol_->Interrupt();
+    RunOnWorker([this] {
         if (protokol_->Port.Opened) {
             protokol_->Port.Close();
             closedAt_ = std::chrono::steady_clock::now();

@@ -43,7 +43,7 @@ public:
     // The job was asked to end (the window closes, the line is given up):
     // checked between items; the component's commands fail meanwhile.
     virtual bool Cancelled() const = 0;
-    // When the port was last closed between jobs (a disconnection): the next
+    // When the port was last closed by a disconnection between jobs: the next
     // opening waits a time-out after it. Never, unless the context knows.
     virtual std::chrono::steady_clock::time_point PortClosedAt() const { return {}; }
 
@@ -86,8 +86,10 @@ public:
     // Ends the running job at its next step (its waiting command returns -1
     // at once, and so does every later one), then closes the port. Returns
     // once the port is closed; the job's last reports arrive afterwards.
-    // The next opening waits a time-out after the close, on the worker.
     void ClosePort();
+    // ClosePort, and the next opening waits a time-out after the close, on
+    // the worker, so that a register still sending an answer finishes.
+    void Disconnect();
 
     // The component's time-out, for the commands of the jobs to come.
     std::uint32_t TimeOut() const { return protokol_->TimeOut(); }
@@ -138,7 +140,7 @@ private:
     std::thread thread_;
     QEventLoop* loop_ = nullptr; // the worker's, while it runs
     TOmvekCP* protokol_ = nullptr;
-    // The worker's: when ClosePort last closed an open port.
+    // The worker's: when Disconnect last closed an open port.
     std::chrono::steady_clock::time_point closedAt_{};
     bool busy_ = false;
 };

@@ -1,11 +1,16 @@
 #include "uMainForm.h"
 
+#include "Journal.h"
 #include "KkmText.h"
 #include "NavIcons.h"
 #include "TLed.h"
 #include "TransferProgress.h"
 #include "uAuthForm.h"
 #include "uConnectForm.h"
+#include "uGoodsPage.h"
+#include "uInfoPage.h"
+#include "uLogoPage.h"
+#include "uSettingsPage.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
@@ -14,15 +19,12 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStatusBar>
-#include <QTextCursor>
-#include <QTextEdit>
 #include <QTime>
 #include <QTimer>
 #include <QToolBar>
@@ -39,8 +41,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     setMinimumSize(800, 600);
 
     Session = new kkm::TSession(this);
-    Protokol = Session->Protokol();
-    Protokol->setTimeOut(200);
+    Session->SetTimeOut(200);
     connect(Session, &kkm::TSession::LineLost, this, &TMainForm::ProtokolLineLost);
     connect(Session, &kkm::TSession::Line, this,
             [this](const QString& text, kkm::TLineKind kind) { WriteLog(text, LineColor(kind)); });
@@ -56,7 +57,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
         // idle moment decides by mode and page.
         si_ReadTableFromKKM->setEnabled(true);
         si_WriteTableToKKM->setEnabled(true);
-        cb_QuantNull->setEnabled(true);
+        ts_Goods->cb_QuantNull->setEnabled(true);
     });
     connect(Session, &kkm::TSession::Progress, this, [this](int item, int first, int last) {
         if (!jobProgress_)
@@ -65,8 +66,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     });
 
     BuildMenu();
-    BuildSpeedBar();
     BuildPages();
+    BuildSpeedBar();
     BuildStatusBar();
     BuildFileDialogs();
 
@@ -91,7 +92,6 @@ TMainForm::~TMainForm()
     // reported reaches the pages while they are taken down.
     delete Session;
     Session = nullptr;
-    Protokol = nullptr;
     jobProgress_.reset();
 }
 
@@ -133,8 +133,8 @@ void TMainForm::BuildFileDialogs()
         dialog->setModal(true);
         return dialog;
     };
-    OpenDialog = make("OpenDialog", QFileDialog::AcceptOpen);
-    SaveDialog = make("SaveDialog", QFileDialog::AcceptSave);
+    openDialog_ = make("OpenDialog", QFileDialog::AcceptOpen);
+    saveDialog_ = make("SaveDialog", QFileDialog::AcceptSave);
 }
 
 void TMainForm::BuildMenu()
@@ -224,32 +224,8 @@ void TMainForm::BuildSpeedBar()
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     SpeedBar->addWidget(spacer);
 
-    pnl_GoodsRange = new QWidget(SpeedBar);
-    pnl_GoodsRange->setObjectName(QStringLiteral("pnl_GoodsRange"));
-    auto* range = new QHBoxLayout(pnl_GoodsRange);
-    range->setContentsMargins(0, 0, 4, 0);
-    range->setSpacing(6);
-    cb_QuantNull = new QCheckBox(QStringLiteral("Обнуление кол-ва продаж"), pnl_GoodsRange);
-    cb_QuantNull->setObjectName(QStringLiteral("cb_QuantNull"));
-    lb_Interval = new QLabel(QStringLiteral("Интервал"), pnl_GoodsRange);
-    lb_Interval->setObjectName(QStringLiteral("lb_Interval"));
-    ed_GoodsStart = new QLineEdit(QStringLiteral("1"), pnl_GoodsRange);
-    ed_GoodsStart->setObjectName(QStringLiteral("ed_GoodsStart"));
-    ed_GoodsStart->setMaxLength(4);
-    ed_GoodsStart->setFixedWidth(44);
-    lb_IntervalDot = new QLabel(QStringLiteral("--"), pnl_GoodsRange);
-    lb_IntervalDot->setObjectName(QStringLiteral("lb_IntervalDot"));
-    ed_GoodsEND = new QLineEdit(QString::number(GoodsItemCount), pnl_GoodsRange);
-    ed_GoodsEND->setObjectName(QStringLiteral("ed_GoodsEND"));
-    ed_GoodsEND->setMaxLength(4);
-    ed_GoodsEND->setFixedWidth(44);
-    range->addWidget(cb_QuantNull);
-    range->addSpacing(8);
-    range->addWidget(lb_Interval);
-    range->addWidget(ed_GoodsStart);
-    range->addWidget(lb_IntervalDot);
-    range->addWidget(ed_GoodsEND);
-    SpeedBar->addWidget(pnl_GoodsRange);
+    // The goods page's range bar, shown while that page is in front.
+    SpeedBar->addWidget(ts_Goods->pnl_GoodsRange);
 }
 
 void TMainForm::BuildExpressPanel()
@@ -318,11 +294,7 @@ void TMainForm::BuildPages()
         PageControl->addWidget(page);
     centre->addWidget(PageControl, 1);
 
-    re_LogOut = new QTextEdit(central);
-    re_LogOut->setObjectName(QStringLiteral("re_LogOut"));
-    re_LogOut->setReadOnly(true);
-    re_LogOut->setFixedHeight(89);
-    re_LogOut->setLineWrapMode(QTextEdit::NoWrap);
+    re_LogOut = new TJournal(central);
     centre->addWidget(re_LogOut);
 
     setCentralWidget(central);
@@ -368,7 +340,7 @@ void TMainForm::FormCreate()
 {
     Guard(QStringLiteral("TMainForm.FormCreate"), [&] {
         WorkMode = wmOffline;
-        StopRequested = false;
+        ts_Goods->StopRequested = false;
 
         WriteLog(QStringLiteral("Начало работы программы."), QColor(clBlack));
 
@@ -384,8 +356,6 @@ void TMainForm::FormCreate()
         ts_Goods->SetUpGrid();
         ts_KKMOptions->DisableReadOnlyPages();
 
-        SourcePicture = TSourcePicture();
-
         PageControl->setCurrentIndex(pgInformation);
     });
 }
@@ -395,25 +365,7 @@ void TMainForm::FormCreate()
 
 void TMainForm::WriteLog(const QString& text, const QColor& color)
 {
-    Guard(QStringLiteral("TMainForm.WriteLog"), [&] {
-        if (TrimText(text).isEmpty())
-            return;
-        QTextCursor cursor(re_LogOut->document());
-        cursor.movePosition(QTextCursor::Start);
-        QTextCharFormat textFormat;
-        textFormat.setForeground(color);
-        cursor.insertText(text, textFormat);
-
-        cursor.movePosition(QTextCursor::Start);
-        QTextCharFormat timeFormat;
-        timeFormat.setForeground(QColor(clBlack));
-        cursor.insertText(QStringLiteral("\n") +
-                              QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) +
-                              QStringLiteral(" >> "),
-                          timeFormat);
-        // The newest entry is on top; keep it in view.
-        re_LogOut->moveCursor(QTextCursor::Start);
-    });
+    Guard(QStringLiteral("TMainForm.WriteLog"), [&] { re_LogOut->Add(text, color); });
 }
 
 void TMainForm::ShowError(const QString& location, const QString& message)
@@ -436,7 +388,6 @@ void TMainForm::act_mainFormUpdate()
         return;
     inUpdate_ = true;
     Guard(QStringLiteral("TMainForm.act_mainFormUpdate"), [&] {
-        const int page = PageControl->currentIndex();
         const bool connected = WorkMode == wmReadOnly || WorkMode == wmReadWrite;
         const bool writable = WorkMode == wmReadWrite;
         const bool busy = Busy();
@@ -458,22 +409,18 @@ void TMainForm::act_mainFormUpdate()
         mm_f_compareProfile->setEnabled(connected && !busy);
         mm_f_loadProfile->setEnabled(!busy);
 
-        si_ReadTableFromKKM->setEnabled(!busy && connected &&
-                                        (page == pgKKMOptions || page == pgGoods));
-        si_WriteTableToKKM->setEnabled(!busy && writable &&
-                                       (page == pgKKMOptions || page == pgGoods || page == pgLogo));
-        si_StopReading->setEnabled(connected && page == pgGoods);
-        si_Import->setEnabled(!busy && (page == pgGoods || page == pgLogo));
-        si_Export->setEnabled(!busy && page == pgGoods);
-        cb_QuantNull->setEnabled(!busy);
-        ts_Logo->SetBusy(busy);
-
-        const bool goodsRange = page == pgGoods;
-        lb_Interval->setVisible(goodsRange);
-        ed_GoodsStart->setVisible(goodsRange);
-        lb_IntervalDot->setVisible(goodsRange);
-        ed_GoodsEND->setVisible(goodsRange);
-        cb_QuantNull->setVisible(goodsRange);
+        // The page in front says what it offers; the stop stays live while
+        // its transfer runs.
+        const TPage* front = FrontPage();
+        const TTableCommands offered = front ? front->Commands(connected, writable) : TTableCommands();
+        si_ReadTableFromKKM->setEnabled(!busy && offered.Read);
+        si_WriteTableToKKM->setEnabled(!busy && offered.Write);
+        si_StopReading->setEnabled(offered.Stop);
+        si_Import->setEnabled(!busy && offered.Import);
+        si_Export->setEnabled(!busy && offered.Export);
+        for (int i = 0; i < PageControl->count(); ++i)
+            if (auto* page = qobject_cast<TPage*>(PageControl->widget(i)))
+                page->Update(page == front, busy);
     });
     inUpdate_ = false;
 }
@@ -538,7 +485,8 @@ void TMainForm::led_writingDblClick()
 
 void TMainForm::si_StopReadingClick()
 {
-    StopRequested = true;
+    if (TPage* page = FrontPage())
+        page->Stop();
 }
 
 void TMainForm::mm_c_connectClick()
@@ -572,7 +520,7 @@ void TMainForm::mm_c_disconnectClick()
     Guard(QStringLiteral("TMainForm.mm_c_disconnectClick"), [&] {
         // A running job ends first, at its next step; the pause of a
         // time-out after the close is the worker's, before the next opening.
-        Session->ClosePort();
+        Session->Disconnect();
         WorkMode = wmOffline;
         WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
                  QColor(clBlue));
@@ -630,6 +578,11 @@ TPage* TMainForm::FrontPage() const
     return qobject_cast<TPage*>(PageControl->currentWidget());
 }
 
+bool TMainForm::InFront(const TPage* page) const
+{
+    return page && PageControl->currentWidget() == page;
+}
+
 void TMainForm::si_ReadTableFromKKMClick()
 {
     si_ReadTableFromKKM->setEnabled(false);
@@ -648,16 +601,17 @@ void TMainForm::si_ReadTableFromKKMClick()
 
 void TMainForm::si_WriteTableToKKMClick()
 {
+    // The zeroing switch of the goods write keeps still with the buttons.
     si_ReadTableFromKKM->setEnabled(false);
     si_WriteTableToKKM->setEnabled(false);
-    cb_QuantNull->setEnabled(false);
+    ts_Goods->cb_QuantNull->setEnabled(false);
     Guard(QStringLiteral("TMainForm.si_WriteTableToKKMClick"), [&] {
         if (TPage* page = FrontPage())
             page->WriteTable();
     });
     si_ReadTableFromKKM->setEnabled(true);
     si_WriteTableToKKM->setEnabled(true);
-    cb_QuantNull->setEnabled(true);
+    ts_Goods->cb_QuantNull->setEnabled(true);
     if (Busy())
         act_mainFormUpdate();
 }
@@ -687,7 +641,7 @@ void TMainForm::ShowProgress(int item, int first, int last)
     // The panel widens to hold the longest text and keeps that width while
     // the transfer runs, so it does not jitter from item to item.
     const int width = lb_StatusEmpty->fontMetrics().horizontalAdvance(
-                          QStringLiteral("%1 / %1..%1").arg(GoodsItemCount)) + 12;
+                          QStringLiteral("%1 / %1..%1").arg(TGoodsPage::ItemCount)) + 12;
     if (lb_StatusEmpty->width() < width)
         lb_StatusEmpty->setFixedWidth(width);
     // A fixed size in both directions: a new text then repaints the panel

@@ -1,5 +1,6 @@
 // The main window's profile commands of the "Файл" menu.
 #include "uMainForm.h"
+#include "uSettingsPage.h"
 
 #include "ProfileJobs.h"
 
@@ -55,7 +56,7 @@ void TMainForm::mm_f_saveProfileClick()
     Guard(location, [&] {
         if (Busy() || WorkMode < wmReadOnly)
             return;
-        const QString path = ChooseProfileFile(SaveDialog);
+        const QString path = ChooseProfileFile(saveDialog_);
         if (path.isEmpty())
             return;
         auto profile = std::make_shared<kkm::TProfile>();
@@ -83,7 +84,7 @@ void TMainForm::mm_f_loadProfileClick()
         // A running read would overwrite what the file puts in the controls.
         if (Busy())
             return;
-        const QString path = ChooseProfileFile(OpenDialog);
+        const QString path = ChooseProfileFile(openDialog_);
         if (path.isEmpty())
             return;
         const kkm::TProfile profile = LoadProfile(path);
@@ -99,7 +100,7 @@ void TMainForm::mm_f_compareProfileClick()
     Guard(location, [&] {
         if (Busy() || WorkMode < wmReadOnly)
             return;
-        const QString path = ChooseProfileFile(OpenDialog);
+        const QString path = ChooseProfileFile(openDialog_);
         if (path.isEmpty())
             return;
         // A bad file is refused before the register is asked anything.

@@ -131,8 +131,8 @@ void SessionTest::init()
     connect_ = new TConnectForm(main_.get());
     auth_ = new TAuthForm(main_.get());
     main_->show();
-    QCOMPARE(main_->Protokol->TimeOut(), kWindowTimeOut);
-    main_->Protokol->setTimeOut(kGenerousTimeOut);
+    QCOMPARE(main_->Session->TimeOut(), kWindowTimeOut);
+    main_->Session->SetTimeOut(kGenerousTimeOut);
     QVERIFY2(connect_->cb_Port->findText(Port()) >= 0, qPrintable(Port()));
 }
 
@@ -194,8 +194,8 @@ void SessionTest::connectSucceeds()
 
     QVERIFY(ConnectThroughDialog(speed));
 
-    QVERIFY(main_->Protokol->Port.Opened);
-    QCOMPARE(main_->Protokol->Port.BaudRate, speed.toUInt());
+    QVERIFY(main_->Session->PortOpened());
+    QCOMPARE(main_->Session->Protokol()->Port.BaudRate, speed.toUInt());
     QCOMPARE(main_->ActivePage(), int(TMainForm::pgInformation));
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log.size(), 5);
@@ -243,7 +243,7 @@ void SessionTest::connectFails()
 
     const QString port = Port();
     if (message == TOmvekCP::ErrorText(rcTimeout))
-        main_->Protokol->setTimeOut(kWindowTimeOut); // nothing will come anyway
+        main_->Session->SetTimeOut(kWindowTimeOut); // nothing will come anyway
     if (fault.isEmpty()) {
         reg_->Stop(); // the port was listed, but is gone now
     } else {
@@ -276,7 +276,7 @@ void SessionTest::connectFails()
     // Failed attempts leave the mode and the journal as they were.
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
     QCOMPARE(main_->re_LogOut->toPlainText(), journal);
-    QCOMPARE(main_->Protokol->Port.Opened, portStaysOpen);
+    QCOMPARE(main_->Session->PortOpened(), portStaysOpen);
 }
 
 void SessionTest::connectRetryReopensPort()
@@ -287,7 +287,7 @@ void SessionTest::connectRetryReopensPort()
     TModalDriver driver;
     TSeenBox box;
     const QString port = Port();
-    TOmvekCP* protokol = main_->Protokol;
+    TOmvekCP* protokol = main_->Session->Protokol();
     // The first attempt meets the silent register, so its time-out may be
     // the window's own; the second must be answered.
     protokol->setTimeOut(kWindowTimeOut);
@@ -339,10 +339,10 @@ void SessionTest::disconnect()
     reg_->ClearRequests();
 
     QVERIFY(SpinUntil([&] { return main_->mm_c_disconnect->isEnabled(); }));
-    main_->Protokol->setTimeOut(kWindowTimeOut); // the pause after closing lasts a time-out
+    main_->Session->SetTimeOut(kWindowTimeOut); // the pause after closing lasts a time-out
     main_->mm_c_disconnect->trigger();
 
-    QVERIFY(!main_->Protokol->Port.Opened);
+    QVERIFY(!main_->Session->PortOpened());
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log[0].Text,
@@ -682,7 +682,7 @@ void SessionTest::closeWhileCommandWaits()
     std::string error;
     reg_->AddFault(*ParseFault("silent code=1", &error));
     // A wait long enough that only the closing can end it.
-    main_->Protokol->setTimeOut(120000);
+    main_->Session->SetTimeOut(120000);
     reg_->ClearRequests();
 
     // Exit from the menu once the register has the request.
@@ -704,7 +704,7 @@ void SessionTest::closeWhileCommandWaits()
     QVERIFY(WaitIdle(*main_));
     QVERIFY(took.elapsed() < 60000);
     QVERIFY(!main_->isVisible());
-    QVERIFY(!main_->Protokol->Port.Opened);
+    QVERIFY(!main_->Session->PortOpened());
     QCOMPARE(Journal().first(), QStringLiteral("Порт не открыт."));
     main_.reset(); // and the window goes away after it, without a crash
 }
@@ -719,7 +719,7 @@ void SessionTest::lineLostWhileConnected()
     QVERIFY(reg_->HangUp()); // the cable is pulled while nothing runs
 
     QVERIFY(SpinUntil([&] { return main_->WorkMode == TMainForm::wmOffline; }));
-    QVERIFY(!main_->Protokol->Port.Opened);
+    QVERIFY(!main_->Session->PortOpened());
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log.size(), entries + 2);
     QCOMPARE(log[1].Text, kLineLost);
@@ -760,8 +760,8 @@ void SessionTest::lineLostWhileCommandWaits()
     QCOMPARE(log[2].TextColor, QColor(clRed));
     QCOMPARE(log[3].Text, kInfoStart);
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
-    QVERIFY(!main_->Protokol->Port.Opened);
-    QCOMPARE(main_->Protokol->State(), std::uint8_t(TOmvekCP::tsIdle));
+    QVERIFY(!main_->Session->PortOpened());
+    QCOMPARE(main_->Session->Protokol()->State(), std::uint8_t(TOmvekCP::tsIdle));
 }
 
 void SessionTest::failedReconnectGoesOffline_data()
@@ -799,7 +799,7 @@ void SessionTest::failedReconnectGoesOffline()
         reg_->AddFault(*f);
     }
     // The pause after closing and the silent register's wait: a time-out each.
-    main_->Protokol->setTimeOut(kWindowTimeOut);
+    main_->Session->SetTimeOut(kWindowTimeOut);
     const int entries = Journal().size();
 
     TModalDriver driver;
@@ -848,7 +848,7 @@ void SessionTest::cancelDuringConnect()
     reg_->AddFault(*ParseFault("delay 1500 code=6 once", &error));
     // Long enough for the held answer; the pause after closing the old port
     // lasts as long.
-    main_->Protokol->setTimeOut(3000);
+    main_->Session->SetTimeOut(3000);
     reg_->ClearRequests();
     const int entries = Journal().size();
 
@@ -876,7 +876,7 @@ void SessionTest::cancelDuringConnect()
     QVERIFY(driver.Done());
     QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
-    QVERIFY(!main_->Protokol->Port.Opened);
+    QVERIFY(!main_->Session->PortOpened());
     QCOMPARE(Codes(*reg_), QList<int>{kConnect});
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log.size(), entries + (fromReadWrite ? 1 : 0));
@@ -887,7 +887,7 @@ void SessionTest::cancelDuringConnect()
     QVERIFY(SpinUntil([&] { return !main_->led_connected->Active() && main_->mm_c_connect->isEnabled(); }));
 
     // Nothing holds the port: the next attempt connects.
-    main_->Protokol->setTimeOut(kPauseTimeOut);
+    main_->Session->SetTimeOut(kPauseTimeOut);
     QVERIFY(ConnectThroughDialog());
 }
 
@@ -942,17 +942,17 @@ void SessionTest::disconnectPausesOnTheWorker()
     QVERIFY(SpinUntil([&] { return main_->mm_c_disconnect->isEnabled(); }));
     reg_->ClearRequests();
 
-    main_->Protokol->setTimeOut(120000);
+    main_->Session->SetTimeOut(120000);
     QElapsedTimer took;
     took.start();
     const auto beforeClose = std::chrono::steady_clock::now();
     main_->mm_c_disconnect->trigger();
     QVERIFY2(took.elapsed() < 60000, "the window waited the time-out");
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
-    QVERIFY(!main_->Protokol->Port.Opened);
+    QVERIFY(!main_->Session->PortOpened());
 
     // The next opening waits the time-out as it stands then.
-    main_->Protokol->setTimeOut(kPauseTimeOut);
+    main_->Session->SetTimeOut(kPauseTimeOut);
     QVERIFY(ConnectThroughDialog());
     const std::vector<RequestRecord> requests = reg_->Requests();
     QVERIFY(!requests.empty());
