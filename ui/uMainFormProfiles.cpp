@@ -5,10 +5,8 @@
 #include "ProfileJobs.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QSaveFile>
 #include <QStackedWidget>
 
 #include <memory>
@@ -32,13 +30,16 @@ QString ChooseProfileFile(QFileDialog* dialog)
 // A profile file, checked whole; an error names the file or the table and field.
 kkm::TProfile LoadProfile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EKkmError(QStringLiteral("Не удалось открыть файл %1: %2").arg(path, file.errorString()));
     kkm::TProfile profile;
     QString error;
-    if (!kkm::ProfileFromJson(file.readAll(), profile, error))
+    switch (kkm::ReadProfileFile(path, profile, error)) {
+    case kkm::TProfileFileFault::None:
+        break;
+    case kkm::TProfileFileFault::Unreadable:
+        throw EKkmError(QStringLiteral("Не удалось открыть файл %1: %2").arg(path, error));
+    case kkm::TProfileFileFault::Invalid:
         throw EKkmError(error);
+    }
     return profile;
 }
 
@@ -66,13 +67,9 @@ void TMainForm::mm_f_saveProfileClick()
             [this, profile, read, path] {
                 if (!*read)
                     return;
-                // Written whole or not at all: an older file of that name stays
-                // as it was when the write fails.
-                QSaveFile file(path);
-                const QByteArray json = kkm::ProfileToJson(*profile);
-                if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit())
-                    throw EKkmError(
-                        QStringLiteral("Не удалось записать файл %1: %2").arg(path, file.errorString()));
+                QString error;
+                if (!kkm::SaveProfileFile(path, *profile, error))
+                    throw EKkmError(QStringLiteral("Не удалось записать файл %1: %2").arg(path, error));
                 WriteLog(QStringLiteral("Профиль ККМ сохранён: ") + path, QColor(clBlack));
             });
     });
