@@ -90,6 +90,37 @@ QString UserEntryText(const TArrayOfByte& record)
     return TrimText(TrimText(post) + QStringLiteral("  ") + name);
 }
 
+QString ConnectedLine(const QString& port, const QString& speed)
+{
+    return QStringLiteral("Подключение успешно. Порт [") + port + QStringLiteral("] Скорость [") + speed +
+           QStringLiteral("]");
+}
+
+QString AuthorisedLine(const QString& user)
+{
+    return QStringLiteral("Авторизация прошла успешно. Пользователь [") + user + QStringLiteral("]");
+}
+
+QString LineLostLine()
+{
+    return QStringLiteral("Связь с ККМ потеряна: порт закрыт.");
+}
+
+QString ReadOnlyModeLine()
+{
+    return QStringLiteral("Программа работает в режиме \"Только чтение\"");
+}
+
+QString ReadWriteModeLine()
+{
+    return QStringLiteral("Программа работает в режиме \"Чтение / Запись\"");
+}
+
+QString OfflineModeLine()
+{
+    return QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\"");
+}
+
 std::int32_t AuthoriseJob(TJobContext& job, std::uint8_t user, std::int64_t password)
 {
     return job.Protokol().Authorize(RegisterAddress, PcAddress, user, password);

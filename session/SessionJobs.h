@@ -63,6 +63,17 @@ void UserListJob(TJobContext& Job, const std::function<void(const TArrayOfByte& 
 // 32-byte Windows-1251 text of the record), trimmed.
 QString UserEntryText(const TArrayOfByte& Record);
 
+// The journal's lines of the connection's changes, as the window and
+// kkm-cli write them: a connection on Port at Speed, an authorisation as
+// User (as offered for choice), a line lost under the open port, and the
+// three modes they lead to.
+QString ConnectedLine(const QString& Port, const QString& Speed);
+QString AuthorisedLine(const QString& User);
+QString LineLostLine();
+QString ReadOnlyModeLine();
+QString ReadWriteModeLine();
+QString OfflineModeLine();
+
 // Authorisation as User (1..7) with Password; the result, not written.
 std::int32_t AuthoriseJob(TJobContext& Job, std::uint8_t User, std::int64_t Password);
 

@@ -2,6 +2,7 @@
 
 #include "Journal.h"
 #include "KkmText.h"
+#include "SessionJobs.h"
 #include "TLed.h"
 #include "TransferProgress.h"
 #include "uAuthForm.h"
@@ -278,15 +279,12 @@ void TMainForm::mm_c_connectClick()
         const bool dropped = std::exchange(linkDropped_, false);
         if (!connected) {
             if (dropped)
-                WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
-                         QColor(clBlue));
+                WriteLog(kkm::OfflineModeLine(), QColor(clBlue));
             return;
         }
-        WriteLog(QStringLiteral("Подключение успешно. Порт [") + ConnectForm->cb_Port->currentText() +
-                     QStringLiteral("] Скорость [") + ConnectForm->cb_PortSpeed->currentText() +
-                     QStringLiteral("]"),
+        WriteLog(kkm::ConnectedLine(ConnectForm->cb_Port->currentText(), ConnectForm->cb_PortSpeed->currentText()),
                  QColor(clBlack));
-        WriteLog(QStringLiteral("Программа работает в режиме \"Только чтение\""), QColor(clBlue));
+        WriteLog(kkm::ReadOnlyModeLine(), QColor(clBlue));
         WorkMode = wmReadOnly;
         ts_Information->b_InfoRefreshClick();
         PageControl->setCurrentIndex(pgInformation);
@@ -300,8 +298,7 @@ void TMainForm::mm_c_disconnectClick()
         // time-out after the close is the worker's, before the next opening.
         Session->Disconnect();
         WorkMode = wmOffline;
-        WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
-                 QColor(clBlue));
+        WriteLog(kkm::OfflineModeLine(), QColor(clBlue));
     });
 }
 
@@ -309,12 +306,11 @@ void TMainForm::ProtokolLineLost()
 {
     Guard(QStringLiteral("TMainForm.ProtokolLineLost"), [&] {
         // The session has closed the port already.
-        WriteLog(QStringLiteral("Связь с ККМ потеряна: порт закрыт."), QColor(clRed));
+        WriteLog(kkm::LineLostLine(), QColor(clRed));
         if (WorkMode == wmOffline)
             return; // lost during a connection attempt: the mode has not changed
         WorkMode = wmOffline;
-        WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
-                 QColor(clBlue));
+        WriteLog(kkm::OfflineModeLine(), QColor(clBlue));
     });
 }
 
@@ -331,9 +327,9 @@ void TMainForm::mm_c_authClick()
 
 void TMainForm::Authorised(const QString& user)
 {
-    WriteLog(QStringLiteral("Авторизация прошла успешно. Пользователь [") + user + QStringLiteral("]"),
+    WriteLog(kkm::AuthorisedLine(user),
              QColor(clBlack));
-    WriteLog(QStringLiteral("Программа работает в режиме \"Чтение / Запись\""), QColor(clBlue));
+    WriteLog(kkm::ReadWriteModeLine(), QColor(clBlue));
     WorkMode = wmReadWrite;
 }
 
