@@ -88,8 +88,8 @@ int main(int argc, char** argv)
         m.ts_Goods->SetFractional(item, item % 2);
         m.ts_Goods->SetCell(6, item, QStringLiteral("12.345"));
     }
-    m.ed_GoodsStart->setText(QStringLiteral("1"));
-    m.ed_GoodsEND->setText(QStringLiteral("9999"));
+    m.ts_Goods->ed_GoodsStart->setText(QStringLiteral("1"));
+    m.ts_Goods->ed_GoodsEND->setText(QStringLiteral("9999"));
 
     const int runs = 7;
     std::vector<TTimes> exports;

@@ -141,8 +141,8 @@ TRun Baseline(TMainForm& m, PtyRegister& reg, int first, int last)
         for (int item = first; item <= last; ++item) {
             TArrayOfByte record;
             TCurrency sales;
-            if (p.ReadTableRecord(TMainForm::AR, TMainForm::AT, 1, static_cast<std::uint16_t>(item), record) != 0
-                || p.ReadGoodsSales(TMainForm::AR, TMainForm::AT, static_cast<std::uint16_t>(item), sales) != 0)
+            if (p.ReadTableRecord(kkm::RegisterAddress, kkm::PcAddress, 1, static_cast<std::uint16_t>(item), record) != 0
+                || p.ReadGoodsSales(kkm::RegisterAddress, kkm::PcAddress, static_cast<std::uint16_t>(item), sales) != 0)
                 clean = false;
         }
     });
@@ -220,18 +220,18 @@ int main(int argc, char** argv)
 
     // The pacing holds a goods record's answer on the line for milliseconds;
     // the connect's own exchanges are paced too.
-    mainForm.Protokol->setTimeOut(2000);
+    mainForm.Session->SetTimeOut(2000);
     if (!ConnectThroughDialog(mainForm, reg.PublishedPath()) || !AuthoriseThroughDialog(mainForm)) {
         std::fprintf(stderr, "could not connect and authorise at %s\n", qPrintable(reg.PublishedPath()));
         return 1;
     }
 
     mainForm.eb_GoodsClick();
-    SpinUntil([&] { return mainForm.ed_GoodsStart->isVisible(); });
-    mainForm.ed_GoodsStart->setText(QString::number(first));
-    mainForm.ed_GoodsEND->setText(QString::number(last));
+    SpinUntil([&] { return mainForm.ts_Goods->ed_GoodsStart->isVisible(); });
+    mainForm.ts_Goods->ed_GoodsStart->setText(QString::number(first));
+    mainForm.ts_Goods->ed_GoodsEND->setText(QString::number(last));
     // Two exchanges per item in the write as well.
-    mainForm.cb_QuantNull->setChecked(true);
+    mainForm.ts_Goods->cb_QuantNull->setChecked(true);
     std::printf("items %d..%d, window %dx%d, page \"%s\"\n", first, last, mainForm.width(), mainForm.height(),
                 qPrintable(mainForm.PageControl->currentWidget()->objectName()));
 

@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     TMainForm mainForm;
     TConnectForm connectForm(&mainForm);
     TAuthForm authForm(&mainForm);
-    mainForm.Protokol->setTimeOut(2000);
+    mainForm.Session->SetTimeOut(2000);
     mainForm.show();
 
     const QString picture = WriteBmp(dir, QStringLiteral("p.bmp"), 384, 255, [](int x, int y) {
@@ -161,7 +161,7 @@ int main(int argc, char** argv)
     // line and the serial code cost by themselves.
     std::vector<double> bare;
     std::vector<double> bareCpu;
-    const TCopyRect frame = mainForm.CopyRect;
+    const TCopyRect frame = mainForm.ts_Logo->CopyRect;
     const QImage preview = mainForm.ts_Logo->img_Logo->Picture;
     const std::vector<TArrayOfByte> rows = PackLogoRows(preview, frame);
     for (int run = 0; run < runs; ++run) {

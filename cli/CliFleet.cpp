@@ -75,9 +75,7 @@ bool Connect(TCliJob& job, const QString& port, std::uint32_t baud)
         job.Fail(ExitOfResult(r.Result), TOmvekCP::ErrorText(r.Result));
         return false;
     }
-    job.Line(QStringLiteral("Подключение успешно. Порт [") + port + QStringLiteral("] Скорость [") +
-                 QString::number(baud) + QStringLiteral("]"),
-             TLineKind::Progress);
+    job.Line(ConnectedLine(port, QString::number(baud)), TLineKind::Progress);
     return true;
 }
 
@@ -137,9 +135,7 @@ bool Authorise(TCliJob& job, const QString& user, std::int64_t password)
         job.Fail(ExitOfResult(r), TOmvekCP::ErrorText(r));
         return false;
     }
-    job.Line(QStringLiteral("Авторизация прошла успешно. Пользователь [") +
-                 (entry.isEmpty() ? QString::number(number) : entry) + QStringLiteral("]"),
-             TLineKind::Progress);
+    job.Line(AuthorisedLine(entry.isEmpty() ? QString::number(number) : entry), TLineKind::Progress);
     return true;
 }
 
@@ -161,7 +157,7 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
     std::vector<bool> lost(static_cast<std::size_t>(count), false);
     std::vector<std::unique_ptr<TSession>> sessions;
     int running = count;
-    const QString lostText = QStringLiteral("Связь с ККМ потеряна: порт закрыт.");
+    const QString lostText = LineLostLine();
     // Set by Ctrl-C or SIGTERM: the jobs' failures after it are its doing
     // and not written.
     int interrupted = 0;

@@ -5,11 +5,9 @@
 #include "Profile.h"
 #include "ProfileJobs.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace kkm::cli {
 
@@ -32,19 +30,13 @@ bool CheckTableKeys(const QStringList& keys, QString& error)
 // value the register's records cannot hold sends nothing to any register.
 bool LoadProfile(const TOptions& o, bool forWrite, TProfile& profile)
 {
-    QByteArray json;
-    if (o.File == QLatin1String("-")) {
-        json = ReadStdin();
-    } else {
-        QFile file(o.File);
-        if (!file.open(QIODevice::ReadOnly)) {
-            PrintError(o.File + QStringLiteral(": ") + file.errorString());
-            return false;
-        }
-        json = file.readAll();
-    }
     QString error;
-    if (!ProfileFromJson(json, profile, error)) {
+    bool ok = false;
+    if (o.File == QLatin1String("-"))
+        ok = ProfileFromJson(ReadStdin(), profile, error);
+    else
+        ok = ReadProfileFile(o.File, profile, error) == TProfileFileFault::None;
+    if (!ok) {
         PrintError(o.File + QStringLiteral(": ") + error);
         return false;
     }
@@ -52,16 +44,6 @@ bool LoadProfile(const TOptions& o, bool forWrite, TProfile& profile)
         TFileJob check(o.File, false);
         if (!ProfileWriteJob(check, profile, true) || check.Failed)
             return false;
-    }
-    return true;
-}
-
-bool SaveFile(const QString& path, const QByteArray& bytes, QString& error)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = file.errorString();
-        return false;
     }
     return true;
 }
@@ -101,7 +83,7 @@ int RunSettingsRead(const TOptions& o, const QStringList& ports)
         }
         const QString path = place.FileFor(out.Serial);
         QString saveError;
-        if (!SaveFile(path, ProfileToJson(profile), saveError)) {
+        if (!SaveProfileFile(path, profile, saveError)) {
             job.Fail(ExitUsage, path + QStringLiteral(": ") + saveError);
             return;
         }

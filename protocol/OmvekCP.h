@@ -30,46 +30,46 @@
 using TKkmText = QByteArray;
 
 // Unsolicited message events; every one starts with AR, AT, PID.
-using _TSaleOnFree = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TSaleOnFreeEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, std::uint8_t vOper, TCurrency Quant, TCurrency Price,
     std::uint8_t nSection, std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TSaleOnCode = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TSaleOnCodeEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, std::uint8_t vOper, TCurrency Quant, std::int64_t wCode,
     std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TSaleOnBarcode = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TSaleOnBarcodeEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, std::uint8_t vOper, TCurrency Quant, const TKkmText& wBCode,
     std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TFreeDisc = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TFreeDiscEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, std::uint8_t tDisc, std::uint8_t vOper, TCurrency dSumm,
     std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TDiscOnQuery = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TDiscOnQueryEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, std::uint8_t tDisc, std::uint8_t vOper, TCurrency rSumm,
     std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TDiscOnCode = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TDiscOnCodeEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, std::uint8_t tDisc, std::uint8_t vOper, TCurrency rSumm,
     std::int64_t dCode, std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TDiscOnBarcode = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TDiscOnBarcodeEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, std::uint8_t tDisc, std::uint8_t vOper, TCurrency rSumm,
     const TKkmText& dBCode, std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TPayReceipt = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TPayReceiptEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tPay, std::uint8_t tOper, std::uint8_t vOper, TCurrency rSumm,
     std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TCloseReceipt = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TCloseReceiptEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, TDateTime rDate, TDateTime rTime, TCurrency rSumm,
     std::uint8_t nOperator, std::uint32_t nDoc)>;
-using _TAbortReceipt = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TAbortReceiptEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     std::uint8_t tOper, TDateTime rDate, TDateTime rTime, std::uint8_t nOperator,
     std::uint32_t nDoc)>;
-using _TInSumm = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TInSummEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     TCurrency inSumm, TDateTime inDate, TDateTime inTime, std::uint8_t nOperator,
     std::uint32_t nDoc, std::uint32_t nIn)>;
-using _TOutSumm = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TOutSummEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     TCurrency outSumm, TDateTime outDate, TDateTime outTime, std::uint8_t nOperator,
     std::uint32_t nDoc, std::uint32_t nOut)>;
-using _TCloseSession = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TCloseSessionEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     TCurrency cSumm, TDateTime cDate, TDateTime cTime, std::uint8_t nOperator,
     std::uint32_t nDoc, std::uint16_t nSession)>;
-using _TConfirmation = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
+using TConfirmationEvent = std::function<void(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID,
     TCurrency rSumm, bool RClose)>;
 
 // Protocol result codes detected on the PC side (positive codes are the
@@ -144,23 +144,6 @@ public:
     // The port's data handler: collects frames from the first Count bytes.
     void PortDataReceived(const TArrayOfByte& Data, std::int32_t Count, std::uint32_t Errors);
 
-    // Frame codec, kept stateless.
-    static std::uint16_t CalcCRC(const TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last)
-    { return kkm::CalcCRC(Data, First, Last); }
-    static bool StuffFrame(TArrayOfByte& Frame) { return kkm::StuffFrame(Frame); }
-    static bool UnstuffFrame(TArrayOfByte& Frame) { return kkm::UnstuffFrame(Frame); }
-    static bool BuildFrame(std::uint8_t AR, std::uint8_t AT, std::uint8_t PID, std::uint8_t Code,
-                           TArrayOfByte& Payload)
-    { return kkm::BuildFrame(AR, AT, PID, Code, Payload); }
-    static kkm::UnpackResult UnpackFrame(TArrayOfByte& Frame) { return kkm::UnpackFrame(Frame); }
-    static kkm::FrameKind ClassifyFrame(const TArrayOfByte& Raw) { return kkm::ClassifyFrame(Raw); }
-    static bool EncodeBCD(TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last,
-                          std::int64_t Value)
-    { return kkm::EncodeBCD(Data, First, Last, Value); }
-    static bool DecodeBCD(const TArrayOfByte& Data, std::uint8_t First, std::uint8_t Last,
-                          std::int64_t& Value)
-    { return kkm::DecodeBCD(Data, First, Last, Value); }
-
     // Status and information (codes 1, 2, 6).
     std::int32_t GetDeviceInfo(std::uint8_t AR, std::uint8_t AT, std::int64_t& SerialNumber,
                                std::uint16_t& InfoWord, std::uint8_t& InfoByte,
@@ -207,20 +190,20 @@ public:
     std::function<void(const TArrayOfByte& Frame)> OnMessage;
 
     // Unsolicited message events, unassigned by default.
-    _TSaleOnFree onSaleOnFree;
-    _TSaleOnCode onSaleOnCode;
-    _TSaleOnBarcode onSaleOnBarcode;
-    _TFreeDisc onFreeDisc;
-    _TDiscOnQuery onDiscOnQuery;
-    _TDiscOnCode onDiscOnCode;
-    _TDiscOnBarcode onDiscOnBarcode;
-    _TPayReceipt onPayReceipt;
-    _TCloseReceipt onCloseReceipt;
-    _TAbortReceipt onAbortReceipt;
-    _TInSumm onInSumm;
-    _TOutSumm onOutSumm;
-    _TCloseSession onCloseSession;
-    _TConfirmation onConfirmation;
+    TSaleOnFreeEvent onSaleOnFree;
+    TSaleOnCodeEvent onSaleOnCode;
+    TSaleOnBarcodeEvent onSaleOnBarcode;
+    TFreeDiscEvent onFreeDisc;
+    TDiscOnQueryEvent onDiscOnQuery;
+    TDiscOnCodeEvent onDiscOnCode;
+    TDiscOnBarcodeEvent onDiscOnBarcode;
+    TPayReceiptEvent onPayReceipt;
+    TCloseReceiptEvent onCloseReceipt;
+    TAbortReceiptEvent onAbortReceipt;
+    TInSummEvent onInSumm;
+    TOutSummEvent onOutSumm;
+    TCloseSessionEvent onCloseSession;
+    TConfirmationEvent onConfirmation;
 
 private:
     // Builds the request payload; false when it cannot be built (-2).

@@ -188,7 +188,7 @@ std::int32_t TOmvekCP::WriteGoodsSales(std::uint8_t AR, std::uint8_t AT, std::ui
         p.clear();
         AppendWord(p, Record);
         p.resize(6);
-        return EncodeBCD(p, 2, 5, thousandths);
+        return kkm::EncodeBCD(p, 2, 5, thousandths);
     });
 }
 
@@ -220,6 +220,6 @@ std::int32_t TOmvekCP::Authorize(std::uint8_t AR, std::uint8_t AT, std::uint8_t 
         if (Password < 0 || Password > Max8Digits)
             return false;
         p = {User, 0, 0, 0, 0};
-        return EncodeBCD(p, 1, 4, Password);
+        return kkm::EncodeBCD(p, 1, 4, Password);
     });
 }

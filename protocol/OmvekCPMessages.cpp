@@ -26,7 +26,7 @@ TKkmText ReadText(Payload p, std::size_t from)
 void TOmvekCP::DispatchMessage(TArrayOfByte& frame)
 {
     FrameView m;
-    if (UnpackFrame(frame) != upOk || !ViewFrame(frame, m))
+    if (kkm::UnpackFrame(frame) != upOk || !ViewFrame(frame, m))
         return;
     const Payload p = m.Payload;
     const std::size_t n = p.size();

@@ -108,6 +108,9 @@ TFileJobResult GoodsCsvExportJob(TJobContext& job, const QString& path, const TG
     QByteArray chunk;
     QString error;
     for (int item = rows.First; item <= rows.Last; ++item) {
+        // Asked to end (the window closes): the old file stays.
+        if (job.Cancelled())
+            return {};
         chunk += FormatGoodsCsvLine(rows.Row(item));
         if (chunk.size() >= kExportChunk || item == rows.Last) {
             if (!WriteCsvLine(file, chunk, error))
@@ -135,6 +138,9 @@ TFileJobResult GoodsCsvImportJob(TJobContext& job, const QString& path,
     TCsvLineReader reader(file);
     QString text;
     while (reader.ReadLine(text)) {
+        // Asked to end (the window closes): the lines read so far stay.
+        if (job.Cancelled())
+            return {};
         const TImportLine line = ParseImportLine(text);
         if (line.Status == TImportStatus::NotAnInteger)
             return Failure(line.Message);

@@ -65,14 +65,15 @@ struct TFileJobResult {
 };
 
 // Writes Rows.First..Rows.Last to Path as CSV lines. The file replaces an
-// old one only once it is complete, so a failed export leaves it as it was.
+// old one only once it is complete, so a failed export leaves it as it was,
+// and so does one asked to end (no done line, no error).
 TFileJobResult GoodsCsvExportJob(TJobContext& Job, const QString& Path, const TGoodsRows& Rows);
 
 // Reads Path line by line into the goods list: OnCells gets each line's
 // cells to set. A rejected field's message goes to OnRejected, which returns
 // once it has been seen; the red line follows. An item number outside the
 // list is written in red. Both end the import without the done line, as does
-// a failure (the result's Error).
+// a failure (the result's Error) and a job asked to end (no error).
 TFileJobResult GoodsCsvImportJob(TJobContext& Job, const QString& Path,
                                  const std::function<void(const TImportLine& Line)>& OnCells,
                                  const std::function<void(const QString& Message)>& OnRejected);

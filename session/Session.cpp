@@ -26,10 +26,23 @@ public:
     }
     void Post(std::function<void()> fn) override { s_->Post(std::move(fn)); }
     bool Cancelled() const override { return s_->protokol_->Interrupted(); }
+    std::chrono::steady_clock::time_point PortClosedAt() const override { return s_->closedAt_; }
 
 private:
     TSession* s_;
 };
+
+bool TJobContext::PauseUntil(std::chrono::steady_clock::time_point deadline) const
+{
+    using namespace std::chrono;
+    // Short steps: an interruption is seen within one of them.
+    for (auto now = steady_clock::now(); now < deadline; now = steady_clock::now()) {
+        if (Cancelled())
+            return false;
+        std::this_thread::sleep_for(std::min<steady_clock::duration>(deadline - now, milliseconds(5)));
+    }
+    return !Cancelled();
+}
 
 void TSession::THandOver::Listen(std::chrono::milliseconds pause)
 {
@@ -188,6 +201,18 @@ void TSession::ClosePort()
     protokol_->Interrupt();
     RunOnWorker([this] {
         protokol_->Port.Close();
+        protokol_->ClearInterrupt();
+    }, true);
+}
+
+void TSession::Disconnect()
+{
+    protokol_->Interrupt();
+    RunOnWorker([this] {
+        if (protokol_->Port.Opened) {
+            protokol_->Port.Close();
+            closedAt_ = std::chrono::steady_clock::now();
+        }
         protokol_->ClearInterrupt();
     }, true);
 }

@@ -43,6 +43,13 @@ public:
     // The job was asked to end (the window closes, the line is given up):
     // checked between items; the component's commands fail meanwhile.
     virtual bool Cancelled() const = 0;
+    // When the port was last closed by a disconnection between jobs: the next
+    // opening waits a time-out after it. Never, unless the context knows.
+    virtual std::chrono::steady_clock::time_point PortClosedAt() const { return {}; }
+
+    // Waits until Deadline on the job's thread, or less when the job is
+    // asked to end meanwhile: false then.
+    bool PauseUntil(std::chrono::steady_clock::time_point Deadline) const;
 
     // A protocol result other than 0 that a job is about to write as its
     // red line: a program that tells failures apart by their cause takes
@@ -86,6 +93,15 @@ public:
     // at once, and so does every later one), then closes the port. Returns
     // once the port is closed; the job's last reports arrive afterwards.
     void ClosePort();
+    // ClosePort, and the next opening waits a time-out after the close, on
+    // the worker, so that a register still sending an answer finishes.
+    void Disconnect();
+
+    // The component's time-out, for the commands of the jobs to come.
+    std::uint32_t TimeOut() const { return protokol_->TimeOut(); }
+    void SetTimeOut(std::uint32_t Ms) { protokol_->setTimeOut(Ms); }
+    // The port is open; as the worker last left it.
+    bool PortOpened() const { return protokol_->Port.Opened; }
 
 signals:
     void Line(const QString& Text, kkm::TLineKind Kind);
@@ -127,6 +143,8 @@ private:
     std::thread thread_;
     QEventLoop* loop_ = nullptr; // the worker's, while it runs
     TOmvekCP* protokol_ = nullptr;
+    // The worker's: when Disconnect last closed an open port.
+    std::chrono::steady_clock::time_point closedAt_{};
     bool busy_ = false;
 };
 

@@ -3,21 +3,28 @@
 #include "Cp1251.h"
 #include "TextRules.h"
 
-#include <QThread>
-
 #include <algorithm>
 
 namespace kkm {
 
-TConnectResult ConnectJob(TJobContext& job, const QString& port, std::uint32_t baud)
+TConnectResult ConnectJob(TJobContext& job, const QString& port, std::uint32_t baud,
+                          const std::function<void()>& onOldPortClosed)
 {
     TOmvekCP& p = job.Protokol();
     TConnectResult result;
+    auto closedAt = job.PortClosedAt();
     if (p.Port.Opened) {
         p.Port.Close();
-        // The pause is the program's own custom; nothing depends on it
-        // (Close has already stopped the reader).
-        QThread::msleep(p.TimeOut());
+        closedAt = std::chrono::steady_clock::now();
+        if (onOldPortClosed)
+            onOldPortClosed();
+    }
+    // The pause is the program's own custom; nothing depends on it (Close
+    // has already stopped the reader).
+    if (closedAt != std::chrono::steady_clock::time_point{} &&
+        !job.PauseUntil(closedAt + std::chrono::milliseconds(p.TimeOut()))) {
+        result.Result = rcPortClosed;
+        return result;
     }
     result.PortResult = p.Port.Open(port, baud);
     if (result.PortResult != 0)
@@ -81,6 +88,37 @@ QString UserEntryText(const TArrayOfByte& record)
     const QString name = RecordText(record, 0, 32);
     const QString post = RecordText(record, 32, 32);
     return TrimText(TrimText(post) + QStringLiteral("  ") + name);
+}
+
+QString ConnectedLine(const QString& port, const QString& speed)
+{
+    return QStringLiteral("Подключение успешно. Порт [") + port + QStringLiteral("] Скорость [") + speed +
+           QStringLiteral("]");
+}
+
+QString AuthorisedLine(const QString& user)
+{
+    return QStringLiteral("Авторизация прошла успешно. Пользователь [") + user + QStringLiteral("]");
+}
+
+QString LineLostLine()
+{
+    return QStringLiteral("Связь с ККМ потеряна: порт закрыт.");
+}
+
+QString ReadOnlyModeLine()
+{
+    return QStringLiteral("Программа работает в режиме \"Только чтение\"");
+}
+
+QString ReadWriteModeLine()
+{
+    return QStringLiteral("Программа работает в режиме \"Чтение / Запись\"");
+}
+
+QString OfflineModeLine()
+{
+    return QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\"");
 }
 
 std::int32_t AuthoriseJob(TJobContext& job, std::uint8_t user, std::int64_t password)

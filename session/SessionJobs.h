@@ -19,10 +19,13 @@ struct TConnectResult {
     bool Ok() const { return PortResult == 0 && Result == 0; }
 };
 
-// Opens Port at Baud and greets the register. An open port is closed first,
-// with a pause of one time-out so that a register still sending finishes.
-// A failed greeting leaves the port open; the next attempt closes it.
-TConnectResult ConnectJob(TJobContext& Job, const QString& Port, std::uint32_t Baud);
+// Opens Port at Baud and greets the register. An open port is closed first
+// (OnOldPortClosed is told at once), and the opening waits one time-out
+// after the last close, so that a register still sending finishes; a job
+// asked to end meanwhile opens nothing (-1). A failed greeting leaves the
+// port open; the next attempt closes it.
+TConnectResult ConnectJob(TJobContext& Job, const QString& Port, std::uint32_t Baud,
+                          const std::function<void()>& OnOldPortClosed = {});
 
 struct TDeviceInfo {
     std::int64_t SerialNumber = 0;
@@ -59,6 +62,17 @@ void UserListJob(TJobContext& Job, const std::function<void(const TArrayOfByte& 
 // How a user is offered for choice: the post, two spaces, the name (each a
 // 32-byte Windows-1251 text of the record), trimmed.
 QString UserEntryText(const TArrayOfByte& Record);
+
+// The journal's lines of the connection's changes, as the window and
+// kkm-cli write them: a connection on Port at Speed, an authorisation as
+// User (as offered for choice), a line lost under the open port, and the
+// three modes they lead to.
+QString ConnectedLine(const QString& Port, const QString& Speed);
+QString AuthorisedLine(const QString& User);
+QString LineLostLine();
+QString ReadOnlyModeLine();
+QString ReadWriteModeLine();
+QString OfflineModeLine();
 
 // Authorisation as User (1..7) with Password; the result, not written.
 std::int32_t AuthoriseJob(TJobContext& Job, std::uint8_t User, std::int64_t Password);

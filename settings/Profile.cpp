@@ -3,10 +3,12 @@
 #include "Cp1251.h"
 #include "TextRules.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QSaveFile>
 
 #include <cmath>
 
@@ -481,6 +483,27 @@ QString ProfileDifferenceLine(const TProfileDifference& d)
 {
     const QString table = d.Row > 0 ? QStringLiteral("%1[%2]").arg(d.Table).arg(d.Row) : d.Table;
     return QStringLiteral("%1, %2: %3 → %4").arg(table, d.Key, d.RegisterValue, d.FileValue);
+}
+
+TProfileFileFault ReadProfileFile(const QString& path, TProfile& out, QString& error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return TProfileFileFault::Unreadable;
+    }
+    return ProfileFromJson(file.readAll(), out, error) ? TProfileFileFault::None : TProfileFileFault::Invalid;
+}
+
+bool SaveProfileFile(const QString& path, const TProfile& profile, QString& error)
+{
+    const QByteArray json = ProfileToJson(profile);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace kkm

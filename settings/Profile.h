@@ -68,6 +68,18 @@ QByteArray ProfileToJson(const TProfile& Profile);
 // Out is assigned only on success.
 bool ProfileFromJson(const QByteArray& Json, TProfile& Out, QString& Error);
 
+// Where reading a profile file failed.
+enum class TProfileFileFault { None, Unreadable, Invalid };
+
+// Reads the file at Path and checks it whole (ProfileFromJson). Unreadable:
+// Error is the file's own reason; Invalid: Error names the table and field.
+// Out is assigned only on success.
+TProfileFileFault ReadProfileFile(const QString& Path, TProfile& Out, QString& Error);
+
+// Writes Profile to Path whole or not at all: an older file of that name
+// stays as it was when the write fails (Error: the reason).
+bool SaveProfileFile(const QString& Path, const TProfile& Profile, QString& Error);
+
 struct TProfileDifference {
     QString Table;         // table key
     QString Field;         // path: "operators[3].name" or "options.inn"

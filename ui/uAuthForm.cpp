@@ -3,7 +3,7 @@
 #include "SessionJobs.h"
 
 #include "KkmText.h"
-#include "uMainForm.h"
+#include "PageHost.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-TAuthForm::TAuthForm(TMainForm* main) : QDialog(main), Main(main)
+TAuthForm::TAuthForm(TPageHost* host) : QDialog(host->Window()), Host(host)
 {
     setObjectName(QStringLiteral("AuthForm"));
     setWindowTitle(QStringLiteral("Авторизация"));
@@ -62,7 +62,7 @@ TAuthForm::TAuthForm(TMainForm* main) : QDialog(main), Main(main)
     connect(b_Auth, &QPushButton::clicked, this, &TAuthForm::b_AuthClick);
     connect(b_Cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    Main->AuthForm = this;
+    Host->Adopt(this);
 }
 
 QString TAuthForm::UserEntry(const TArrayOfByte& record)
@@ -79,10 +79,10 @@ void TAuthForm::showEvent(QShowEvent* event)
 
 void TAuthForm::FormShow()
 {
-    Main->Guard(QStringLiteral("TAuthForm.FormShow"), [&] {
+    Host->Guard(QStringLiteral("TAuthForm.FormShow"), [&] {
         cb_UserList->clear();
         ed_Password->clear();
-        Main->StartJob(
+        Host->StartJob(
             QStringLiteral("TAuthForm.FormShow"),
             [this](kkm::TJobContext& job) {
                 kkm::UserListJob(job, [this, &job](const TArrayOfByte& record) {
@@ -100,7 +100,7 @@ bool TAuthForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ed_Password && event->type() == QEvent::KeyPress) {
         bool accepted = true;
-        Main->Guard(QStringLiteral("TAuthForm.ed_PasswordKeyPress"), [&] {
+        Host->Guard(QStringLiteral("TAuthForm.ed_PasswordKeyPress"), [&] {
             accepted = ed_PasswordKeyPress(static_cast<QKeyEvent*>(event));
         });
         return !accepted;
@@ -150,17 +150,20 @@ void TAuthForm::b_AuthClick()
         // A press while the list is read or the first press waits is
         // refused ("Передатчик занят."), and the running one's outcome stands.
         auto result = std::make_shared<std::int32_t>(0);
-        Main->StartJob(
+        Host->StartJob(
             QStringLiteral("TAuthForm.b_AuthClick"),
             [user, number, result](kkm::TJobContext& job) {
                 *result = kkm::AuthoriseJob(job, user, number);
             },
-            [this, result] {
+            [this, result, entry = cb_UserList->currentText()] {
+                // Taken also when the dialog was cancelled meanwhile: the
+                // register has authorised the user.
                 if (*result == 0) {
+                    Host->Authorised(entry);
                     accept();
                     return;
                 }
-                Main->WriteLog(TOmvekCP::ErrorText(*result), QColor(clRed));
+                Host->WriteLog(TOmvekCP::ErrorText(*result), QColor(clRed));
                 reject();
             });
     });

@@ -11,13 +11,13 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TMainForm;
+class TPageHost;
 
 class TAuthForm : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TAuthForm(TMainForm* Main);
+    explicit TAuthForm(TPageHost* Host);
 
     // The entry of cb_UserList for a user record of table 9: the post, two
     // spaces, the full name, trimmed as a whole.
@@ -42,5 +42,5 @@ private:
     // True when the typed key may reach the password edit.
     bool ed_PasswordKeyPress(const class QKeyEvent* Key);
 
-    TMainForm* const Main;
+    TPageHost* const Host;
 };

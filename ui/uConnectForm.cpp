@@ -3,7 +3,7 @@
 #include "KkmText.h"
 #include "PortDirectory.h"
 #include "SessionJobs.h"
-#include "uMainForm.h"
+#include "PageHost.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -28,7 +28,7 @@ void ShowMessage(QWidget* parent, const QString& text)
 
 } // namespace
 
-TConnectForm::TConnectForm(TMainForm* main) : QDialog(main), Main(main)
+TConnectForm::TConnectForm(TPageHost* host) : QDialog(host->Window()), Host(host)
 {
     setObjectName(QStringLiteral("ConnectForm"));
     setWindowTitle(QStringLiteral("Подключение"));
@@ -75,13 +75,13 @@ TConnectForm::TConnectForm(TMainForm* main) : QDialog(main), Main(main)
     connect(b_Connect, &QPushButton::clicked, this, &TConnectForm::b_ConnectClick);
     connect(b_cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    Main->ConnectForm = this;
+    Host->Adopt(this);
     FormCreate();
 }
 
 void TConnectForm::FormCreate()
 {
-    Main->Guard(QStringLiteral("TConnectForm.FormCreate"), [&] {
+    Host->Guard(QStringLiteral("TConnectForm.FormCreate"), [&] {
         // The list is read once: a port that appears later cannot be chosen.
         QStringList ports;
         TComPort::GetPortList(ports);
@@ -96,19 +96,24 @@ void TConnectForm::FormCreate()
 
 void TConnectForm::b_ConnectClick()
 {
-    Main->Guard(QStringLiteral("TConnectForm.b_ConnectClick"), [&] {
+    Host->Guard(QStringLiteral("TConnectForm.b_ConnectClick"), [&] {
         const QString port = cb_Port->currentText();
         const int speed = StrToInt(cb_PortSpeed->currentText());
         // A second press while the first one works is not a second attempt.
-        if (Main->Busy())
+        if (Host->Busy())
             return;
         auto result = std::make_shared<kkm::TConnectResult>();
-        Main->StartJob(
+        attempting_ = Host->StartJob(
             QStringLiteral("TConnectForm.b_ConnectClick"),
-            [port, speed, result](kkm::TJobContext& job) {
-                *result = kkm::ConnectJob(job, port, static_cast<std::uint32_t>(speed));
+            [this, port, speed, result](kkm::TJobContext& job) {
+                *result = kkm::ConnectJob(job, port, static_cast<std::uint32_t>(speed),
+                                          [this, &job] { job.Post([this] { Host->OldPortClosed(); }); });
             },
             [this, result] {
+                attempting_ = false;
+                // Cancelled meanwhile: the attempt was ended and its port closed.
+                if (!isVisible())
+                    return;
                 if (result->PortResult != 0)
                     ShowMessage(this, TComPort::ResultText(result->PortResult));
                 else if (result->Result == 0)
@@ -117,4 +122,15 @@ void TConnectForm::b_ConnectClick()
                     ShowMessage(this, TOmvekCP::ErrorText(result->Result));
             });
     });
+}
+
+void TConnectForm::reject()
+{
+    // "Отмена" while the attempt runs ends it and waits for it: the port is
+    // closed, and a register that answers late connects nothing.
+    if (attempting_) {
+        Host->ClosePort();
+        Host->OldPortClosed();
+    }
+    QDialog::reject();
 }

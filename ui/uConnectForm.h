@@ -8,13 +8,13 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
-class TMainForm;
+class TPageHost;
 
 class TConnectForm : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TConnectForm(TMainForm* Main);
+    explicit TConnectForm(TPageHost* Host);
 
     QLabel* lb_port = nullptr;
     QComboBox* cb_Port = nullptr;
@@ -26,7 +26,10 @@ public:
 public slots:
     void FormCreate();
     void b_ConnectClick();
+    void reject() override;
 
 private:
-    TMainForm* const Main;
+    TPageHost* const Host;
+    // This dialog's connect job runs.
+    bool attempting_ = false;
 };

@@ -6,15 +6,16 @@
 #include "GridEdit.h"
 #include "KkmText.h"
 #include "SettingsMap.h"
-#include "uMainForm.h"
-#include "TransferProgress.h"
+
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -122,8 +123,8 @@ QModelIndex TGoodsGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers mo
 // ---------------------------------------------------------------------------
 // The page
 
-TGoodsPage::TGoodsPage(TMainForm* main, QWidget* parent)
-    : TPage(main, "ts_Goods", QStringLiteral("Товары"), parent)
+TGoodsPage::TGoodsPage(TPageHost* host, QWidget* parent)
+    : TPage(host, "ts_Goods", QStringLiteral("Товары"), parent)
 {
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(4, 4, 4, 4);
@@ -146,9 +147,66 @@ TGoodsPage::TGoodsPage(TMainForm* main, QWidget* parent)
     Goods->OnSelectCell = [this](int col, int row) { return GoodsSelectCell(col, row); };
     page->addWidget(Goods);
 
-    for (QLineEdit* range : {Main->ed_GoodsStart, Main->ed_GoodsEND})
-        if (range)
-            connect(range, &QLineEdit::textChanged, this, [this, range] { ed_GoodsStartChange(range); });
+    BuildRangeBar();
+}
+
+void TGoodsPage::BuildRangeBar()
+{
+    // Made here, shown in the frame's speed bar while this page is in front.
+    pnl_GoodsRange = new QWidget(this);
+    pnl_GoodsRange->setObjectName(QStringLiteral("pnl_GoodsRange"));
+    auto* range = new QHBoxLayout(pnl_GoodsRange);
+    range->setContentsMargins(0, 0, 4, 0);
+    range->setSpacing(6);
+    cb_QuantNull = new QCheckBox(QStringLiteral("Обнуление кол-ва продаж"), pnl_GoodsRange);
+    cb_QuantNull->setObjectName(QStringLiteral("cb_QuantNull"));
+    lb_Interval = new QLabel(QStringLiteral("Интервал"), pnl_GoodsRange);
+    lb_Interval->setObjectName(QStringLiteral("lb_Interval"));
+    ed_GoodsStart = new QLineEdit(QStringLiteral("1"), pnl_GoodsRange);
+    ed_GoodsStart->setObjectName(QStringLiteral("ed_GoodsStart"));
+    ed_GoodsStart->setMaxLength(4);
+    ed_GoodsStart->setFixedWidth(44);
+    lb_IntervalDot = new QLabel(QStringLiteral("--"), pnl_GoodsRange);
+    lb_IntervalDot->setObjectName(QStringLiteral("lb_IntervalDot"));
+    ed_GoodsEND = new QLineEdit(QString::number(ItemCount), pnl_GoodsRange);
+    ed_GoodsEND->setObjectName(QStringLiteral("ed_GoodsEND"));
+    ed_GoodsEND->setMaxLength(4);
+    ed_GoodsEND->setFixedWidth(44);
+    range->addWidget(cb_QuantNull);
+    range->addSpacing(8);
+    range->addWidget(lb_Interval);
+    range->addWidget(ed_GoodsStart);
+    range->addWidget(lb_IntervalDot);
+    range->addWidget(ed_GoodsEND);
+
+    for (QLineEdit* edit : {ed_GoodsStart, ed_GoodsEND})
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { ed_GoodsStartChange(edit); });
+}
+
+TTableCommands TGoodsPage::Commands(bool connected, bool writable) const
+{
+    TTableCommands c;
+    c.Read = connected;
+    c.Write = writable;
+    c.Import = true;
+    c.Export = true;
+    c.Stop = connected;
+    return c;
+}
+
+void TGoodsPage::Update(bool inFront, bool busy)
+{
+    lb_Interval->setVisible(inFront);
+    ed_GoodsStart->setVisible(inFront);
+    lb_IntervalDot->setVisible(inFront);
+    ed_GoodsEND->setVisible(inFront);
+    cb_QuantNull->setVisible(inFront);
+    cb_QuantNull->setEnabled(!busy);
+}
+
+void TGoodsPage::Stop()
+{
+    StopRequested = true;
 }
 
 QString TGoodsPage::Cell(int col, int row) const
@@ -166,7 +224,7 @@ void TGoodsPage::SetFractional(int item, bool on)
     if (item < 1 || item > ItemCount)
         return;
     SetCell(colFractional, item, on ? Yes : No);
-    Main->GoodsItemFlags[item - 1] = on ? 1 : 0;
+    GoodsItemFlags[item - 1] = on ? 1 : 0;
 }
 
 void TGoodsPage::SetUpGrid()
@@ -184,7 +242,7 @@ void TGoodsPage::SetUpGrid()
     }
     for (int item = 1; item <= ItemCount; ++item) {
         GoodsModel->SetCell(colItem, item, QString::number(item));
-        Main->GoodsItemFlags[item - 1] = 0;
+        GoodsItemFlags[item - 1] = 0;
     }
     GoodsModel->EndUpdate();
 }
@@ -192,7 +250,7 @@ void TGoodsPage::SetUpGrid()
 bool TGoodsPage::GoodsSelectCell(int col, int row)
 {
     bool allowed = false;
-    Main->Guard(QStringLiteral("Tfm_Main.GoodsSelectCell"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.GoodsSelectCell"), [&] {
         if (col >= colItem && col <= colPrice) {
             allowed = true;
             return;
@@ -204,7 +262,7 @@ bool TGoodsPage::GoodsSelectCell(int col, int row)
             if (TrimText(Cell(col, row)).isEmpty())
                 SetFractional(row, true);
             else
-                SetFractional(row, Main->GoodsItemFlags[row - 1] == 0);
+                SetFractional(row, GoodsItemFlags[row - 1] == 0);
         }
     });
     return allowed;
@@ -264,7 +322,7 @@ QString TGoodsPage::GoodsEditText(int col, const QString& text)
 
 void TGoodsPage::GoodsSetEditText(int col, int row, const QString& text)
 {
-    Main->Guard(QStringLiteral("Tfm_Main.GoodsSetEditText"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.GoodsSetEditText"), [&] {
         const QString result = GoodsEditText(col, text);
         // The open editor follows the cell, so the user sees the correction.
         if (result != text)
@@ -291,8 +349,8 @@ QString TGoodsPage::GoodsRangeText(const QString& text)
 
 void TGoodsPage::ed_GoodsStartChange(QLineEdit* edit)
 {
-    Main->Guard(QStringLiteral("TMainForm.ed_GoodsStartChange"), [&] {
-        if (Main->ActivePage() != TMainForm::pgGoods)
+    Host->Guard(QStringLiteral("TMainForm.ed_GoodsStartChange"), [&] {
+        if (!Host->InFront(this))
             return;
         const QString t = GoodsRangeText(edit->text());
         // The change re-runs this handler, which then finds nothing to do.
@@ -390,8 +448,8 @@ private:
 
 void TGoodsPage::GoodsRange(int& first, int& last) const
 {
-    const int start = StrToInt(Main->ed_GoodsStart->text());
-    const int end = StrToInt(Main->ed_GoodsEND->text());
+    const int start = StrToInt(ed_GoodsStart->text());
+    const int end = StrToInt(ed_GoodsEND->text());
     // Items 1..9999 are all there is; a range edit set past them (the
     // correction runs only while the goods page is in front) reaches no
     // further, rather than into rows that do not exist.
@@ -404,7 +462,7 @@ void TGoodsPage::TransferRange(const QString& startLine, int& first, int& last) 
     try {
         GoodsRange(first, last);
     } catch (...) {
-        Main->WriteLog(startLine, QColor(clBlack));
+        Host->WriteLog(startLine, QColor(clBlack));
         throw;
     }
 }
@@ -418,7 +476,12 @@ void TGoodsPage::SetLocked(bool locked)
 bool TGoodsPage::StartGoodsJob(const QString& location,
                                std::function<void(kkm::TJobContext&)> body, std::function<void()> done)
 {
-    const bool started = Main->StartJob(location, std::move(body),
+    // A stop asked for while no transfer ran belongs to none: every
+    // transfer starts without one. Not while another job runs, whose stop
+    // it may be.
+    if (!Host->Busy())
+        StopRequested = false;
+    const bool started = Host->StartJob(location, std::move(body),
                                         [this, done = std::move(done)]() mutable {
                                             SetLocked(false);
                                             if (done)
@@ -434,7 +497,7 @@ void TGoodsPage::ReadTable()
     int first = 0;
     int last = -1;
     TransferRange(GoodsTable().ReadStartLine, first, last);
-    std::atomic<bool>* stop = &Main->StopRequested;
+    std::atomic<bool>* stop = &StopRequested;
     StartGoodsJob(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"),
                   [this, first, last, stop](kkm::TJobContext& job) {
                       kkm::GoodsReadJob(
@@ -463,8 +526,8 @@ void TGoodsPage::WriteTable()
     TransferRange(GoodsTable().WriteStartLine, first, last);
     // The rows as they are at the start: the grid takes no edits meanwhile.
     kkm::TGoodsRows rows = TakeRows(*this, first, last);
-    const bool zeroSales = Main->cb_QuantNull->isChecked();
-    std::atomic<bool>* stop = &Main->StopRequested;
+    const bool zeroSales = cb_QuantNull->isChecked();
+    std::atomic<bool>* stop = &StopRequested;
     struct TResult {
         bool Encoded = true;
         QString Error;
@@ -484,7 +547,7 @@ void TGoodsPage::WriteTable()
                         if (filled[colFractional])
                             SetFractional(item, row[colFractional] == Yes);
                         else
-                            Main->GoodsItemFlags[static_cast<std::size_t>(item - 1)] =
+                            GoodsItemFlags[static_cast<std::size_t>(item - 1)] =
                                 row[colFractional] == Yes ? 1 : 0;
                     });
                 },
@@ -525,13 +588,13 @@ QString ChosenFile(QFileDialog* dialog)
 
 void TGoodsPage::Export()
 {
-    QFileDialog* dialog = Main->SaveDialog;
+    QFileDialog* dialog = Host->SaveDialog();
     PrepareCsvDialog(dialog);
-    if (Main->ActivePage() != TMainForm::pgGoods)
+    if (!Host->InFront(this))
         return;
     // The button is off while a job runs; a click that comes anyway is not
     // a second transfer.
-    if (Main->Busy())
+    if (Host->Busy())
         return;
     const QString path = ChosenFile(dialog);
     if (path.isEmpty())
@@ -561,11 +624,11 @@ void TGoodsPage::Export()
 
 void TGoodsPage::Import()
 {
-    QFileDialog* dialog = Main->OpenDialog;
+    QFileDialog* dialog = Host->OpenDialog();
     PrepareCsvDialog(dialog);
-    if (Main->ActivePage() != TMainForm::pgGoods)
+    if (!Host->InFront(this))
         return;
-    if (Main->Busy())
+    if (Host->Busy())
         return;
     const QString path = ChosenFile(dialog);
     if (path.isEmpty())
@@ -586,7 +649,7 @@ void TGoodsPage::Import()
                             SetCell(col, item, value);
                             // The item's flag follows its "Дробное" cell, whatever it holds.
                             if (col == colFractional)
-                                Main->GoodsItemFlags[static_cast<std::size_t>(item - 1)] = value == Yes ? 1 : 0;
+                                GoodsItemFlags[static_cast<std::size_t>(item - 1)] = value == Yes ? 1 : 0;
                         }
                     });
                 },
@@ -595,7 +658,7 @@ void TGoodsPage::Import()
                     // the box is closed.
                     PostAndWait(paced, [this, message] {
                         QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка"), message,
-                                        QMessageBox::Ok, Main);
+                                        QMessageBox::Ok, Host->Window());
                         box.setObjectName(QStringLiteral("ImportFieldBox"));
                         box.exec();
                     });

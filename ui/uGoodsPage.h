@@ -1,7 +1,8 @@
 // Page 2: the register's goods table in the grid Goods, one row per item,
-// with the editing rules of its columns. The goods range edits and
-// cb_QuantNull stand on the main window's speed bar; the range correction
-// is handled here.
+// with the editing rules of its columns, each item's flag and the stop
+// request of its transfers. The goods range bar (the range edits and
+// cb_QuantNull) is the page's; the frame shows it in the speed bar while
+// the page is in front.
 #pragma once
 
 #include "uPage.h"
@@ -10,9 +11,14 @@
 
 #include <QTableView>
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
+class QCheckBox;
+class QLabel;
 class QLineEdit;
 class TGoodsModel;
 
@@ -57,13 +63,19 @@ public:
     // Columns of Goods.
     enum { colItem = 0, colName, colBarcode, colSection, colPrice, colFractional, colSales };
 
-    TGoodsPage(TMainForm* Main, QWidget* Parent);
+    TGoodsPage(TPageHost* Host, QWidget* Parent);
 
     // The items of the goods range read from the register into the grid, or
     // written to it from the grid, as a job on the session: the window stays
     // live and the stop button ends the transfer before the next item.
     void ReadTable() override;
     void WriteTable() override;
+    // "Прервать": the running goods transfer ends before its next item.
+    void Stop() override;
+    TTableCommands Commands(bool Connected, bool Writable) const override;
+    // The range bar is seen only with the page in front; the zeroing switch
+    // keeps still while a job runs.
+    void Update(bool InFront, bool Busy) override;
     // The goods range from ed_GoodsStart and ed_GoodsEND as items that exist;
     // empty (First > Last) when the end is below the start. A text that is
     // not an integer raises an error.
@@ -71,6 +83,20 @@ public:
 
     TGoodsGrid* Goods = nullptr;
     TGoodsModel* GoodsModel = nullptr;
+
+    // The range bar: "Интервал" FIRST "--" LAST and the zeroing of sales.
+    QWidget* pnl_GoodsRange = nullptr;
+    QCheckBox* cb_QuantNull = nullptr;
+    QLabel* lb_Interval = nullptr;
+    QLineEdit* ed_GoodsStart = nullptr;
+    QLabel* lb_IntervalDot = nullptr;
+    QLineEdit* ed_GoodsEND = nullptr;
+
+    // One flag per item (item n at index n - 1): its "Дробное" as last set.
+    std::array<std::uint8_t, ItemCount> GoodsItemFlags{};
+    // Set by "Прервать"; taken back by the running goods transfer before
+    // its next item, on the session's worker. Cleared when one starts.
+    std::atomic<bool> StopRequested{false};
 
     // Cells in grid numbering: row 0 is the header row, row n is item n.
     QString Cell(int Col, int Row) const;
@@ -103,6 +129,7 @@ public:
     void Import() override;
 
 private:
+    void BuildRangeBar();
     // Starts Body with the grid locked until Done, which then runs under the
     // error guard with Location. False when the session refused it.
     bool StartGoodsJob(const QString& Location,
@@ -114,6 +141,5 @@ private:
     // transfer right after its StartLine, before anything is sent.
     void TransferRange(const QString& StartLine, int& First, int& Last) const;
 
-    // The running job's progress panel, owned by the job's Done.
     bool locked_ = false;
 };

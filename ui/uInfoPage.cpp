@@ -3,7 +3,7 @@
 #include "SessionJobs.h"
 
 #include "KkmText.h"
-#include "uMainForm.h"
+
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -25,8 +25,8 @@ QString FromStd(const std::string& s)
 
 } // namespace
 
-TInfoPage::TInfoPage(TMainForm* main, QWidget* parent)
-    : TPage(main, "ts_Information", QStringLiteral("Информация"), parent)
+TInfoPage::TInfoPage(TPageHost* host, QWidget* parent)
+    : TPage(host, "ts_Information", QStringLiteral("Информация"), parent)
 {
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(8, 8, 8, 8);
@@ -87,8 +87,8 @@ TInfoPage::TInfoPage(TMainForm* main, QWidget* parent)
 
 void TInfoPage::b_InfoRefreshClick()
 {
-    Main->Guard(QStringLiteral("TMainForm.b_InfoRefreshClick"), [&] {
-        Main->StartJob(QStringLiteral("TMainForm.b_InfoRefreshClick"), [this](kkm::TJobContext& job) {
+    Host->Guard(QStringLiteral("TMainForm.b_InfoRefreshClick"), [&] {
+        Host->StartJob(QStringLiteral("TMainForm.b_InfoRefreshClick"), [this](kkm::TJobContext& job) {
             kkm::InfoJob(
                 job,
                 [this, &job](const kkm::TDeviceInfo& info) {

@@ -11,7 +11,7 @@ class TInfoPage : public TPage {
     Q_OBJECT
 
 public:
-    TInfoPage(TMainForm* Main, QWidget* Parent);
+    TInfoPage(TPageHost* Host, QWidget* Parent);
 
     QGroupBox* gb_KKMInfo = nullptr;
     QLabel* lb_c_ModelName = nullptr;

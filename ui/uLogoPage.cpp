@@ -7,8 +7,6 @@
 #include "LogoUpload.h"
 #include "SourcePicture.h"
 #include "TTrackBar.h"
-#include "uMainForm.h"
-#include "TransferProgress.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -65,7 +63,7 @@ void TLogoImage::paintEvent(QPaintEvent*)
 // ---------------------------------------------------------------------------
 // Layout
 
-TLogoPage::TLogoPage(TMainForm* main, QWidget* parent) : TPage(main, "ts_Logo", QStringLiteral("Логотип"), parent)
+TLogoPage::TLogoPage(TPageHost* host, QWidget* parent) : TPage(host, "ts_Logo", QStringLiteral("Логотип"), parent)
 {
     BuildPreview();
     BuildCopyRes();
@@ -246,7 +244,7 @@ void TLogoPage::Import()
     // Start with an empty name, not the one typed last time. The dialog
     // offers no call for that (selectFile ignores an empty name), so its
     // name field is cleared directly.
-    if (auto* name = Main->OpenDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+    if (auto* name = Host->OpenDialog()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
         name->clear();
     bt_load_logoClick();
 }
@@ -255,8 +253,8 @@ void TLogoPage::bt_load_logoClick()
 {
     if (uploading_)
         return;
-    Main->Guard(QStringLiteral("Tfm_Main.bt_load_logoClick"), [&] {
-        QFileDialog* dialog = Main->OpenDialog;
+    Host->Guard(QStringLiteral("Tfm_Main.bt_load_logoClick"), [&] {
+        QFileDialog* dialog = Host->OpenDialog();
         // The dialog is shared with the goods exchange: its filter is set
         // for each use, and the option that hides the patterns put back.
         // It takes any name typed: a missing file is the loader's to report
@@ -274,7 +272,7 @@ void TLogoPage::bt_load_logoClick()
         const QString path = dialog->selectedFiles().value(0);
 
         QString error;
-        switch (LoadLogoPicture(path, Main->SourcePicture, error)) {
+        switch (LoadLogoPicture(path, SourcePicture, error)) {
         case TLogoLoad::Ok:
             break;
         case TLogoLoad::Unsupported:
@@ -285,8 +283,8 @@ void TLogoPage::bt_load_logoClick()
             throw EKkmError(error);
         }
 
-        const TLogoSettings loaded = LoadedLogoSettings(Main->SourcePicture);
-        Main->AutoRebuild = false;
+        const TLogoSettings loaded = LoadedLogoSettings(SourcePicture);
+        AutoRebuild = false;
         tb_Contrast->setValue(loaded.Fill.Contrast);
         tb_Res_h->setValue(loaded.Fill.ScaleH);
         tb_res_v->setValue(loaded.Fill.ScaleV);
@@ -297,7 +295,7 @@ void TLogoPage::bt_load_logoClick()
         tb_left->setValue(loaded.Left);
 
         FillImage();
-        Main->AutoRebuild = true;
+        AutoRebuild = true;
     });
 }
 
@@ -306,14 +304,14 @@ void TLogoPage::bt_load_logoClick()
 
 void TLogoPage::FillImage()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.FillImage"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.FillImage"), [&] {
         TFillOptions options;
         options.ScaleH = LabelNumber(lb_Res_h_per) / 10;
         options.ScaleV = LabelNumber(lb_res_v_per) / 10;
         options.Contrast = tb_Contrast->value();
         options.Invert = cb_invertion->isChecked();
         options.Dither = cb_dither->isChecked();
-        ::FillImage(Main->SourcePicture, options, img_Logo->Picture);
+        ::FillImage(SourcePicture, options, img_Logo->Picture);
         img_Logo->update();
         DrawRect();
     });
@@ -321,10 +319,10 @@ void TLogoPage::FillImage()
 
 void TLogoPage::DrawRect()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.DrawRect"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.DrawRect"), [&] {
         const int left = LabelNumber(lb_left_cnt);
         const int top = LabelNumber(lb_top_cnt);
-        ::DrawRect(img_Logo->Picture, Main->CopyRect, left, top, tb_width->value(), tb_height->value());
+        ::DrawRect(img_Logo->Picture, CopyRect, left, top, tb_width->value(), tb_height->value());
         img_Logo->update();
     });
 }
@@ -333,9 +331,9 @@ void TLogoPage::DrawRect()
 // nested, and the outer run goes on with the position it settled at.
 void TLogoPage::tb_widthChange()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.tb_widthChange"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.tb_widthChange"), [&] {
         tb_width->setValue(WidthToStep(tb_width->value()));
-        tb_width->setValue(WidthLimit(tb_width->value(), Main->CopyRect));
+        tb_width->setValue(WidthLimit(tb_width->value(), CopyRect));
         lb_width_cnt->setText(QString::number(tb_width->value()));
         DrawRect();
         tb_width->setSelEnd(tb_width->value());
@@ -344,8 +342,8 @@ void TLogoPage::tb_widthChange()
 
 void TLogoPage::tb_heightChange()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.tb_heightChange"), [&] {
-        tb_height->setValue(HeightLimit(tb_height->value(), Main->CopyRect));
+    Host->Guard(QStringLiteral("Tfm_Main.tb_heightChange"), [&] {
+        tb_height->setValue(HeightLimit(tb_height->value(), CopyRect));
         lb_height_cnt->setText(QString::number(tb_height->value()));
         DrawRect();
         tb_height->setSelEnd(tb_height->value());
@@ -354,8 +352,8 @@ void TLogoPage::tb_heightChange()
 
 void TLogoPage::tb_leftChange()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.tb_leftChange"), [&] {
-        tb_left->setValue(LeftLimit(tb_left->value(), Main->CopyRect));
+    Host->Guard(QStringLiteral("Tfm_Main.tb_leftChange"), [&] {
+        tb_left->setValue(LeftLimit(tb_left->value(), CopyRect));
         lb_left_cnt->setText(QString::number(tb_left->value()));
         DrawRect();
         tb_left->setSelEnd(tb_left->value());
@@ -364,8 +362,8 @@ void TLogoPage::tb_leftChange()
 
 void TLogoPage::tb_topChange()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.tb_topChange"), [&] {
-        tb_top->setValue(TopLimit(tb_top->value(), Main->CopyRect));
+    Host->Guard(QStringLiteral("Tfm_Main.tb_topChange"), [&] {
+        tb_top->setValue(TopLimit(tb_top->value(), CopyRect));
         lb_top_cnt->setText(QString::number(tb_top->value()));
         DrawRect();
         tb_top->setSelEnd(tb_top->value());
@@ -374,7 +372,7 @@ void TLogoPage::tb_topChange()
 
 void TLogoPage::tb_ContrastChange()
 {
-    Main->Guard(QStringLiteral("TMainForm.tb_ContrastChange"), [&] {
+    Host->Guard(QStringLiteral("TMainForm.tb_ContrastChange"), [&] {
         // The new threshold takes effect at the next rebuild.
         lb_Contrast_pr->setText(QString::number(tb_Contrast->value()) + QStringLiteral("%"));
         tb_Contrast->setSelEnd(tb_Contrast->value());
@@ -386,18 +384,18 @@ namespace {
 // One scale slider's change: its label, the other slider following it when
 // proportions are kept (without a rebuild of its own), then one rebuild.
 template <class Rebuild>
-void ScaleChanged(TMainForm* main, TTrackBar* moved, QLabel* label, TTrackBar* other, bool keepProportions,
+void ScaleChanged(bool& autoRebuildSwitch, TTrackBar* moved, QLabel* label, TTrackBar* other, bool keepProportions,
                   Rebuild&& rebuild)
 {
     label->setText(QString::number(10 * moved->value()) + QStringLiteral("%"));
     moved->setSelEnd(moved->value());
     if (keepProportions) {
-        const bool autoRebuild = main->AutoRebuild;
-        main->AutoRebuild = false;
+        const bool autoRebuild = autoRebuildSwitch;
+        autoRebuildSwitch = false;
         other->setValue(moved->value());
-        main->AutoRebuild = autoRebuild;
+        autoRebuildSwitch = autoRebuild;
     }
-    if (main->AutoRebuild)
+    if (autoRebuildSwitch)
         rebuild();
 }
 
@@ -405,31 +403,31 @@ void ScaleChanged(TMainForm* main, TTrackBar* moved, QLabel* label, TTrackBar* o
 
 void TLogoPage::tb_Res_hChange()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.tb_Res_hChange"), [&] {
-        ScaleChanged(Main, tb_Res_h, lb_Res_h_per, tb_res_v, cb_proportion->isChecked(), [this] { FillImage(); });
+    Host->Guard(QStringLiteral("Tfm_Main.tb_Res_hChange"), [&] {
+        ScaleChanged(AutoRebuild, tb_Res_h, lb_Res_h_per, tb_res_v, cb_proportion->isChecked(), [this] { FillImage(); });
     });
 }
 
 void TLogoPage::tb_res_vChange()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.tb_res_vChange"), [&] {
-        ScaleChanged(Main, tb_res_v, lb_res_v_per, tb_Res_h, cb_proportion->isChecked(), [this] { FillImage(); });
+    Host->Guard(QStringLiteral("Tfm_Main.tb_res_vChange"), [&] {
+        ScaleChanged(AutoRebuild, tb_res_v, lb_res_v_per, tb_Res_h, cb_proportion->isChecked(), [this] { FillImage(); });
     });
 }
 
 void TLogoPage::cb_proportionClick()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.cb_proportionClick"), [&] { tb_Res_h->setValue(tb_res_v->value()); });
+    Host->Guard(QStringLiteral("Tfm_Main.cb_proportionClick"), [&] { tb_Res_h->setValue(tb_res_v->value()); });
 }
 
 void TLogoPage::cb_invertionClick()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.cb_invertionClick"), [&] { FillImage(); });
+    Host->Guard(QStringLiteral("Tfm_Main.cb_invertionClick"), [&] { FillImage(); });
 }
 
 void TLogoPage::cb_ditherClick()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.cb_ditherClick"), [&] { FillImage(); });
+    Host->Guard(QStringLiteral("Tfm_Main.cb_ditherClick"), [&] { FillImage(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -443,25 +441,33 @@ void TLogoPage::SetLocked(bool locked)
     gb_LogoProp->setEnabled(!locked);
 }
 
-void TLogoPage::SetBusy(bool busy)
+TTableCommands TLogoPage::Commands(bool, bool writable) const
+{
+    TTableCommands c;
+    c.Write = writable;
+    c.Import = true;
+    return c;
+}
+
+void TLogoPage::Update(bool, bool busy)
 {
     SetLocked(busy);
 }
 
 void TLogoPage::WriteTable()
 {
-    if (uploading_ || Main->Busy())
+    if (uploading_ || Host->Busy())
         return;
     // The rows are taken as the preview shows them now; the page stays
     // locked until the job has sent them.
     TLogoUpload upload;
     QString error;
-    if (!PackLogoUpload(img_Logo->Picture, Main->CopyRect, !rb_LogoType1->isChecked(), upload, error)) {
-        Main->WriteLog(QStringLiteral("Запись изображения ..."), QColor(clBlack));
-        Main->Guard(QStringLiteral("Tfm_Main.WrLogoRow"), [&] { throw EKkmError(error); });
+    if (!PackLogoUpload(img_Logo->Picture, CopyRect, !rb_LogoType1->isChecked(), upload, error)) {
+        Host->WriteLog(QStringLiteral("Запись изображения ..."), QColor(clBlack));
+        Host->Guard(QStringLiteral("Tfm_Main.WrLogoRow"), [&] { throw EKkmError(error); });
         return;
     }
-    uploading_ = Main->StartJob(
+    uploading_ = Host->StartJob(
         QStringLiteral("Tfm_Main.WrLogoRow"),
         [upload = std::move(upload)](kkm::TJobContext& job) {
             kkm::LogoUploadJob(job, upload.Kind, upload.BytesPerRow, upload.Rows);

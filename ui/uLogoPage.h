@@ -1,12 +1,14 @@
 // Page 3: the logo. A BMP or JPEG picture becomes a one-bit preview of at
 // most 384 x 255 dots with a red copy frame on it; the write command sends
 // the framed part to the register row by row as the head or foot picture of
-// receipts. The picture, the frame and the rebuild switch are the main
-// window's (SourcePicture, CopyRect, AutoRebuild); the image work itself is
-// the logo library's.
+// receipts. The page holds the loaded picture, the frame and the rebuild
+// switch; the image work itself is the logo library's.
 #pragma once
 
 #include "uPage.h"
+
+#include "LogoPreview.h"
+#include "SourcePicture.h"
 
 #include <QImage>
 
@@ -35,11 +37,19 @@ class TLogoPage : public TPage {
     Q_OBJECT
 
 public:
-    TLogoPage(TMainForm* Main, QWidget* Parent);
+    TLogoPage(TPageHost* Host, QWidget* Parent);
 
-    // The frame's busy state, from the idle update: while a job runs the
-    // picture and its settings stay as the job took them.
-    void SetBusy(bool Busy);
+    TTableCommands Commands(bool Connected, bool Writable) const override;
+    // While a job runs the picture and its settings stay as the job took
+    // them.
+    void Update(bool InFront, bool Busy) override;
+
+    // The loaded picture (empty until one is loaded), the copy frame on the
+    // preview, and whether a slider's change rebuilds the preview (off while
+    // a load sets them all).
+    TSourcePicture SourcePicture;
+    TCopyRect CopyRect;
+    bool AutoRebuild = false;
     // An upload's job runs.
     bool Uploading() const { return uploading_; }
 
@@ -86,10 +96,6 @@ public:
     // import command loads a picture.
     void WriteTable() override;
     void Import() override;
-
-    // Sends the frame: the header, then row after row from the preview.
-    // True when every row was accepted; failures are in the journal.
-    // True while an upload runs; the page's controls are locked then.
 
     // Rebuilds the preview from the picture and draws the frame again.
     void FillImage();

@@ -1,34 +1,29 @@
 #include "uMainForm.h"
 
+#include "Journal.h"
 #include "KkmText.h"
-#include "NavIcons.h"
+#include "SessionJobs.h"
 #include "TLed.h"
 #include "TransferProgress.h"
 #include "uAuthForm.h"
 #include "uConnectForm.h"
+#include "uGoodsPage.h"
+#include "uInfoPage.h"
+#include "uLogoPage.h"
+#include "uSettingsPage.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFileDialog>
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QStatusBar>
-#include <QTextCursor>
-#include <QTextEdit>
-#include <QThread>
 #include <QTime>
 #include <QTimer>
-#include <QToolBar>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 #include <clocale>
 
@@ -40,8 +35,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     setMinimumSize(800, 600);
 
     Session = new kkm::TSession(this);
-    Protokol = Session->Protokol();
-    Protokol->setTimeOut(200);
+    Session->SetTimeOut(200);
     connect(Session, &kkm::TSession::LineLost, this, &TMainForm::ProtokolLineLost);
     connect(Session, &kkm::TSession::Line, this,
             [this](const QString& text, kkm::TLineKind kind) { WriteLog(text, LineColor(kind)); });
@@ -57,7 +51,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
         // idle moment decides by mode and page.
         si_ReadTableFromKKM->setEnabled(true);
         si_WriteTableToKKM->setEnabled(true);
-        cb_QuantNull->setEnabled(true);
+        ts_Goods->cb_QuantNull->setEnabled(true);
     });
     connect(Session, &kkm::TSession::Progress, this, [this](int item, int first, int last) {
         if (!jobProgress_)
@@ -66,8 +60,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     });
 
     BuildMenu();
-    BuildSpeedBar();
     BuildPages();
+    BuildSpeedBar();
     BuildStatusBar();
     BuildFileDialogs();
 
@@ -92,7 +86,6 @@ TMainForm::~TMainForm()
     // reported reaches the pages while they are taken down.
     delete Session;
     Session = nullptr;
-    Protokol = nullptr;
     jobProgress_.reset();
 }
 
@@ -120,256 +113,13 @@ bool TMainForm::StartJob(const QString& location, kkm::TSession::Job body, std::
 }
 
 // ---------------------------------------------------------------------------
-// Layout of the window
-
-void TMainForm::BuildFileDialogs()
-{
-    const auto make = [this](const char* name, QFileDialog::AcceptMode mode) {
-        auto* dialog = new QFileDialog(this);
-        dialog->setObjectName(QString::fromLatin1(name));
-        dialog->setOption(QFileDialog::DontUseNativeDialog, true);
-        dialog->setAcceptMode(mode);
-        dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
-                                                            : QFileDialog::AnyFile);
-        dialog->setModal(true);
-        return dialog;
-    };
-    OpenDialog = make("OpenDialog", QFileDialog::AcceptOpen);
-    SaveDialog = make("SaveDialog", QFileDialog::AcceptSave);
-}
-
-void TMainForm::BuildMenu()
-{
-    QMenuBar* bar = new QMenuBar(this);
-    bar->setObjectName(QStringLiteral("MainMenu"));
-    setMenuBar(bar);
-
-    auto item = [this](QMenu* menu, const char* name, const QString& caption) {
-        QAction* a = menu->addAction(caption);
-        a->setObjectName(QLatin1String(name));
-        return a;
-    };
-
-    mm_File = bar->addMenu(QStringLiteral("Файл"));
-    mm_File->setObjectName(QStringLiteral("mm_File"));
-    mm_f_saveProfile = item(mm_File, "mm_f_saveProfile", QStringLiteral("Сохранить профиль ККМ..."));
-    mm_f_loadProfile = item(mm_File, "mm_f_loadProfile", QStringLiteral("Загрузить профиль ККМ..."));
-    mm_f_compareProfile = item(mm_File, "mm_f_compareProfile", QStringLiteral("Сравнить с профилем..."));
-    mm_File->addSeparator();
-    mm_f_settings = item(mm_File, "mm_f_settings", QStringLiteral("Настроить..."));
-    mm_f_settings->setEnabled(false);
-    mm_File->addSeparator();
-    mm_f_exit = item(mm_File, "mm_f_exit", QStringLiteral("Выход"));
-
-    mm_Connection = bar->addMenu(QStringLiteral("Подключение"));
-    mm_Connection->setObjectName(QStringLiteral("mm_Connection"));
-    mm_c_connect = item(mm_Connection, "mm_c_connect", QStringLiteral("Подключить..."));
-    mm_c_disconnect = item(mm_Connection, "mm_c_disconnect", QStringLiteral("Отключить"));
-    mm_Connection->addSeparator();
-    mm_c_auth = item(mm_Connection, "mm_c_auth", QStringLiteral("Авторизироваться..."));
-
-    mm_Help = bar->addMenu(QStringLiteral("Справка"));
-    mm_Help->setObjectName(QStringLiteral("mm_Help"));
-    mm_i_help = item(mm_Help, "mm_i_help", QStringLiteral("Справка по программе..."));
-    mm_i_help->setEnabled(false);
-    mm_i_about = item(mm_Help, "mm_i_about", QStringLiteral("О программе..."));
-    mm_i_about->setEnabled(false);
-
-    connect(mm_f_saveProfile, &QAction::triggered, this, &TMainForm::mm_f_saveProfileClick);
-    connect(mm_f_loadProfile, &QAction::triggered, this, &TMainForm::mm_f_loadProfileClick);
-    connect(mm_f_compareProfile, &QAction::triggered, this, &TMainForm::mm_f_compareProfileClick);
-    connect(mm_f_exit, &QAction::triggered, this, &TMainForm::mm_f_exitClick);
-    connect(mm_c_connect, &QAction::triggered, this, &TMainForm::mm_c_connectClick);
-    connect(mm_c_disconnect, &QAction::triggered, this, &TMainForm::mm_c_disconnectClick);
-    connect(mm_c_auth, &QAction::triggered, this, &TMainForm::mm_c_authClick);
-}
-
-void TMainForm::BuildSpeedBar()
-{
-    SpeedBar = new QToolBar(QStringLiteral("Чтение/запись"), this);
-    SpeedBar->setObjectName(QStringLiteral("SpeedBar"));
-    SpeedBar->setMovable(false);
-    SpeedBar->setFloatable(false);
-    SpeedBar->setFixedHeight(31);
-    SpeedBar->setIconSize(QSize(16, 16));
-    SpeedBar->toggleViewAction()->setEnabled(false);
-    addToolBar(Qt::TopToolBarArea, SpeedBar);
-
-    auto button = [this](const char* name, const QString& hint, const QIcon& icon) {
-        QToolButton* b = new QToolButton(SpeedBar);
-        b->setObjectName(QLatin1String(name));
-        b->setToolTip(hint);
-        b->setIcon(icon);
-        b->setAutoRaise(true);
-        b->setFixedSize(24, 23);
-        SpeedBar->addWidget(b);
-        return b;
-    };
-    si_ReadTableFromKKM = button("si_ReadTableFromKKM", QStringLiteral("Прочитать таблицу из ККМ"),
-                                 NavIcons::ReadTable());
-    si_WriteTableToKKM = button("si_WriteTableToKKM", QStringLiteral("Записать таблицу в ККМ"),
-                                NavIcons::WriteTable());
-    si_Import = button("si_Import", QStringLiteral("Импорт"), NavIcons::Import());
-    si_Export = button("si_Export", QStringLiteral("Экспорт"), NavIcons::Export());
-    si_StopReading = button("si_StopReading", QStringLiteral("Прервать"), NavIcons::Stop());
-    connect(si_ReadTableFromKKM, &QToolButton::clicked, this, &TMainForm::si_ReadTableFromKKMClick);
-    connect(si_WriteTableToKKM, &QToolButton::clicked, this, &TMainForm::si_WriteTableToKKMClick);
-    connect(si_Import, &QToolButton::clicked, this, &TMainForm::si_ImportClick);
-    connect(si_Export, &QToolButton::clicked, this, &TMainForm::si_ExportClick);
-    connect(si_StopReading, &QToolButton::clicked, this, &TMainForm::si_StopReadingClick);
-
-    // The goods range stays against the right edge: a stretching spacer in
-    // front of it takes up whatever width the window gains.
-    QWidget* spacer = new QWidget(SpeedBar);
-    spacer->setObjectName(QStringLiteral("SpeedBarSpacer"));
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    SpeedBar->addWidget(spacer);
-
-    pnl_GoodsRange = new QWidget(SpeedBar);
-    pnl_GoodsRange->setObjectName(QStringLiteral("pnl_GoodsRange"));
-    auto* range = new QHBoxLayout(pnl_GoodsRange);
-    range->setContentsMargins(0, 0, 4, 0);
-    range->setSpacing(6);
-    cb_QuantNull = new QCheckBox(QStringLiteral("Обнуление кол-ва продаж"), pnl_GoodsRange);
-    cb_QuantNull->setObjectName(QStringLiteral("cb_QuantNull"));
-    lb_Interval = new QLabel(QStringLiteral("Интервал"), pnl_GoodsRange);
-    lb_Interval->setObjectName(QStringLiteral("lb_Interval"));
-    ed_GoodsStart = new QLineEdit(QStringLiteral("1"), pnl_GoodsRange);
-    ed_GoodsStart->setObjectName(QStringLiteral("ed_GoodsStart"));
-    ed_GoodsStart->setMaxLength(4);
-    ed_GoodsStart->setFixedWidth(44);
-    lb_IntervalDot = new QLabel(QStringLiteral("--"), pnl_GoodsRange);
-    lb_IntervalDot->setObjectName(QStringLiteral("lb_IntervalDot"));
-    ed_GoodsEND = new QLineEdit(QString::number(GoodsItemCount), pnl_GoodsRange);
-    ed_GoodsEND->setObjectName(QStringLiteral("ed_GoodsEND"));
-    ed_GoodsEND->setMaxLength(4);
-    ed_GoodsEND->setFixedWidth(44);
-    range->addWidget(cb_QuantNull);
-    range->addSpacing(8);
-    range->addWidget(lb_Interval);
-    range->addWidget(ed_GoodsStart);
-    range->addWidget(lb_IntervalDot);
-    range->addWidget(ed_GoodsEND);
-    SpeedBar->addWidget(pnl_GoodsRange);
-}
-
-void TMainForm::BuildExpressPanel()
-{
-    ExpressPanel = new QWidget(this);
-    ExpressPanel->setObjectName(QStringLiteral("ExpressPanel"));
-    ExpressPanel->setFixedWidth(113);
-    ExpressPanel->setAutoFillBackground(true);
-    QPalette pal = ExpressPanel->palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    ExpressPanel->setPalette(pal);
-
-    auto* column = new QVBoxLayout(ExpressPanel);
-    column->setContentsMargins(4, 8, 4, 8);
-    column->setSpacing(6);
-    auto button = [this, column](const char* name, const QString& caption, const QIcon& icon) {
-        QToolButton* b = new QToolButton(ExpressPanel);
-        b->setObjectName(QLatin1String(name));
-        b->setText(caption);
-        b->setIcon(icon);
-        b->setIconSize(QSize(32, 32));
-        b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-        b->setAutoRaise(true);
-        b->setFixedSize(105, 62);
-        column->addWidget(b, 0, Qt::AlignHCenter);
-        return b;
-    };
-    eb_Information = button("eb_Information", QStringLiteral("Информация"), NavIcons::Information());
-    eb_KKMOptions = button("eb_KKMOptions", QStringLiteral("Настройки ДЛФ"), NavIcons::Options());
-    eb_Goods = button("eb_Goods", QStringLiteral("Товары"), NavIcons::Goods());
-    eb_Logo = button("eb_Logo", QStringLiteral("Изображение"), NavIcons::Picture());
-    column->addStretch(1);
-
-    connect(eb_Information, &QToolButton::clicked, this, &TMainForm::eb_InformationClick);
-    connect(eb_KKMOptions, &QToolButton::clicked, this, &TMainForm::eb_KKMOptionsClick);
-    connect(eb_Goods, &QToolButton::clicked, this, &TMainForm::eb_GoodsClick);
-    connect(eb_Logo, &QToolButton::clicked, this, &TMainForm::eb_LogoClick);
-}
-
-void TMainForm::BuildPages()
-{
-    QWidget* central = new QWidget(this);
-    central->setObjectName(QStringLiteral("pnl_Client"));
-    auto* row = new QHBoxLayout(central);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-
-    BuildExpressPanel();
-    row->addWidget(ExpressPanel);
-
-    auto* centre = new QVBoxLayout;
-    centre->setContentsMargins(2, 2, 2, 0);
-    centre->setSpacing(2);
-    row->addLayout(centre, 1);
-
-    // The pages are switched only by the navigation buttons, so they sit in
-    // a stack without tabs; each keeps its caption as its title.
-    PageControl = new QStackedWidget(central);
-    PageControl->setObjectName(QStringLiteral("PageControl"));
-    ts_Information = new TInfoPage(this, PageControl);
-    ts_KKMOptions = new TSettingsPage(this, PageControl);
-    ts_Goods = new TGoodsPage(this, PageControl);
-    ts_Logo = new TLogoPage(this, PageControl);
-    for (TPage* page : {static_cast<TPage*>(ts_Information), static_cast<TPage*>(ts_KKMOptions),
-                        static_cast<TPage*>(ts_Goods), static_cast<TPage*>(ts_Logo)})
-        PageControl->addWidget(page);
-    centre->addWidget(PageControl, 1);
-
-    re_LogOut = new QTextEdit(central);
-    re_LogOut->setObjectName(QStringLiteral("re_LogOut"));
-    re_LogOut->setReadOnly(true);
-    re_LogOut->setFixedHeight(89);
-    re_LogOut->setLineWrapMode(QTextEdit::NoWrap);
-    centre->addWidget(re_LogOut);
-
-    setCentralWidget(central);
-}
-
-void TMainForm::BuildStatusBar()
-{
-    QStatusBar* bar = new QStatusBar(this);
-    bar->setObjectName(QStringLiteral("StatusBar"));
-    setStatusBar(bar);
-
-    led_connected = new TLed(bar);
-    led_connected->setObjectName(QStringLiteral("led_connected"));
-    led_writing = new TLed(bar);
-    led_writing->setObjectName(QStringLiteral("led_writing"));
-    lb_Clock = new QLabel(bar);
-    lb_Clock->setObjectName(QStringLiteral("lb_Clock"));
-    lb_Clock->setFixedWidth(72);
-    lb_Clock->setAlignment(Qt::AlignCenter);
-    lb_StatusEmpty = new QLabel(bar);
-    lb_StatusEmpty->setObjectName(QStringLiteral("lb_StatusEmpty"));
-    lb_StatusEmpty->setFixedWidth(50);
-    bar->addWidget(led_connected);
-    bar->addWidget(led_writing);
-    bar->addWidget(lb_Clock);
-    bar->addWidget(lb_StatusEmpty);
-
-    connect(led_connected, &TLed::doubleClicked, this, &TMainForm::led_connectedDblClick);
-    connect(led_writing, &TLed::doubleClicked, this, &TMainForm::led_writingDblClick);
-
-    clockTimer_ = new QTimer(this);
-    clockTimer_->setObjectName(QStringLiteral("ClockTimer"));
-    auto tick = [this] { lb_Clock->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))); };
-    connect(clockTimer_, &QTimer::timeout, this, tick);
-    tick();
-    clockTimer_->start(1000);
-}
-
-// ---------------------------------------------------------------------------
 // Start-up
 
 void TMainForm::FormCreate()
 {
     Guard(QStringLiteral("TMainForm.FormCreate"), [&] {
         WorkMode = wmOffline;
-        StopRequested = false;
+        ts_Goods->StopRequested = false;
 
         WriteLog(QStringLiteral("Начало работы программы."), QColor(clBlack));
 
@@ -385,8 +135,6 @@ void TMainForm::FormCreate()
         ts_Goods->SetUpGrid();
         ts_KKMOptions->DisableReadOnlyPages();
 
-        SourcePicture = TSourcePicture();
-
         PageControl->setCurrentIndex(pgInformation);
     });
 }
@@ -396,25 +144,7 @@ void TMainForm::FormCreate()
 
 void TMainForm::WriteLog(const QString& text, const QColor& color)
 {
-    Guard(QStringLiteral("TMainForm.WriteLog"), [&] {
-        if (TrimText(text).isEmpty())
-            return;
-        QTextCursor cursor(re_LogOut->document());
-        cursor.movePosition(QTextCursor::Start);
-        QTextCharFormat textFormat;
-        textFormat.setForeground(color);
-        cursor.insertText(text, textFormat);
-
-        cursor.movePosition(QTextCursor::Start);
-        QTextCharFormat timeFormat;
-        timeFormat.setForeground(QColor(clBlack));
-        cursor.insertText(QStringLiteral("\n") +
-                              QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) +
-                              QStringLiteral(" >> "),
-                          timeFormat);
-        // The newest entry is on top; keep it in view.
-        re_LogOut->moveCursor(QTextCursor::Start);
-    });
+    Guard(QStringLiteral("TMainForm.WriteLog"), [&] { re_LogOut->Add(text, color); });
 }
 
 void TMainForm::ShowError(const QString& location, const QString& message)
@@ -437,7 +167,6 @@ void TMainForm::act_mainFormUpdate()
         return;
     inUpdate_ = true;
     Guard(QStringLiteral("TMainForm.act_mainFormUpdate"), [&] {
-        const int page = PageControl->currentIndex();
         const bool connected = WorkMode == wmReadOnly || WorkMode == wmReadWrite;
         const bool writable = WorkMode == wmReadWrite;
         const bool busy = Busy();
@@ -459,22 +188,18 @@ void TMainForm::act_mainFormUpdate()
         mm_f_compareProfile->setEnabled(connected && !busy);
         mm_f_loadProfile->setEnabled(!busy);
 
-        si_ReadTableFromKKM->setEnabled(!busy && connected &&
-                                        (page == pgKKMOptions || page == pgGoods));
-        si_WriteTableToKKM->setEnabled(!busy && writable &&
-                                       (page == pgKKMOptions || page == pgGoods || page == pgLogo));
-        si_StopReading->setEnabled(connected && page == pgGoods);
-        si_Import->setEnabled(!busy && (page == pgGoods || page == pgLogo));
-        si_Export->setEnabled(!busy && page == pgGoods);
-        cb_QuantNull->setEnabled(!busy);
-        ts_Logo->SetBusy(busy);
-
-        const bool goodsRange = page == pgGoods;
-        lb_Interval->setVisible(goodsRange);
-        ed_GoodsStart->setVisible(goodsRange);
-        lb_IntervalDot->setVisible(goodsRange);
-        ed_GoodsEND->setVisible(goodsRange);
-        cb_QuantNull->setVisible(goodsRange);
+        // The page in front says what it offers; the stop stays live while
+        // its transfer runs.
+        const TPage* front = FrontPage();
+        const TTableCommands offered = front ? front->Commands(connected, writable) : TTableCommands();
+        si_ReadTableFromKKM->setEnabled(!busy && offered.Read);
+        si_WriteTableToKKM->setEnabled(!busy && offered.Write);
+        si_StopReading->setEnabled(offered.Stop);
+        si_Import->setEnabled(!busy && offered.Import);
+        si_Export->setEnabled(!busy && offered.Export);
+        for (int i = 0; i < PageControl->count(); ++i)
+            if (auto* page = qobject_cast<TPage*>(PageControl->widget(i)))
+                page->Update(page == front, busy);
     });
     inUpdate_ = false;
 }
@@ -539,7 +264,8 @@ void TMainForm::led_writingDblClick()
 
 void TMainForm::si_StopReadingClick()
 {
-    StopRequested = true;
+    if (TPage* page = FrontPage())
+        page->Stop();
 }
 
 void TMainForm::mm_c_connectClick()
@@ -547,13 +273,18 @@ void TMainForm::mm_c_connectClick()
     Guard(QStringLiteral("TMainForm.mm_c_connectClick"), [&] {
         if (!ConnectForm)
             throw EKkmError(QStringLiteral("Окно подключения не создано"));
-        if (ConnectForm->exec() != QDialog::Accepted)
+        const bool connected = ConnectForm->exec() == QDialog::Accepted;
+        // An attempt that closed the old port and did not connect leaves the
+        // window offline, and the journal says so.
+        const bool dropped = std::exchange(linkDropped_, false);
+        if (!connected) {
+            if (dropped)
+                WriteLog(kkm::OfflineModeLine(), QColor(clBlue));
             return;
-        WriteLog(QStringLiteral("Подключение успешно. Порт [") + ConnectForm->cb_Port->currentText() +
-                     QStringLiteral("] Скорость [") + ConnectForm->cb_PortSpeed->currentText() +
-                     QStringLiteral("]"),
+        }
+        WriteLog(kkm::ConnectedLine(ConnectForm->cb_Port->currentText(), ConnectForm->cb_PortSpeed->currentText()),
                  QColor(clBlack));
-        WriteLog(QStringLiteral("Программа работает в режиме \"Только чтение\""), QColor(clBlue));
+        WriteLog(kkm::ReadOnlyModeLine(), QColor(clBlue));
         WorkMode = wmReadOnly;
         ts_Information->b_InfoRefreshClick();
         PageControl->setCurrentIndex(pgInformation);
@@ -563,15 +294,11 @@ void TMainForm::mm_c_connectClick()
 void TMainForm::mm_c_disconnectClick()
 {
     Guard(QStringLiteral("TMainForm.mm_c_disconnectClick"), [&] {
-        // A running job ends first, at its next step.
-        Session->ClosePort();
-        // The pause is the program's own custom; nothing depends on it (the
-        // reader has already stopped). A register still sending an answer
-        // finishes meanwhile.
-        QThread::msleep(Protokol->TimeOut());
+        // A running job ends first, at its next step; the pause of a
+        // time-out after the close is the worker's, before the next opening.
+        Session->Disconnect();
         WorkMode = wmOffline;
-        WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
-                 QColor(clBlue));
+        WriteLog(kkm::OfflineModeLine(), QColor(clBlue));
     });
 }
 
@@ -579,12 +306,11 @@ void TMainForm::ProtokolLineLost()
 {
     Guard(QStringLiteral("TMainForm.ProtokolLineLost"), [&] {
         // The session has closed the port already.
-        WriteLog(QStringLiteral("Связь с ККМ потеряна: порт закрыт."), QColor(clRed));
+        WriteLog(kkm::LineLostLine(), QColor(clRed));
         if (WorkMode == wmOffline)
             return; // lost during a connection attempt: the mode has not changed
         WorkMode = wmOffline;
-        WriteLog(QStringLiteral("Касса отключена. Программа работает в режиме \"Автономная работа\""),
-                 QColor(clBlue));
+        WriteLog(kkm::OfflineModeLine(), QColor(clBlue));
     });
 }
 
@@ -593,14 +319,28 @@ void TMainForm::mm_c_authClick()
     Guard(QStringLiteral("TMainForm.mm_c_authClick"), [&] {
         if (!AuthForm)
             throw EKkmError(QStringLiteral("Окно авторизации не создано"));
-        if (AuthForm->exec() != QDialog::Accepted)
-            return;
-        WriteLog(QStringLiteral("Авторизация прошла успешно. Пользователь [") +
-                     AuthForm->cb_UserList->currentText() + QStringLiteral("]"),
-                 QColor(clBlack));
-        WriteLog(QStringLiteral("Программа работает в режиме \"Чтение / Запись\""), QColor(clBlue));
-        WorkMode = wmReadWrite;
+        // The dialog reports a success itself (Authorised), also one that
+        // comes after it was cancelled.
+        AuthForm->exec();
     });
+}
+
+void TMainForm::Authorised(const QString& user)
+{
+    WriteLog(kkm::AuthorisedLine(user),
+             QColor(clBlack));
+    WriteLog(kkm::ReadWriteModeLine(), QColor(clBlue));
+    WorkMode = wmReadWrite;
+}
+
+void TMainForm::OldPortClosed()
+{
+    // Whatever the attempt comes to, the old connection is gone.
+    if (WorkMode == wmOffline)
+        return;
+    WorkMode = wmOffline;
+    linkDropped_ = true;
+    act_mainFormUpdate();
 }
 
 // ---------------------------------------------------------------------------
@@ -610,6 +350,11 @@ void TMainForm::mm_c_authClick()
 TPage* TMainForm::FrontPage() const
 {
     return qobject_cast<TPage*>(PageControl->currentWidget());
+}
+
+bool TMainForm::InFront(const TPage* page) const
+{
+    return page && PageControl->currentWidget() == page;
 }
 
 void TMainForm::si_ReadTableFromKKMClick()
@@ -630,16 +375,17 @@ void TMainForm::si_ReadTableFromKKMClick()
 
 void TMainForm::si_WriteTableToKKMClick()
 {
+    // The zeroing switch of the goods write keeps still with the buttons.
     si_ReadTableFromKKM->setEnabled(false);
     si_WriteTableToKKM->setEnabled(false);
-    cb_QuantNull->setEnabled(false);
+    ts_Goods->cb_QuantNull->setEnabled(false);
     Guard(QStringLiteral("TMainForm.si_WriteTableToKKMClick"), [&] {
         if (TPage* page = FrontPage())
             page->WriteTable();
     });
     si_ReadTableFromKKM->setEnabled(true);
     si_WriteTableToKKM->setEnabled(true);
-    cb_QuantNull->setEnabled(true);
+    ts_Goods->cb_QuantNull->setEnabled(true);
     if (Busy())
         act_mainFormUpdate();
 }
@@ -669,7 +415,7 @@ void TMainForm::ShowProgress(int item, int first, int last)
     // The panel widens to hold the longest text and keeps that width while
     // the transfer runs, so it does not jitter from item to item.
     const int width = lb_StatusEmpty->fontMetrics().horizontalAdvance(
-                          QStringLiteral("%1 / %1..%1").arg(GoodsItemCount)) + 12;
+                          QStringLiteral("%1 / %1..%1").arg(TGoodsPage::ItemCount)) + 12;
     if (lb_StatusEmpty->width() < width)
         lb_StatusEmpty->setFixedWidth(width);
     // A fixed size in both directions: a new text then repaints the panel

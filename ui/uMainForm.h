@@ -1,117 +1,80 @@
-// The main window: the frame every page lives in. It owns the protocol
-// component, the work mode, the journal and the error reporter, and derives
-// the available commands from the work mode and the active page whenever
-// the program becomes idle.
+// The main window: the frame every page lives in. It holds the session
+// (the register's work on its worker), the work mode, the journal and the
+// error reporter, shows the table commands of the page in front, and
+// derives the available commands from the work mode, the busy state and
+// the page in front whenever the program becomes idle.
 #pragma once
 
-#include "ErrorGuard.h"
-#include "OmvekCP.h"
+#include "PageHost.h"
 #include "Session.h"
-#include "uGoodsPage.h"
-#include "uInfoPage.h"
-#include "uLogoPage.h"
-#include "uSettingsPage.h"
 
-#include "LogoPreview.h"
-#include "SourcePicture.h"
-
-#include <QColor>
-#include <QImage>
 #include <QMainWindow>
 
-#include <array>
-#include <memory>
-#include <atomic>
 #include <cstdint>
-#include <utility>
+#include <memory>
 
 class QAction;
 class QFileDialog;
-class QCheckBox;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QStackedWidget;
-class QTextEdit;
 class QTimer;
 class QToolBar;
 class QToolButton;
 
 class TAuthForm;
-class TProgressScope;
 class TConnectForm;
+class TGoodsPage;
+class TInfoPage;
+class TJournal;
 class TLed;
+class TLogoPage;
+class TProgressScope;
+class TSettingsPage;
 
-// Journal colours: progress and completion, errors, changes of work mode.
-constexpr QRgb clBlack = qRgb(0, 0, 0);
-constexpr QRgb clRed = qRgb(255, 0, 0);
-constexpr QRgb clBlue = qRgb(0, 0, 255);
-
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public TPageHost {
     Q_OBJECT
 
 public:
-    // Every command goes to the register (2) from the PC (1).
-    static constexpr std::uint8_t AR = 2;
-    static constexpr std::uint8_t AT = 1;
-
     // Work modes.
     static constexpr std::uint8_t wmOffline = 1;
     static constexpr std::uint8_t wmReadOnly = 2;
     static constexpr std::uint8_t wmReadWrite = 3;
 
-    // Pages of PageControl.
+    // Pages of PageControl, in the order of the navigation buttons.
     enum TPageIndex { pgInformation = 0, pgKKMOptions = 1, pgGoods = 2, pgLogo = 3 };
-
-    static constexpr int GoodsItems = GoodsItemCount;
 
     explicit TMainForm(QWidget* Parent = nullptr);
     ~TMainForm() override;
 
-    // State shared with the pages.
-    std::array<std::uint8_t, GoodsItems> GoodsItemFlags{}; // item n at index n - 1
-    // Set by "Прервать"; the next goods transfer to check it takes it back
-    // and ends, on the session's worker.
-    std::atomic<bool> StopRequested{false};
-    TSourcePicture SourcePicture;
-    bool AutoRebuild = false;
-    TCopyRect CopyRect;
     std::uint8_t WorkMode = 0;
 
-    // Runs the register's work; its protocol component lives on the
-    // session's worker, so the window only reads its PID, TimeOut, State
-    // and Port.Opened, and sets its TimeOut.
+    // Runs the register's work on its worker, which owns the protocol
+    // component; the window sets its time-out through it.
     kkm::TSession* Session = nullptr;
-    TOmvekCP* Protokol = nullptr;
 
-    // A job runs (one busy state for the whole window): the commands that
-    // talk to the register or fill what the job fills are unavailable.
-    bool Busy() const { return Session->Busy(); }
-    // Starts Body on the session. Done then runs here under the guard with
-    // Location, so it may raise an error to show one. Refused with
-    // "Передатчик занят." in red while another job runs.
+    // The frame's services to the pages and dialogs.
     bool StartJob(const QString& Location, kkm::TSession::Job Body,
-                  std::function<void()> Done = {});
+                  std::function<void()> Done = {}) override;
+    bool Busy() const override { return Session->Busy(); }
+    void WriteLog(const QString& Text, const QColor& Color) override;
+    void ShowError(const QString& Location, const QString& Message) override;
+    QWidget* Window() override { return this; }
+    bool InFront(const TPage* Page) const override;
+    QFileDialog* OpenDialog() const override { return openDialog_; }
+    QFileDialog* SaveDialog() const override { return saveDialog_; }
+    void Adopt(TConnectForm* Dialog) override { ConnectForm = Dialog; }
+    void Adopt(TAuthForm* Dialog) override { AuthForm = Dialog; }
+    void ClosePort() override { Session->ClosePort(); }
+    void OldPortClosed() override;
+    void Authorised(const QString& User) override;
+
     // The journal's colour for a job's line.
     static QColor LineColor(kkm::TLineKind Kind);
 
-    // The two dialogs enter themselves here when they are created.
+    // The two dialogs, entered when they are created.
     TConnectForm* ConnectForm = nullptr;
     TAuthForm* AuthForm = nullptr;
-
-    // One journal entry on top: time in black, " >> ", the text in Color.
-    // A blank text adds nothing.
-    void WriteLog(const QString& Text, const QColor& Color);
-    // The error box; writes nothing to the journal.
-    void ShowError(const QString& Location, const QString& Message);
-    // Runs a handler's body under the error guard; false when it ended on an
-    // error, which has then been shown with Location.
-    template <class Body>
-    bool Guard(const QString& Location, Body&& body)
-    {
-        return RunGuarded([this](const QString& l, const QString& m) { ShowError(l, m); },
-                          Location, std::forward<Body>(body));
-    }
 
     int ActivePage() const;
     // The page in front when it takes the speed-bar commands, else nullptr.
@@ -144,12 +107,6 @@ public:
     QToolButton* si_Import = nullptr;
     QToolButton* si_Export = nullptr;
     QToolButton* si_StopReading = nullptr;
-    QWidget* pnl_GoodsRange = nullptr;
-    QCheckBox* cb_QuantNull = nullptr;
-    QLabel* lb_Interval = nullptr;
-    QLineEdit* ed_GoodsStart = nullptr;
-    QLabel* lb_IntervalDot = nullptr;
-    QLineEdit* ed_GoodsEND = nullptr;
 
     // Navigation.
     QWidget* ExpressPanel = nullptr;
@@ -165,13 +122,8 @@ public:
     TGoodsPage* ts_Goods = nullptr;
     TLogoPage* ts_Logo = nullptr;
 
-    // File dialogs shared by the picture loader and the goods CSV exchange;
-    // Qt's own widgets, not the platform's, so they behave alike everywhere.
-    QFileDialog* OpenDialog = nullptr;
-    QFileDialog* SaveDialog = nullptr;
-
     // Journal and status bar.
-    QTextEdit* re_LogOut = nullptr;
+    TJournal* re_LogOut = nullptr;
     TLed* led_connected = nullptr;
     TLed* led_writing = nullptr;
     QLabel* lb_Clock = nullptr;
@@ -219,8 +171,15 @@ private:
     void BuildFileDialogs();
     void ShowPage(int Index, const char* Location);
 
+    // Shared by the picture loader, the goods CSV exchange and the profiles;
+    // Qt's own widgets, not the platform's, so they behave alike everywhere.
+    QFileDialog* openDialog_ = nullptr;
+    QFileDialog* saveDialog_ = nullptr;
     QTimer* clockTimer_ = nullptr;
     // The status bar follows the running job's progress reports.
     std::unique_ptr<TProgressScope> jobProgress_;
     bool inUpdate_ = false;
+    // A connect attempt took the connection away; unless it connects, the
+    // journal is told when the dialog closes.
+    bool linkDropped_ = false;
 };

@@ -1,13 +1,12 @@
 // The main window's profile commands of the "Файл" menu.
 #include "uMainForm.h"
+#include "uSettingsPage.h"
 
 #include "ProfileJobs.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QSaveFile>
 #include <QStackedWidget>
 
 #include <memory>
@@ -31,13 +30,16 @@ QString ChooseProfileFile(QFileDialog* dialog)
 // A profile file, checked whole; an error names the file or the table and field.
 kkm::TProfile LoadProfile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EKkmError(QStringLiteral("Не удалось открыть файл %1: %2").arg(path, file.errorString()));
     kkm::TProfile profile;
     QString error;
-    if (!kkm::ProfileFromJson(file.readAll(), profile, error))
+    switch (kkm::ReadProfileFile(path, profile, error)) {
+    case kkm::TProfileFileFault::None:
+        break;
+    case kkm::TProfileFileFault::Unreadable:
+        throw EKkmError(QStringLiteral("Не удалось открыть файл %1: %2").arg(path, error));
+    case kkm::TProfileFileFault::Invalid:
         throw EKkmError(error);
+    }
     return profile;
 }
 
@@ -49,7 +51,7 @@ void TMainForm::mm_f_saveProfileClick()
     Guard(location, [&] {
         if (Busy() || WorkMode < wmReadOnly)
             return;
-        const QString path = ChooseProfileFile(SaveDialog);
+        const QString path = ChooseProfileFile(saveDialog_);
         if (path.isEmpty())
             return;
         auto profile = std::make_shared<kkm::TProfile>();
@@ -59,13 +61,9 @@ void TMainForm::mm_f_saveProfileClick()
             [this, profile, read, path] {
                 if (!*read)
                     return;
-                // Written whole or not at all: an older file of that name stays
-                // as it was when the write fails.
-                QSaveFile file(path);
-                const QByteArray json = kkm::ProfileToJson(*profile);
-                if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit())
-                    throw EKkmError(
-                        QStringLiteral("Не удалось записать файл %1: %2").arg(path, file.errorString()));
+                QString error;
+                if (!kkm::SaveProfileFile(path, *profile, error))
+                    throw EKkmError(QStringLiteral("Не удалось записать файл %1: %2").arg(path, error));
                 WriteLog(QStringLiteral("Профиль ККМ сохранён: ") + path, QColor(clBlack));
             });
     });
@@ -77,7 +75,7 @@ void TMainForm::mm_f_loadProfileClick()
         // A running read would overwrite what the file puts in the controls.
         if (Busy())
             return;
-        const QString path = ChooseProfileFile(OpenDialog);
+        const QString path = ChooseProfileFile(openDialog_);
         if (path.isEmpty())
             return;
         const kkm::TProfile profile = LoadProfile(path);
@@ -93,7 +91,7 @@ void TMainForm::mm_f_compareProfileClick()
     Guard(location, [&] {
         if (Busy() || WorkMode < wmReadOnly)
             return;
-        const QString path = ChooseProfileFile(OpenDialog);
+        const QString path = ChooseProfileFile(openDialog_);
         if (path.isEmpty())
             return;
         // A bad file is refused before the register is asked anything.

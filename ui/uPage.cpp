@@ -1,9 +1,7 @@
 #include "uPage.h"
 
-#include "uMainForm.h"
-
-TPage::TPage(TMainForm* main, const char* name, const QString& caption, QWidget* parent)
-    : QWidget(parent), Main(main)
+TPage::TPage(TPageHost* host, const char* name, const QString& caption, QWidget* parent)
+    : QWidget(parent), Host(host)
 {
     setObjectName(QLatin1String(name));
     // The pages are never shown with tabs; the caption stays as the title.

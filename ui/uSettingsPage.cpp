@@ -6,7 +6,7 @@
 #include "GridEdit.h"
 #include "KkmText.h"
 #include "StringGrid.h"
-#include "uMainForm.h"
+
 
 #include <algorithm>
 #include <functional>
@@ -149,8 +149,8 @@ bool WholeNumber(const TFieldSpec& f)
 
 } // namespace
 
-TSettingsPage::TSettingsPage(TMainForm* main, QWidget* parent)
-    : TPage(main, "ts_KKMOptions", QStringLiteral("Настройки ДЛФ"), parent)
+TSettingsPage::TSettingsPage(TPageHost* host, QWidget* parent)
+    : TPage(host, "ts_KKMOptions", QStringLiteral("Настройки ДЛФ"), parent)
 {
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(4, 4, 4, 4);
@@ -182,16 +182,6 @@ TSettingsPage::TSettingsPage(TMainForm* main, QWidget* parent)
     BuildGrids();
     BuildDevices();
     BuildPayTypes();
-
-    QWidget* holders = Main->ExpressPanel ? Main->ExpressPanel : this;
-    cb_SectionsInvis = new QComboBox(holders);
-    cb_SectionsInvis->setObjectName(QStringLiteral("cb_SectionsInvis"));
-    cb_SectionsInvis->addItems(MapField(QStringLiteral("SectionsSettings"), 4).Items);
-    cb_SectionsInvis->setCurrentIndex(-1);
-    cb_SectionsInvis->hide();
-    CheckListBox = new QListWidget(holders);
-    CheckListBox->setObjectName(QStringLiteral("CheckListBox"));
-    CheckListBox->hide();
 
     // Only digits, "-" and Backspace reach the numeric edits of the tables
     // that take input.
@@ -640,7 +630,7 @@ void TSettingsPage::SectionsSettingsDrawCell(int col, int row)
 {
     if (col != 4 || row < 1 || row > SectionRows)
         return;
-    Main->Guard(QStringLiteral("Tfm_Main.SectionsSettingsDrawCell"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.SectionsSettingsDrawCell"), [&] {
         QComboBox* list = sectionsLists_[row];
         PlaceOverCell(SectionsSettings, col, row - 1, list);
         if (SectionsCell(col, row).isEmpty())
@@ -664,7 +654,7 @@ void TSettingsPage::PlaceSectionsLists()
 
 void TSettingsPage::cb_SectionsInvisChange(QComboBox* list)
 {
-    Main->Guard(QStringLiteral("Tfm_Main.cb_SectionsInvisChange"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.cb_SectionsInvisChange"), [&] {
         const int row = list->property("Tag").toInt();
         SetSectionsCell(4, row, QString::number(list->currentIndex()));
         const int col = SectionsSettings->currentColumn();
@@ -674,7 +664,7 @@ void TSettingsPage::cb_SectionsInvisChange(QComboBox* list)
 
 void TSettingsPage::SectionsSettingsKeyUp()
 {
-    Main->Guard(QStringLiteral("Tfm_Main.SectionsSettingsKeyUp"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.SectionsSettingsKeyUp"), [&] {
         const int col = SectionsSettings->currentColumn();
         const int row = SectionsSettings->currentRow() + 1;
         if (col < 0 || row < 1)
@@ -705,7 +695,7 @@ void TSettingsPage::OperatorsDrawCell(int col, int row)
 {
     if (col != 2 || row < 1 || row > OperatorRows)
         return;
-    Main->Guard(QStringLiteral("Tfm_Main.OperatorsDrawCell"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.OperatorsDrawCell"), [&] {
         // One pixel in at the left and top, so the grid line stays visible.
         PlaceOverCell(Operators, col, row - 1, operatorRights_[row], QMargins(1, 1, 0, 0));
     });
@@ -720,7 +710,7 @@ void TSettingsPage::PlaceOperatorRights()
 
 void TSettingsPage::CheckListBoxClickCheck(QListWidget* list)
 {
-    Main->Guard(QStringLiteral("Tfm_Main.CheckListBoxClickCheck"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.CheckListBoxClickCheck"), [&] {
         const int row = list->property("Tag").toInt();
         int mask = 0;
         for (int i = 0; i < list->count() && i < 7; ++i)
@@ -734,7 +724,7 @@ void TSettingsPage::CheckListBoxClickCheck(QListWidget* list)
 
 void TSettingsPage::OperatorsSetEditText(int col, int row, const QString& text)
 {
-    Main->Guard(QStringLiteral("Tfm_Main.OperatorsSetEditText"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.OperatorsSetEditText"), [&] {
         const TFieldSpec* f = FindField(Operators->objectName(), col, row);
         if (f && f->MaxLength > 0 && text.size() > f->MaxLength)
             SetOperatorsCell(col, row, text.left(f->MaxLength));
@@ -755,7 +745,7 @@ bool TSettingsPage::NumericKeyAllowed(const QString& editName, QChar key)
 bool TSettingsPage::ed_DateIntervalKeyPress(QLineEdit* edit, QChar key)
 {
     bool allowed = true;
-    Main->Guard(QStringLiteral("Tfm_Main.me_KKMAddrKeyPress"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.me_KKMAddrKeyPress"), [&] {
         allowed = NumericKeyAllowed(edit->objectName(), key);
     });
     return allowed;
@@ -775,7 +765,7 @@ QString TSettingsPage::CentredText(const QString& text, bool doubleWidth)
 
 void TSettingsPage::bCenter1Click(QToolButton* button)
 {
-    Main->Guard(QStringLiteral("Tfm_Main.bCenter1Click"), [&] {
+    Host->Guard(QStringLiteral("Tfm_Main.bCenter1Click"), [&] {
         const int record = int(std::find(centreButtons_.begin(), centreButtons_.end(), button) -
                                centreButtons_.begin());
         if (record < 1 || record > TextLines)
@@ -919,7 +909,7 @@ void TSettingsPage::ReadTable()
     const TTableSpec* table = CurrentTable();
     if (!table)
         return;
-    Main->StartJob(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"),
+    Host->StartJob(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"),
                    [this, table](kkm::TJobContext& job) {
                        kkm::SettingsReadJob(job, *table, [this, &job](const std::vector<TFieldValue>& values) {
                            job.Post([this, values] {
@@ -948,11 +938,11 @@ void TSettingsPage::WriteTable()
         t, [&](const TFieldValue& v, int) { return FieldValue(*v.Field, v.Row); },
         [this](const TFieldValue& v) { SetFieldValue(v); }));
     if (plan->Items.empty() && !plan->BuildError.isEmpty()) {
-        Main->WriteLog(t.WriteStartLine, QColor(clBlack));
+        Host->WriteLog(t.WriteStartLine, QColor(clBlack));
         throw EKkmError(plan->BuildError);
     }
     auto outcome = std::make_shared<kkm::TWriteOutcome>(kkm::TWriteOutcome::Written);
-    Main->StartJob(
+    Host->StartJob(
         QStringLiteral("TMainForm.si_WriteTableToKKMClick"),
         [plan, outcome](kkm::TJobContext& job) { *outcome = kkm::SettingsWriteJob(job, *plan); },
         [plan, outcome] {

@@ -45,12 +45,19 @@ public:
     enum { spMainOptions = 0, spPrintOpt, spReklama, spDiscounts, spTaxes, spSections, spDevices,
            spOperators, spPayTypes };
 
-    TSettingsPage(TMainForm* Main, QWidget* Parent);
+    TSettingsPage(TPageHost* Host, QWidget* Parent);
 
     // The table of the sub-page in front, read from the register into its
     // controls, or written back from them (the writable tables only).
     void ReadTable() override;
     void WriteTable() override;
+    TTableCommands Commands(bool Connected, bool Writable) const override
+    {
+        TTableCommands c;
+        c.Read = Connected;
+        c.Write = Writable;
+        return c;
+    }
 
     // The one binder between the table map and the controls: a field's value
     // into the control of that name (a grid cell with the list laid over it),
@@ -190,13 +197,6 @@ public:
     // Table 10, payment types, rows 1 to 3.
     std::array<QLineEdit*, PayTypeRows + 1> ed_PayType{};
     std::array<QCheckBox*, PayTypeRows + 1> cb_PayType{};
-
-    // Never shown, on the navigation panel: the form's holders of the two
-    // handlers that every row's list of the sections and operators grids
-    // gets. They carry no row, so they are not connected: a change made to
-    // them would otherwise rewrite a header cell.
-    QComboBox* cb_SectionsInvis = nullptr;
-    QListWidget* CheckListBox = nullptr;
 
 public slots:
     // Sections grid: places, syncs and shows or hides the list of a cell of

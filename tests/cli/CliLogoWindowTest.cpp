@@ -81,7 +81,7 @@ void CliLogoWindowTest::initTestCase()
     main_ = std::make_unique<TMainForm>();
     new TConnectForm(main_.get());
     new TAuthForm(main_.get());
-    main_->Protokol->setTimeOut(5000);
+    main_->Session->SetTimeOut(5000);
     main_->show();
     QVERIFY(ConnectThroughDialog(*main_, windowReg_->PublishedPath()));
     QVERIFY(AuthoriseThroughDialog(*main_));
@@ -115,7 +115,7 @@ bool CliLogoWindowTest::Load(const QString& path)
     TModalDriver driver;
     AnswerFileDialog(driver, path);
     main_->si_ImportClick();
-    return driver.Done() && driver.Unexpected.isEmpty() && !main_->SourcePicture.IsEmpty();
+    return driver.Done() && driver.Unexpected.isEmpty() && !main_->ts_Logo->SourcePicture.IsEmpty();
 }
 
 void CliLogoWindowTest::sameRows_data()

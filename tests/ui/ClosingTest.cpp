@@ -157,7 +157,7 @@ void ClosingTest::init()
     reg_->SetThinkTime(5);
     // The port list is read when the connect dialog is created.
     windows_ = std::make_unique<TWindows>(CreateWindows());
-    Main()->Protokol->setTimeOut(kTimeOut);
+    Main()->Session->SetTimeOut(kTimeOut);
     QVERIFY(windows_->Connect->cb_Port->findText(reg_->PublishedPath()) >= 0);
 }
 
@@ -178,8 +178,8 @@ void ClosingTest::ShowGoods()
 {
     Main()->eb_Goods->click();
     QCOMPARE(Main()->ActivePage(), int(TMainForm::pgGoods));
-    Main()->ed_GoodsStart->setText(QStringLiteral("1"));
-    Main()->ed_GoodsEND->setText(QString::number(GoodsItemCount));
+    Main()->ts_Goods->ed_GoodsStart->setText(QStringLiteral("1"));
+    Main()->ts_Goods->ed_GoodsEND->setText(QString::number(GoodsItemCount));
 }
 
 void ClosingTest::ImportCsv()
@@ -217,8 +217,8 @@ void ClosingTest::LoadLogo()
     Main()->si_Import->click();
     QVERIFY(driver.Done());
     QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
-    QVERIFY(!Main()->SourcePicture.IsEmpty());
-    QCOMPARE(Main()->CopyRect.Bottom - Main()->CopyRect.Top + 1, 255);
+    QVERIFY(!Main()->ts_Logo->SourcePicture.IsEmpty());
+    QCOMPARE(Main()->ts_Logo->CopyRect.Bottom - Main()->ts_Logo->CopyRect.Top + 1, 255);
 }
 
 void ClosingTest::Prepare(TTransfer transfer)
@@ -241,7 +241,7 @@ void ClosingTest::Prepare(TTransfer transfer)
             const TGoodsRow row = GoodsRow(item, QStringLiteral("Правка"));
             for (int c = colName; c <= colFractional; ++c)
                 page->SetCell(c, item, row[static_cast<std::size_t>(c)]);
-            Main()->GoodsItemFlags[static_cast<std::size_t>(item - 1)] = row[colFractional] == GoodsYes;
+            Main()->ts_Goods->GoodsItemFlags[static_cast<std::size_t>(item - 1)] = row[colFractional] == GoodsYes;
         }
         page->GoodsModel->EndUpdate();
         break;
@@ -356,7 +356,7 @@ void ClosingTest::closeDuringTransfer()
     const int logoRowsBefore = reg_->WithModel([](RegisterModel& m) { return m.LogoRowsReceived(); });
     const std::uint64_t logosBefore = reg_->WithModel([](RegisterModel& m) { return m.LogosCompleted(); });
     const int journalBefore = int(JournalEntries(Main()->re_LogOut).size());
-    const std::uint8_t pidAtStart = Main()->Protokol->PID();
+    const std::uint8_t pidAtStart = Main()->Session->Protokol()->PID();
     reg_->ClearRequests();
 
     // Closes the window as soon as the register has had closeAfter requests
@@ -385,7 +385,7 @@ void ClosingTest::closeDuringTransfer()
             return;
         }
         // Once closed, no request is built any more.
-        pidAtClose = Main()->Protokol->PID();
+        pidAtClose = Main()->Session->Protokol()->PID();
         closed = true;
     });
     // Closing asks nothing: any box now is a fault.
@@ -421,8 +421,8 @@ void ClosingTest::closeDuringTransfer()
     const qint64 jobAfterClose = sinceClose.elapsed();
     QVERIFY2(jobAfterClose < qint64(kTimeOut), qPrintable(QString::number(jobAfterClose)));
     QVERIFY(!Main()->isVisible());
-    QVERIFY(!Main()->Protokol->Port.Opened);
-    QCOMPARE(Main()->Protokol->PID(), pidAtClose); // no request built after the close
+    QVERIFY(!Main()->Session->PortOpened());
+    QCOMPARE(Main()->Session->Protokol()->PID(), pidAtClose); // no request built after the close
 
     // The register sees the line go. Everything the program wrote before the
     // close has been read by then: the pty hands over its data before it

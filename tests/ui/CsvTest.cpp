@@ -106,6 +106,8 @@ private slots:
     void unreadableImport();
     void progressAndInputWhileRunning_data();
     void progressAndInputWhileRunning();
+    void closingEndsTheTransfer_data();
+    void closingEndsTheTransfer();
 
 private:
     // Runs the import or export with the goods page in front; the file
@@ -335,8 +337,8 @@ void CsvTest::exportRange()
     SetRow(12, {"Молоко", "", "", "", "НЕТ", ""});
     // The range edits correct typing only while the goods page is in front.
     m_->PageControl->setCurrentIndex(TMainForm::pgInformation);
-    m_->ed_GoodsStart->setText(start);
-    m_->ed_GoodsEND->setText(end);
+    m_->ts_Goods->ed_GoodsStart->setText(start);
+    m_->ts_Goods->ed_GoodsEND->setText(end);
     m_->PageControl->setCurrentIndex(TMainForm::pgGoods);
 
     WriteFile("goods.csv", "old contents that are replaced");
@@ -350,8 +352,8 @@ void CsvTest::exportRange()
 void CsvTest::exportNameWithoutExtension()
 {
     // A name typed without an extension gets ".csv", as the user types it.
-    m_->ed_GoodsStart->setText("1");
-    m_->ed_GoodsEND->setText("1");
+    m_->ts_Goods->ed_GoodsStart->setText("1");
+    m_->ts_Goods->ed_GoodsEND->setText("1");
     TModalDriver driver;
     const QString folder = dir_->path();
     driver.OnDialog<QFileDialog>([folder](QFileDialog* d) {
@@ -440,13 +442,13 @@ void CsvTest::importLines()
 
     for (int i : {item, item + 1}) {
         SetRow(i, {"старое", "1", "1", "1.00", "ДА", "5"});
-        m_->GoodsItemFlags[i - 1] = 1;
+        m_->ts_Goods->GoodsItemFlags[i - 1] = 1;
     }
     std::vector<TBox> seen;
     QVERIFY(Run(true, WriteFile("in.csv", file), box.isEmpty() && error.isEmpty() ? 0 : 1, &seen));
     QCOMPARE(Row(item), row);
     // The flag follows the "Дробное" cell, whatever the cell was set to.
-    QCOMPARE(m_->GoodsItemFlags[item - 1], row[4] == QStringLiteral("ДА") ? 1 : 0);
+    QCOMPARE(m_->ts_Goods->GoodsItemFlags[item - 1], row[4] == QStringLiteral("ДА") ? 1 : 0);
     QCOMPARE(Row(item + 1), (QStringList{"старое", "1", "1", "1.00", "ДА", "5"}));
     if (!box.isEmpty()) {
         QCOMPARE(seen[0].Box.Title, QStringLiteral("Ошибка"));
@@ -544,8 +546,8 @@ void CsvTest::anyBytesAreRead()
     m_->ts_Goods->Goods->scrollTo(m_->ts_Goods->GoodsModel->index(4, 1));
     m_->repaint();
 
-    m_->ed_GoodsStart->setText("5");
-    m_->ed_GoodsEND->setText("5");
+    m_->ts_Goods->ed_GoodsStart->setText("5");
+    m_->ts_Goods->ed_GoodsEND->setText("5");
     QVERIFY(Run(false, Path("out.csv")));
     QCOMPARE(ReadFile(Path("out.csv")), "5;" + name + W(";;0;0.00;НЕТ;\r\n"));
 }
@@ -560,8 +562,8 @@ void CsvTest::roundTripKeepsBytes()
     for (int i = 0; i < names.size(); ++i)
         SetRow(100 + i, {names[i], "46" + QString::number(i), QString::number(i + 1), "1" + QString::number(i) + ".50",
                          i % 2 ? "ДА" : "НЕТ", "0.25" + QString::number(i)});
-    m_->ed_GoodsStart->setText("100");
-    m_->ed_GoodsEND->setText(QString::number(99 + names.size()));
+    m_->ts_Goods->ed_GoodsStart->setText("100");
+    m_->ts_Goods->ed_GoodsEND->setText(QString::number(99 + names.size()));
     QVERIFY(Run(false, Path("goods.csv")));
     const QByteArray file = ReadFile(Path("goods.csv"));
     QVERIFY(file.contains(W("\r\n102;«Ёж» №5 — 10€ ±;462;3;12.50;НЕТ;0.252\r\n")));
@@ -574,10 +576,10 @@ void CsvTest::roundTripKeepsBytes()
     QVERIFY(Run(true, Path("goods.csv")));
     for (int i = 0; i < names.size(); ++i) {
         QCOMPARE(Row(100 + i), rows[i]);
-        QCOMPARE(m_->GoodsItemFlags[100 + i - 1], i % 2 ? 1 : 0);
+        QCOMPARE(m_->ts_Goods->GoodsItemFlags[100 + i - 1], i % 2 ? 1 : 0);
     }
-    m_->ed_GoodsStart->setText("100");
-    m_->ed_GoodsEND->setText(QString::number(99 + names.size()));
+    m_->ts_Goods->ed_GoodsStart->setText("100");
+    m_->ts_Goods->ed_GoodsEND->setText(QString::number(99 + names.size()));
     QVERIFY(Run(false, Path("again.csv")));
     QCOMPARE(ReadFile(Path("again.csv")), file);
 }
@@ -609,8 +611,8 @@ void CsvTest::exportThatCannotBeWritten()
         path = QStringLiteral("/proc/kkm-goods.csv");
     }
     SetRow(1, {"Хлеб", "4600000000001", "1", "15.50", "ДА", "0"});
-    m_->ed_GoodsStart->setText(where == QLatin1String("range") ? "1a2" : "1");
-    m_->ed_GoodsEND->setText("9999");
+    m_->ts_Goods->ed_GoodsStart->setText(where == QLatin1String("range") ? "1a2" : "1");
+    m_->ts_Goods->ed_GoodsEND->setText("9999");
 
 #ifndef _WIN32
     // A full disk: the file may not grow beyond a few kilobytes, so writing
@@ -676,8 +678,8 @@ void CsvTest::progressAndInputWhileRunning()
     for (int i = 1; i <= 9999; ++i)
         file += QByteArray::number(i) + W(";Товар ") + QByteArray::number(i) + ";;;;;\r\n";
     const QString in = WriteFile("in.csv", file);
-    m_->ed_GoodsStart->setText("1");
-    m_->ed_GoodsEND->setText("9999");
+    m_->ts_Goods->ed_GoodsStart->setText("1");
+    m_->ts_Goods->ed_GoodsEND->setText("9999");
 
     // The user acts when the panel first changes: the slot runs right after
     // the window's own, between two reports of the running transfer, and
@@ -708,6 +710,44 @@ void CsvTest::progressAndInputWhileRunning()
         QCOMPARE(m_->ts_Goods->Cell(1, 9999), QStringLiteral("Товар 9999"));
     else
         QCOMPARE(ReadFile(Path("out.csv")).size(), qsizetype(9 * 9 + 90 * 10 + 900 * 11 + 9000 * 12));
+}
+
+void CsvTest::closingEndsTheTransfer_data()
+{
+    QTest::addColumn<bool>("import");
+    QTest::newRow("import") << true;
+    QTest::newRow("export") << false;
+}
+
+// Closing the window while a file goes through ends the transfer where it
+// is, rather than holding the window until the whole file is done.
+void CsvTest::closingEndsTheTransfer()
+{
+    QFETCH(bool, import);
+    QByteArray file;
+    for (int i = 1; i <= 9999; ++i)
+        file += QByteArray::number(i) + W(";Товар ") + QByteArray::number(i) + ";;;;;\r\n";
+    const QString in = WriteFile("in.csv", file);
+    m_->ts_Goods->ed_GoodsStart->setText("1");
+    m_->ts_Goods->ed_GoodsEND->setText("9999");
+
+    // Closed when the first progress shows.
+    const QMetaObject::Connection watch =
+        connect(m_->Session, &kkm::TSession::Progress, this, [&] {
+            if (m_->isVisible())
+                m_->close();
+        });
+    const bool ran = Run(import, import ? in : Path("out.csv"));
+    disconnect(watch);
+    QVERIFY(ran);
+    QVERIFY(WaitIdle(*m_));
+
+    QVERIFY(!m_->isVisible());
+    QCOMPARE(NewLines().size(), 1); // the start line, no done line
+    if (import)
+        QCOMPARE(m_->ts_Goods->Cell(1, 9999), QString());
+    else
+        QVERIFY(!QFile::exists(Path("out.csv")));
 }
 
 KKM_WINDOW_TEST_MAIN(CsvTest)

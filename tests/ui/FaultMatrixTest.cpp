@@ -202,7 +202,7 @@ void FaultMatrixTest::init()
     connect_ = new TConnectForm(main_.get());
     new TAuthForm(main_.get());
     main_->show();
-    main_->Protokol->setTimeOut(kGenerousTimeOut);
+    main_->Session->SetTimeOut(kGenerousTimeOut);
 }
 
 void FaultMatrixTest::cleanup()
@@ -255,9 +255,9 @@ void FaultMatrixTest::Prepare(TTransfer t)
     case trGoodsWrite:
     case trCsvImportWrite:
         main_->PageControl->setCurrentIndex(TMainForm::pgGoods);
-        main_->ed_GoodsStart->setText(QStringLiteral("1"));
-        main_->ed_GoodsEND->setText(QStringLiteral("3"));
-        main_->cb_QuantNull->setChecked(t == trGoodsWrite);
+        main_->ts_Goods->ed_GoodsStart->setText(QStringLiteral("1"));
+        main_->ts_Goods->ed_GoodsEND->setText(QStringLiteral("3"));
+        main_->ts_Goods->cb_QuantNull->setChecked(t == trGoodsWrite);
         reg_->WithModel([](RegisterModel& m) {
             for (int item = 1; item <= 3; ++item)
                 m.SetSales(item, 1500);
@@ -283,7 +283,7 @@ void FaultMatrixTest::Prepare(TTransfer t)
         AnswerFileDialog(driver, path);
         main_->si_ImportClick();
         QVERIFY(driver.Done() && driver.Unexpected.isEmpty());
-        QVERIFY(!main_->SourcePicture.IsEmpty());
+        QVERIFY(!main_->ts_Logo->SourcePicture.IsEmpty());
         break;
     }
     }
@@ -462,7 +462,7 @@ void FaultMatrixTest::CheckState(TTransfer t, bool completed, bool carriedOut)
 // new connection where the transfer ended offline or in the dialog.
 void FaultMatrixTest::FollowUp(TTransfer t, int result)
 {
-    main_->Protokol->setTimeOut(kFollowUpTimeOut);
+    main_->Session->SetTimeOut(kFollowUpTimeOut);
     Mark();
     reg_->ClearRequests();
     if (result == kLost || (t == trConnect && result != 0)) {
@@ -536,7 +536,7 @@ void FaultMatrixTest::transferUnderFault()
         shorten.setInterval(2);
         connect(&shorten, &QTimer::timeout, this, [&] {
             if (reg_->RequestCount() >= std::size_t(faultAt)) {
-                main_->Protokol->setTimeOut(kFaultTimeOut);
+                main_->Session->SetTimeOut(kFaultTimeOut);
                 shorten.stop();
             }
         });
@@ -560,12 +560,12 @@ void FaultMatrixTest::transferUnderFault()
     CheckState(t, result == 0, carriedOut);
     if (QTest::currentTestFailed())
         return;
-    QCOMPARE(main_->Protokol->State(), std::uint8_t(TOmvekCP::tsIdle));
+    QCOMPARE(main_->Session->Protokol()->State(), std::uint8_t(TOmvekCP::tsIdle));
     QVERIFY(main_->lb_StatusEmpty->text().isEmpty());
 
     if (result == kLost) {
         QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
-        QVERIFY(!main_->Protokol->Port.Opened);
+        QVERIFY(!main_->Session->PortOpened());
         QVERIFY(SpinUntil([&] { return !main_->led_connected->Active() && !main_->led_writing->Active(); }));
         QVERIFY(!main_->mm_c_disconnect->isEnabled());
         QVERIFY(!main_->mm_c_auth->isEnabled());

@@ -49,7 +49,7 @@ constexpr TRgb kFrameOverBlack{254, 0, 0};
 QImage ExpectedPreview(const TMainForm& m, const TFillOptions& options)
 {
     QImage preview = NewLogoPreview();
-    FillImage(m.SourcePicture, options, preview);
+    FillImage(m.ts_Logo->SourcePicture, options, preview);
     TCopyRect frame;
     const TLogoPage* p = m.ts_Logo;
     DrawRect(preview, frame, p->tb_left->value(), p->tb_top->value(), p->tb_width->value(), p->tb_height->value());
@@ -267,9 +267,9 @@ void LogoPageTest::controlsAtStart()
     QCOMPARE(p->img_Logo->Picture.format(), QImage::Format_RGB888);
     QVERIFY(AllPixels(p->img_Logo->Picture, kWhite));
 
-    QVERIFY(main_->SourcePicture.IsEmpty());
-    QVERIFY(!main_->AutoRebuild);
-    QCOMPARE(Frame(main_->CopyRect), QStringLiteral("0,0,0,0"));
+    QVERIFY(main_->ts_Logo->SourcePicture.IsEmpty());
+    QVERIFY(!main_->ts_Logo->AutoRebuild);
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), QStringLiteral("0,0,0,0"));
 }
 
 void LogoPageTest::frameSliders_data()
@@ -304,7 +304,7 @@ void LogoPageTest::frameSliders()
     TLogoPage* p = Page();
     // As after any load: the frame drawn at the sliders' start positions.
     p->DrawRect();
-    QCOMPARE(Frame(main_->CopyRect), QStringLiteral("0,0,383,254"));
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), QStringLiteral("0,0,383,254"));
 
     Apply(p, steps);
 
@@ -316,7 +316,7 @@ void LogoPageTest::frameSliders()
         QCOMPARE(counters[i]->text(), want[i]);
         QCOMPARE(QString::number(sliders[i]->SelEnd()), want[i]);
     }
-    QCOMPARE(Frame(main_->CopyRect), frame);
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), frame);
     // Exactly one frame on the preview, where CopyRect says.
     QCOMPARE(p->img_Logo->Picture, ExpectedPreview(*main_, {}));
 }
@@ -329,11 +329,11 @@ void LogoPageTest::beforeTheFirstLoad()
     QCOMPARE(p->lb_res_v_per->text(), QStringLiteral("250%"));
     QCOMPARE(p->lb_Res_h_per->text(), QStringLiteral("250%"));
     QVERIFY(AllPixels(p->img_Logo->Picture, kWhite));
-    QCOMPARE(Frame(main_->CopyRect), QStringLiteral("0,0,0,0"));
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), QStringLiteral("0,0,0,0"));
 
     // A frame slider draws the frame on the blank preview.
     p->tb_height->setValue(100);
-    QCOMPARE(Frame(main_->CopyRect), QStringLiteral("0,0,383,99"));
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), QStringLiteral("0,0,383,99"));
     QCOMPARE(PixelAt(p->img_Logo->Picture, 0, 0), kFrameOverWhite);
     QCOMPARE(PixelAt(p->img_Logo->Picture, 383, 99), kFrameOverWhite);
     QCOMPARE(PixelAt(p->img_Logo->Picture, 1, 1), kWhite);
@@ -383,9 +383,9 @@ void LogoPageTest::loadRules()
     QVERIFY(Load(first));
     Apply(p, "left=8 top=3 contrast=70");
     p->tb_res_v->setValue(12);
-    const TSourcePicture before = main_->SourcePicture;
+    const TSourcePicture before = main_->ts_Logo->SourcePicture;
     const QImage previewBefore = p->img_Logo->Picture;
-    const TCopyRect frameBefore = main_->CopyRect;
+    const TCopyRect frameBefore = main_->ts_Logo->CopyRect;
 
     QString path;
     if (!name.isEmpty()) {
@@ -404,32 +404,32 @@ void LogoPageTest::loadRules()
     QVERIFY2(out.Unexpected.isEmpty(), qPrintable(out.Unexpected.join('\n')));
     QVERIFY(out.DialogShown);
     // The goods import gets the dialog back as it was.
-    QCOMPARE(main_->OpenDialog->fileMode(), QFileDialog::ExistingFile);
+    QCOMPARE(main_->OpenDialog()->fileMode(), QFileDialog::ExistingFile);
     if (!box.isEmpty()) {
         QVERIFY2(out.Boxes[0].Text.startsWith(box), qPrintable(out.Boxes[0].Text));
         QCOMPARE(out.Boxes[0].Title, QStringLiteral("Ошибка"));
         QCOMPARE(out.Boxes[0].Icon, QMessageBox::Critical);
     }
     if (loaded) {
-        QCOMPARE(main_->SourcePicture.Width, 24);
-        QCOMPARE(main_->SourcePicture.Height, 10);
+        QCOMPARE(main_->ts_Logo->SourcePicture.Width, 24);
+        QCOMPARE(main_->ts_Logo->SourcePicture.Height, 10);
         QCOMPARE(p->tb_width->value(), 24);
         QCOMPARE(p->tb_height->value(), 10);
         QCOMPARE(p->lb_Contrast_pr->text(), QStringLiteral("50%"));
         QCOMPARE(p->lb_res_v_per->text(), QStringLiteral("100%"));
-        QCOMPARE(Frame(main_->CopyRect), QStringLiteral("0,0,23,9"));
+        QCOMPARE(Frame(main_->ts_Logo->CopyRect), QStringLiteral("0,0,23,9"));
         QCOMPARE(p->img_Logo->Picture, ExpectedPreview(*main_, {10, 10, 50, false, false}));
     } else {
         // Everything as it was.
-        QCOMPARE(main_->SourcePicture.Grey, before.Grey);
-        QCOMPARE(main_->SourcePicture.Width, before.Width);
+        QCOMPARE(main_->ts_Logo->SourcePicture.Grey, before.Grey);
+        QCOMPARE(main_->ts_Logo->SourcePicture.Width, before.Width);
         QCOMPARE(p->img_Logo->Picture, previewBefore);
-        QCOMPARE(main_->CopyRect, frameBefore);
+        QCOMPARE(main_->ts_Logo->CopyRect, frameBefore);
         QCOMPARE(p->tb_Contrast->value(), 70);
         QCOMPARE(p->tb_res_v->value(), 12);
         QCOMPARE(p->tb_left->value(), 8);
     }
-    QVERIFY(main_->AutoRebuild);
+    QVERIFY(main_->ts_Logo->AutoRebuild);
 }
 
 void LogoPageTest::loadSetsTheFrame_data()
@@ -455,20 +455,20 @@ void LogoPageTest::loadSetsTheFrame()
 
     // Black everywhere: every dot of the picture is black, what lies beyond white.
     QVERIFY(Load(WriteBmp(*dir_, "black.bmp", w, h, [](int, int) { return qRgb(0, 0, 0); })));
-    QCOMPARE(Frame(main_->CopyRect), frame);
-    QCOMPARE(p->lb_width_cnt->text(), QString::number(main_->CopyRect.Right + 1));
-    QCOMPARE(p->lb_height_cnt->text(), QString::number(main_->CopyRect.Bottom + 1));
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), frame);
+    QCOMPARE(p->lb_width_cnt->text(), QString::number(main_->ts_Logo->CopyRect.Right + 1));
+    QCOMPARE(p->lb_height_cnt->text(), QString::number(main_->ts_Logo->CopyRect.Bottom + 1));
     const QImage& preview = p->img_Logo->Picture;
     QCOMPARE(preview, ExpectedPreview(*main_, {}));
     // Inside the picture, off the frame: black; right of it: white.
     if (w > 2 && h > 2)
         QCOMPARE(PixelAt(preview, 1, 1), kBlack);
-    if (w < main_->CopyRect.Right + 1) // the frame's top row, past the picture
+    if (w < main_->ts_Logo->CopyRect.Right + 1) // the frame's top row, past the picture
         QCOMPARE(PixelAt(preview, w, 0), kFrameOverWhite);
     if (w < 383 && h > 2)
         QCOMPARE(PixelAt(preview, w, 1), kWhite);
     QCOMPARE(PixelAt(preview, 0, 0), kFrameOverBlack);
-    QVERIFY(main_->AutoRebuild);
+    QVERIFY(main_->ts_Logo->AutoRebuild);
 }
 
 void LogoPageTest::loadKeepsFrameWidthOfPreviousOffset()
@@ -481,7 +481,7 @@ void LogoPageTest::loadKeepsFrameWidthOfPreviousOffset()
     QVERIFY(Load(WriteBmp(*dir_, "b.bmp", 384, 10, [](int, int) { return qRgb(0, 0, 0); })));
     QCOMPARE(p->tb_width->value(), 184);
     QCOMPARE(p->tb_left->value(), 0);
-    QCOMPARE(Frame(main_->CopyRect), QStringLiteral("0,0,183,9"));
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), QStringLiteral("0,0,183,9"));
 }
 
 void LogoPageTest::frameOverBlackPixelsMovedAway()
@@ -489,7 +489,7 @@ void LogoPageTest::frameOverBlackPixelsMovedAway()
     TLogoPage* p = Page();
     QVERIFY(Load(WriteBmp(*dir_, "black.bmp", 384, 255, [](int, int) { return qRgb(0, 0, 0); })));
     p->tb_height->setValue(1);
-    QCOMPARE(Frame(main_->CopyRect), QStringLiteral("0,0,383,0"));
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), QStringLiteral("0,0,383,0"));
     const QImage& preview = p->img_Logo->Picture;
     for (int x = 0; x < 384; ++x)
         QCOMPARE(PixelAt(preview, x, 0), kFrameOverBlack);
@@ -512,7 +512,7 @@ void LogoPageTest::scalesAndProportions()
     TLogoPage* p = Page();
     QVERIFY(Load(WriteBmp(*dir_, "ramp.bmp", 60, 40,
                           [](int x, int y) { return (x / 3 + y / 2) % 2 ? qRgb(0, 0, 0) : qRgb(255, 255, 255); })));
-    const TCopyRect frame = main_->CopyRect;
+    const TCopyRect frame = main_->ts_Logo->CopyRect;
 
     // Kept: the vertical scale takes the horizontal one with it, one rebuild
     // after both labels show 250 %.
@@ -523,8 +523,8 @@ void LogoPageTest::scalesAndProportions()
     QCOMPARE(p->tb_Res_h->SelEnd(), 25);
     QCOMPARE(p->tb_res_v->SelEnd(), 25);
     QCOMPARE(p->img_Logo->Picture, ExpectedPreview(*main_, {25, 25, 50, false, false}));
-    QCOMPARE(main_->CopyRect, frame); // the frame stays where it was
-    QVERIFY(main_->AutoRebuild);
+    QCOMPARE(main_->ts_Logo->CopyRect, frame); // the frame stays where it was
+    QVERIFY(main_->ts_Logo->AutoRebuild);
 
     // Not kept: each moves alone.
     p->cb_proportion->click();
@@ -608,8 +608,8 @@ void LogoPageTest::importOpensTheLoader()
 {
     TLogoPage* p = Page();
     const QString path = WriteBmp(*dir_, "pic.bmp", 16, 4, [](int, int) { return qRgb(0, 0, 0); });
-    main_->OpenDialog->selectFile(dir_->filePath("old-name.csv"));
-    main_->OpenDialog->setOption(QFileDialog::HideNameFilterDetails, false);
+    main_->OpenDialog()->selectFile(dir_->filePath("old-name.csv"));
+    main_->OpenDialog()->setOption(QFileDialog::HideNameFilterDetails, false);
 
     // Through the button, once the idle routine has made it available.
     QVERIFY(SpinUntil([&] { return main_->si_Import->isEnabled(); }));
@@ -620,9 +620,9 @@ void LogoPageTest::importOpensTheLoader()
     QCOMPARE(out.Filters, QStringList{QStringLiteral("*.jpg, *.bmp (*.jpg *.bmp)")});
     QVERIFY(out.FilterDetailsHidden);
     // The shared dialog's option is given back.
-    QVERIFY(!main_->OpenDialog->testOption(QFileDialog::HideNameFilterDetails));
-    QCOMPARE(main_->OpenDialog->objectName(), QStringLiteral("OpenDialog"));
-    QCOMPARE(main_->SourcePicture.Width, 16);
+    QVERIFY(!main_->OpenDialog()->testOption(QFileDialog::HideNameFilterDetails));
+    QCOMPARE(main_->OpenDialog()->objectName(), QStringLiteral("OpenDialog"));
+    QCOMPARE(main_->ts_Logo->SourcePicture.Width, 16);
     QCOMPARE(p->tb_width->value(), 16);
 }
 
@@ -637,7 +637,7 @@ void LogoPageTest::drawRectErrorKeepsTheFrame()
     p->tb_width->setValue(96);
     QVERIFY(driver.Done());
     QVERIFY2(seen.Text.startsWith(QStringLiteral("Ошибка по месту: Tfm_Main.DrawRect\n\r")), qPrintable(seen.Text));
-    QCOMPARE(Frame(main_->CopyRect), QStringLiteral("0,0,383,254"));
+    QCOMPARE(Frame(main_->ts_Logo->CopyRect), QStringLiteral("0,0,383,254"));
     // The handler went on after the frame's error.
     QCOMPARE(p->lb_width_cnt->text(), QStringLiteral("96"));
 }

@@ -127,7 +127,7 @@ void LogoUploadTest::init()
     main_ = std::make_unique<TMainForm>();
     auto* connectForm = new TConnectForm(main_.get());
     new TAuthForm(main_.get());
-    main_->Protokol->setTimeOut(2000);
+    main_->Session->SetTimeOut(2000);
     main_->show();
 
     const QString port = reg_->PublishedPath();
@@ -152,7 +152,7 @@ bool LogoUploadTest::Load(const QString& path)
     TModalDriver driver;
     AnswerFileDialog(driver, path);
     main_->si_ImportClick();
-    return driver.Done() && driver.Unexpected.isEmpty() && !main_->SourcePicture.IsEmpty();
+    return driver.Done() && driver.Unexpected.isEmpty() && !main_->ts_Logo->SourcePicture.IsEmpty();
 }
 
 void LogoUploadTest::Write()
@@ -204,7 +204,7 @@ void LogoUploadTest::upload()
     if (invert)
         p->cb_invertion->click();
     const QImage preview = p->img_Logo->Picture;
-    const TCopyRect copyRect = main_->CopyRect;
+    const TCopyRect copyRect = main_->ts_Logo->CopyRect;
     const QStringList before = Journal();
 
     Write();
@@ -235,7 +235,7 @@ void LogoUploadTest::upload()
 
     // Nothing on the page changed; the upload can be repeated.
     QCOMPARE(p->img_Logo->Picture, preview);
-    QCOMPARE(main_->CopyRect, copyRect);
+    QCOMPARE(main_->ts_Logo->CopyRect, copyRect);
     QVERIFY(p->gb_CopyRes->isEnabled() && p->gb_LogoProp->isEnabled());
     QVERIFY(main_->lb_StatusEmpty->text().isEmpty());
     reg_->ClearRequests();
@@ -295,7 +295,7 @@ void LogoUploadTest::pageLockedWhileUploading()
     TLogoPage* p = Page();
     QVERIFY(Load(WriteBmp(*dir_, "p.bmp", 384, 255, [](int x, int y) { return (x + y) % 3 ? qRgb(0, 0, 0) : qRgb(255, 255, 255); })));
     const QImage preview = p->img_Logo->Picture;
-    const TArrayOfByte dots = FramedDots(preview, main_->CopyRect);
+    const TArrayOfByte dots = FramedDots(preview, main_->ts_Logo->CopyRect);
     // Slow answers, so that the test can act while rows go out.
     reg_->SetThinkTime(5);
 
@@ -355,7 +355,7 @@ void LogoUploadTest::controlsOffWhileAJobRuns()
 
     // The answer to row 3 comes late, so that rows are still due while the
     // window is looked at; the command waits for it.
-    main_->Protokol->setTimeOut(10000);
+    main_->Session->SetTimeOut(10000);
     std::string error;
     const auto fault = ParseFault("delay 1500 code=7 row=3", &error);
     QVERIFY2(fault, error.c_str());
@@ -419,7 +419,7 @@ void LogoUploadTest::savedPictureMatchesThePreview()
     p->tb_height->setValue(120);
     p->tb_left->setValue(77);
     p->tb_top->setValue(50);
-    const TArrayOfByte dots = FramedDots(p->img_Logo->Picture, main_->CopyRect);
+    const TArrayOfByte dots = FramedDots(p->img_Logo->Picture, main_->ts_Logo->CopyRect);
     Write();
     QCOMPARE(Journal().first(), kDone);
 

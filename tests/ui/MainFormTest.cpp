@@ -69,10 +69,10 @@ void MainFormTest::startUpState()
 
     QCOMPARE(m.windowTitle(), QStringLiteral("Конфигуратор ДЛФ v0.5a"));
     QCOMPARE(m.WorkMode, TMainForm::wmOffline);
-    QVERIFY(!m.StopRequested);
-    QCOMPARE(m.Protokol->TimeOut(), 200u);
-    QCOMPARE(m.Protokol->Version(), QStringLiteral("OmvekCP ver.2.1 may.09"));
-    QVERIFY(!m.Protokol->Port.Opened);
+    QVERIFY(!m.ts_Goods->StopRequested);
+    QCOMPARE(m.Session->TimeOut(), 200u);
+    QCOMPARE(m.Session->Protokol()->Version(), QStringLiteral("OmvekCP ver.2.1 may.09"));
+    QVERIFY(!m.Session->PortOpened());
 
     bool wellFormed = false;
     const QList<TLogEntry> log = JournalEntries(m.re_LogOut, &wellFormed);
@@ -334,15 +334,15 @@ void MainFormTest::pagesAndGridsAreCreated()
     QCOMPARE(m.ts_Goods->Goods->model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Продажи"));
     m.ts_Goods->SetCell(2, 9999, QStringLiteral("4600000000001"));
     QCOMPARE(m.ts_Goods->Goods->model()->index(9998, 2).data().toString(), QStringLiteral("4600000000001"));
-    for (std::uint8_t flag : m.GoodsItemFlags)
+    for (std::uint8_t flag : m.ts_Goods->GoodsItemFlags)
         QCOMPARE(flag, std::uint8_t(0));
 
-    QVERIFY(m.SourcePicture.IsEmpty());
-    QCOMPARE(m.ed_GoodsStart->text(), QStringLiteral("1"));
-    QCOMPARE(m.ed_GoodsStart->maxLength(), 4);
-    QCOMPARE(m.ed_GoodsEND->text(), QStringLiteral("9999"));
-    QCOMPARE(m.ed_GoodsEND->maxLength(), 4);
-    QCOMPARE(m.cb_QuantNull->text(), QStringLiteral("Обнуление кол-ва продаж"));
+    QVERIFY(m.ts_Logo->SourcePicture.IsEmpty());
+    QCOMPARE(m.ts_Goods->ed_GoodsStart->text(), QStringLiteral("1"));
+    QCOMPARE(m.ts_Goods->ed_GoodsStart->maxLength(), 4);
+    QCOMPARE(m.ts_Goods->ed_GoodsEND->text(), QStringLiteral("9999"));
+    QCOMPARE(m.ts_Goods->ed_GoodsEND->maxLength(), 4);
+    QCOMPARE(m.ts_Goods->cb_QuantNull->text(), QStringLiteral("Обнуление кол-ва продаж"));
 }
 
 void MainFormTest::availability_data()
@@ -377,8 +377,8 @@ void MainFormTest::availability()
     const QList<QPair<QWidget*, char>> buttons = {
         {m.si_ReadTableFromKKM, 'r'}, {m.si_WriteTableToKKM, 'w'}, {m.si_StopReading, 's'},
         {m.si_Import, 'i'}, {m.si_Export, 'e'}};
-    const QList<QWidget*> range = {m.lb_Interval, m.ed_GoodsStart, m.lb_IntervalDot,
-                                   m.ed_GoodsEND, m.cb_QuantNull};
+    const QList<QWidget*> range = {m.ts_Goods->lb_Interval, m.ts_Goods->ed_GoodsStart, m.ts_Goods->lb_IntervalDot,
+                                   m.ts_Goods->ed_GoodsEND, m.ts_Goods->cb_QuantNull};
 
     // Start from the opposite of every expectation, so that each element is
     // seen to be set.
@@ -432,8 +432,8 @@ void MainFormTest::idleUpdateRunsWhenTheLoopWaits()
 
     // Every element is set each time, also one that nobody changed since.
     m.si_Export->setEnabled(true);
-    m.cb_QuantNull->show();
-    QVERIFY(SpinUntil([&] { return !m.si_Export->isEnabled() && m.cb_QuantNull->isHidden(); }));
+    m.ts_Goods->cb_QuantNull->show();
+    QVERIFY(SpinUntil([&] { return !m.si_Export->isEnabled() && m.ts_Goods->cb_QuantNull->isHidden(); }));
 
     // A command's wait only pumps events and never goes idle.
     m.WorkMode = TMainForm::wmOffline;
@@ -628,7 +628,7 @@ void MainFormTest::stopButtonSetsFlag()
     m.act_mainFormUpdate();
     QVERIFY(m.si_StopReading->isEnabled());
     QTest::mouseClick(m.si_StopReading, Qt::LeftButton);
-    QVERIFY(m.StopRequested);
+    QVERIFY(m.ts_Goods->StopRequested);
 }
 
 void MainFormTest::registerTexts_data()

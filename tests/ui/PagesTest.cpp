@@ -88,12 +88,24 @@ QLineEdit* TypeIntoCell(QAbstractItemView* view, int col, int viewRow, const QSt
 // A page that records what the speed bar asked of it.
 class TProbePage : public TPage {
 public:
-    using TPage::TPage;
+    TProbePage(TMainForm* main, const char* name, const QString& caption, QWidget* parent)
+        : TPage(main, name, caption, parent), Main(main)
+    {
+    }
+    TMainForm* const Main;
     QStringList Calls;
     bool Fail = false;
     // Button states seen inside the command: read, write, cb_QuantNull.
     QList<bool> SeenEnabled;
 
+    // What the logo page offers.
+    TTableCommands Commands(bool, bool writable) const override
+    {
+        TTableCommands c;
+        c.Write = writable;
+        c.Import = true;
+        return c;
+    }
     void ReadTable() override { Record(QStringLiteral("read")); }
     void WriteTable() override { Record(QStringLiteral("write")); }
     void Import() override { Record(QStringLiteral("import")); }
@@ -104,7 +116,7 @@ private:
     {
         Calls << call;
         SeenEnabled = {Main->si_ReadTableFromKKM->isEnabled(), Main->si_WriteTableToKKM->isEnabled(),
-                       Main->cb_QuantNull->isEnabled()};
+                       Main->ts_Goods->cb_QuantNull->isEnabled()};
         if (Fail)
             throw EKkmError(QStringLiteral("сбой страницы"));
         Main->WriteLog(QStringLiteral("после сбоя"), QColor(clBlack));
@@ -121,7 +133,6 @@ private slots:
     void controlsAtStartUp();
     void captionsAndGroups();
     void readOnlyPagesTakeNoInput();
-    void invisibleListHolders();
     void readValuesLongerThanTheTypingLimit();
     void checkedLists();
     void centring_data();
@@ -298,27 +309,6 @@ void PagesTest::captionsAndGroups()
     QCOMPARE(page->TextLineEdit(4), page->ed_CheckTop);
     QCOMPARE(page->TextLineAttributes(4), page->cb_checkTopc);
     QCOMPARE(page->CentreButton(9), page->bCenter9);
-}
-
-void PagesTest::invisibleListHolders()
-{
-    TWindows w = CreateWindows();
-    TSettingsPage* page = w.Main->ts_KKMOptions;
-    ShowSettings(*w.Main, TSettingsPage::spSections);
-    const QList<QPair<QWidget*, QString>> holders = {{page->cb_SectionsInvis, "cb_SectionsInvis"},
-                                                     {page->CheckListBox, "CheckListBox"}};
-    for (const auto& [control, name] : holders) {
-        QVERIFY2(control, qPrintable(name));
-        QCOMPARE(w.Main->findChildren<QWidget*>(name), QList<QWidget*>{control});
-        QCOMPARE(control->parentWidget(), w.Main->ExpressPanel);
-        QVERIFY(!control->isVisible());
-    }
-    QVERIFY(qobject_cast<QComboBox*>(page->cb_SectionsInvis));
-    QVERIFY(qobject_cast<QListWidget*>(page->CheckListBox));
-    // They stand for no row: a change of them touches no cell.
-    page->cb_SectionsInvis->setCurrentIndex(1);
-    QCOMPARE(page->SectionsCell(4, 0), QStringLiteral("Сфера применен."));
-    QVERIFY(!page->cb_SectionsInvis->isVisible());
 }
 
 void PagesTest::readValuesLongerThanTheTypingLimit()
@@ -692,15 +682,15 @@ void PagesTest::goodsFractionalAndFixedColumns()
     for (const QString& text : shown) {
         click(5, 1);
         QCOMPARE(page->Cell(5, 2), text);
-        QCOMPARE(m.GoodsItemFlags[1], std::uint8_t(text == QStringLiteral("ДА")));
+        QCOMPARE(m.ts_Goods->GoodsItemFlags[1], std::uint8_t(text == QStringLiteral("ДА")));
         QCOMPARE(grid->currentIndex(), start);
     }
     // An item set to "ДА" by code (an import) gives "НЕТ" at one click.
     page->SetFractional(9, true);
-    QCOMPARE(m.GoodsItemFlags[8], std::uint8_t(1));
+    QCOMPARE(m.ts_Goods->GoodsItemFlags[8], std::uint8_t(1));
     click(5, 8);
     QCOMPARE(page->Cell(5, 9), QStringLiteral("НЕТ"));
-    QCOMPARE(m.GoodsItemFlags[8], std::uint8_t(0));
+    QCOMPARE(m.ts_Goods->GoodsItemFlags[8], std::uint8_t(0));
 
     // "Продажи" cannot be selected, neither can the keyboard reach
     // "Дробное"; the item numbers and sales are not editable.
@@ -743,8 +733,8 @@ void PagesTest::goodsRange()
     TWindows w = CreateWindows();
     TMainForm& m = *w.Main;
     m.PageControl->setCurrentIndex(TMainForm::pgGoods);
-    QVERIFY(SpinUntil([&] { return m.ed_GoodsStart->isVisible(); }));
-    for (QLineEdit* edit : {m.ed_GoodsStart, m.ed_GoodsEND}) {
+    QVERIFY(SpinUntil([&] { return m.ts_Goods->ed_GoodsStart->isVisible(); }));
+    for (QLineEdit* edit : {m.ts_Goods->ed_GoodsStart, m.ts_Goods->ed_GoodsEND}) {
         edit->setText(before);
         edit->setFocus();
         edit->end(false);
@@ -759,13 +749,13 @@ void PagesTest::goodsRange()
         QCOMPARE(edit->text(), expected);
     }
     // Blanks around a pasted number go.
-    m.ed_GoodsEND->setText(QStringLiteral(" 77 "));
-    QCOMPARE(m.ed_GoodsEND->text(), QStringLiteral("77"));
+    m.ts_Goods->ed_GoodsEND->setText(QStringLiteral(" 77 "));
+    QCOMPARE(m.ts_Goods->ed_GoodsEND->text(), QStringLiteral("77"));
 
     // Elsewhere than on the goods page nothing is corrected.
     m.PageControl->setCurrentIndex(TMainForm::pgInformation);
-    m.ed_GoodsStart->setText(QString());
-    QCOMPARE(m.ed_GoodsStart->text(), QString());
+    m.ts_Goods->ed_GoodsStart->setText(QString());
+    QCOMPARE(m.ts_Goods->ed_GoodsStart->text(), QString());
 }
 
 // ---------------------------------------------------------------------------
@@ -799,7 +789,7 @@ void PagesTest::commandsGoToThePageInFront()
     }
     QCOMPARE(m.re_LogOut->toPlainText(), journal);
     QVERIFY(m.si_ReadTableFromKKM->isEnabled() && m.si_WriteTableToKKM->isEnabled());
-    QVERIFY(m.cb_QuantNull->isEnabled());
+    QVERIFY(m.ts_Goods->cb_QuantNull->isEnabled());
 
     // A page in the logo page's place receives the buttons' clicks; the
     // idle routine decides which are available there.
@@ -817,7 +807,7 @@ void PagesTest::commandsGoToThePageInFront()
     m.si_ExportClick();
     QCOMPARE(probe->Calls, (QStringList{"write", "import", "read", "export"}));
     QVERIFY(m.si_ReadTableFromKKM->isEnabled() && m.si_WriteTableToKKM->isEnabled());
-    QVERIFY(m.cb_QuantNull->isEnabled());
+    QVERIFY(m.ts_Goods->cb_QuantNull->isEnabled());
     // The idle routine takes over again.
     QVERIFY(SpinUntil([&] { return !m.si_ReadTableFromKKM->isEnabled(); }));
 }
@@ -862,7 +852,7 @@ void PagesTest::commandErrorsAreReportedAndButtonsComeBack()
     // The table commands give their buttons back also after an error.
     if (command == QLatin1String("read") || command == QLatin1String("write")) {
         QVERIFY(m.si_ReadTableFromKKM->isEnabled() && m.si_WriteTableToKKM->isEnabled());
-        QVERIFY(m.cb_QuantNull->isEnabled());
+        QVERIFY(m.ts_Goods->cb_QuantNull->isEnabled());
     }
 }
 

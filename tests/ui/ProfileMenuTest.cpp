@@ -130,7 +130,7 @@ void ProfileMenuTest::cleanup()
 void ProfileMenuTest::Connect()
 {
     // Not a test of time-outs: a loaded machine must not fail it.
-    main_->Protokol->setTimeOut(2000);
+    main_->Session->SetTimeOut(2000);
     QVERIFY(ConnectThroughDialog(*main_, reg_->PublishedPath()));
     QVERIFY(WaitIdle(*main_));
 }

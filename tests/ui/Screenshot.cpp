@@ -157,8 +157,8 @@ int main(int argc, char** argv)
 
     // Goods: the range 1..20 read.
     mainForm.eb_Goods->click();
-    mainForm.ed_GoodsStart->setText(QStringLiteral("1"));
-    mainForm.ed_GoodsEND->setText(QStringLiteral("20"));
+    mainForm.ts_Goods->ed_GoodsStart->setText(QStringLiteral("1"));
+    mainForm.ts_Goods->ed_GoodsEND->setText(QStringLiteral("20"));
     if (!ReadFrontPage(mainForm) || !Save(mainForm, folder, "page-goods.png"))
         return 1;
 
@@ -178,7 +178,7 @@ int main(int argc, char** argv)
             QMetaObject::invokeMethod(d, "accept");
         });
         mainForm.ts_Logo->bt_load_logoClick();
-        if (!driver.Done() || !driver.Unexpected.isEmpty() || mainForm.SourcePicture.IsEmpty()) {
+        if (!driver.Done() || !driver.Unexpected.isEmpty() || mainForm.ts_Logo->SourcePicture.IsEmpty()) {
             std::fprintf(stderr, "the picture was not loaded\n");
             return 1;
         }

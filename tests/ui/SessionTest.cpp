@@ -60,6 +60,9 @@ const QString kOffline = QStringLiteral("Касса отключена. Прог
 constexpr std::uint32_t kGenerousTimeOut = 10000;
 // Where the register is silent on purpose, any wait gives the same result.
 constexpr std::uint32_t kWindowTimeOut = 200;
+// Where a test waits out the pause after a close and then talks to the
+// register: a short pause that a loaded machine still answers within.
+constexpr std::uint32_t kPauseTimeOut = 2000;
 
 } // namespace
 
@@ -91,6 +94,12 @@ private slots:
     void closeWhileCommandWaits();
     void lineLostWhileConnected();
     void lineLostWhileCommandWaits();
+    void failedReconnectGoesOffline_data();
+    void failedReconnectGoesOffline();
+    void cancelDuringConnect_data();
+    void cancelDuringConnect();
+    void cancelDuringAuthorisation();
+    void disconnectPausesOnTheWorker();
 
 private:
     // Runs the connect command, answering the dialog with the emulator's
@@ -122,8 +131,8 @@ void SessionTest::init()
     connect_ = new TConnectForm(main_.get());
     auth_ = new TAuthForm(main_.get());
     main_->show();
-    QCOMPARE(main_->Protokol->TimeOut(), kWindowTimeOut);
-    main_->Protokol->setTimeOut(kGenerousTimeOut);
+    QCOMPARE(main_->Session->TimeOut(), kWindowTimeOut);
+    main_->Session->SetTimeOut(kGenerousTimeOut);
     QVERIFY2(connect_->cb_Port->findText(Port()) >= 0, qPrintable(Port()));
 }
 
@@ -185,8 +194,8 @@ void SessionTest::connectSucceeds()
 
     QVERIFY(ConnectThroughDialog(speed));
 
-    QVERIFY(main_->Protokol->Port.Opened);
-    QCOMPARE(main_->Protokol->Port.BaudRate, speed.toUInt());
+    QVERIFY(main_->Session->PortOpened());
+    QCOMPARE(main_->Session->Protokol()->Port.BaudRate, speed.toUInt());
     QCOMPARE(main_->ActivePage(), int(TMainForm::pgInformation));
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log.size(), 5);
@@ -234,7 +243,7 @@ void SessionTest::connectFails()
 
     const QString port = Port();
     if (message == TOmvekCP::ErrorText(rcTimeout))
-        main_->Protokol->setTimeOut(kWindowTimeOut); // nothing will come anyway
+        main_->Session->SetTimeOut(kWindowTimeOut); // nothing will come anyway
     if (fault.isEmpty()) {
         reg_->Stop(); // the port was listed, but is gone now
     } else {
@@ -267,7 +276,7 @@ void SessionTest::connectFails()
     // Failed attempts leave the mode and the journal as they were.
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
     QCOMPARE(main_->re_LogOut->toPlainText(), journal);
-    QCOMPARE(main_->Protokol->Port.Opened, portStaysOpen);
+    QCOMPARE(main_->Session->PortOpened(), portStaysOpen);
 }
 
 void SessionTest::connectRetryReopensPort()
@@ -278,7 +287,7 @@ void SessionTest::connectRetryReopensPort()
     TModalDriver driver;
     TSeenBox box;
     const QString port = Port();
-    TOmvekCP* protokol = main_->Protokol;
+    TOmvekCP* protokol = main_->Session->Protokol();
     // The first attempt meets the silent register, so its time-out may be
     // the window's own; the second must be answered.
     protokol->setTimeOut(kWindowTimeOut);
@@ -330,10 +339,10 @@ void SessionTest::disconnect()
     reg_->ClearRequests();
 
     QVERIFY(SpinUntil([&] { return main_->mm_c_disconnect->isEnabled(); }));
-    main_->Protokol->setTimeOut(kWindowTimeOut); // the pause after closing lasts a time-out
+    main_->Session->SetTimeOut(kWindowTimeOut); // the pause after closing lasts a time-out
     main_->mm_c_disconnect->trigger();
 
-    QVERIFY(!main_->Protokol->Port.Opened);
+    QVERIFY(!main_->Session->PortOpened());
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log[0].Text,
@@ -673,7 +682,7 @@ void SessionTest::closeWhileCommandWaits()
     std::string error;
     reg_->AddFault(*ParseFault("silent code=1", &error));
     // A wait long enough that only the closing can end it.
-    main_->Protokol->setTimeOut(120000);
+    main_->Session->SetTimeOut(120000);
     reg_->ClearRequests();
 
     // Exit from the menu once the register has the request.
@@ -695,7 +704,7 @@ void SessionTest::closeWhileCommandWaits()
     QVERIFY(WaitIdle(*main_));
     QVERIFY(took.elapsed() < 60000);
     QVERIFY(!main_->isVisible());
-    QVERIFY(!main_->Protokol->Port.Opened);
+    QVERIFY(!main_->Session->PortOpened());
     QCOMPARE(Journal().first(), QStringLiteral("Порт не открыт."));
     main_.reset(); // and the window goes away after it, without a crash
 }
@@ -710,7 +719,7 @@ void SessionTest::lineLostWhileConnected()
     QVERIFY(reg_->HangUp()); // the cable is pulled while nothing runs
 
     QVERIFY(SpinUntil([&] { return main_->WorkMode == TMainForm::wmOffline; }));
-    QVERIFY(!main_->Protokol->Port.Opened);
+    QVERIFY(!main_->Session->PortOpened());
     const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
     QCOMPARE(log.size(), entries + 2);
     QCOMPARE(log[1].Text, kLineLost);
@@ -751,8 +760,203 @@ void SessionTest::lineLostWhileCommandWaits()
     QCOMPARE(log[2].TextColor, QColor(clRed));
     QCOMPARE(log[3].Text, kInfoStart);
     QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
-    QVERIFY(!main_->Protokol->Port.Opened);
-    QCOMPARE(main_->Protokol->State(), std::uint8_t(TOmvekCP::tsIdle));
+    QVERIFY(!main_->Session->PortOpened());
+    QCOMPARE(main_->Session->Protokol()->State(), std::uint8_t(TOmvekCP::tsIdle));
+}
+
+void SessionTest::failedReconnectGoesOffline_data()
+{
+    QTest::addColumn<QString>("fault"); // empty: a port that cannot be opened
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port that cannot be opened") << QString()
+                                                << QStringLiteral("Попытка открыть несуществующий порт.");
+    QTest::newRow("silent register") << QStringLiteral("silent code=6")
+                                     << QStringLiteral("Истёк тайм-аут ожидания ответа.");
+}
+
+// Connected and authorised, an attempt that closes the port and fails
+// leaves the window offline, whatever the dialog does next.
+void SessionTest::failedReconnectGoesOffline()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+
+    QVERIFY(ConnectThroughDialog());
+    AuthoriseThroughDialog(0, QStringLiteral("1"));
+    QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
+    main_->PageControl->setCurrentIndex(TMainForm::pgLogo);
+    QVERIFY(SpinUntil([&] { return main_->si_WriteTableToKKM->isEnabled() && main_->led_writing->Active(); }));
+
+    QString port = Port();
+    if (fault.isEmpty()) {
+        QTemporaryDir dir;
+        port = dir.filePath(QStringLiteral("ttyGONE"));
+        connect_->cb_Port->addItem(port);
+    } else {
+        std::string error;
+        const auto f = ParseFault(fault.toStdString(), &error);
+        QVERIFY2(f, error.c_str());
+        reg_->AddFault(*f);
+    }
+    // The pause after closing and the silent register's wait: a time-out each.
+    main_->Session->SetTimeOut(kWindowTimeOut);
+    const int entries = Journal().size();
+
+    TModalDriver driver;
+    TSeenBox box;
+    driver.OnDialog<TConnectForm>([port](TConnectForm* d) {
+        d->cb_Port->setCurrentIndex(d->cb_Port->findText(port));
+        d->b_Connect->click();
+    });
+    driver.AcceptBox(&box);
+    driver.OnDialog<TConnectForm>([](TConnectForm* d) { d->b_cancel->click(); });
+    main_->mm_c_connectClick();
+    QVERIFY(WaitIdle(*main_));
+
+    QVERIFY(driver.Done());
+    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+    QCOMPARE(box.Text, message);
+    QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + 1);
+    QCOMPARE(log[0].Text, kOffline);
+    QCOMPARE(log[0].TextColor, QColor(clBlue));
+    QVERIFY(SpinUntil([&] { return !main_->led_connected->Active() && !main_->led_writing->Active(); }));
+    QVERIFY(!main_->si_WriteTableToKKM->isEnabled());
+    QVERIFY(!main_->mm_c_auth->isEnabled());
+}
+
+void SessionTest::cancelDuringConnect_data()
+{
+    QTest::addColumn<bool>("fromReadWrite");
+    QTest::newRow("offline") << false;
+    QTest::newRow("connected and authorised") << true;
+}
+
+// "Отмена" while the register takes its time to answer the greeting: the
+// attempt ends and its port is closed, and the late answer connects nothing.
+void SessionTest::cancelDuringConnect()
+{
+    QFETCH(bool, fromReadWrite);
+
+    if (fromReadWrite) {
+        QVERIFY(ConnectThroughDialog());
+        AuthoriseThroughDialog(0, QStringLiteral("1"));
+        QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
+    }
+    std::string error;
+    reg_->AddFault(*ParseFault("delay 1500 code=6 once", &error));
+    // Long enough for the held answer; the pause after closing the old port
+    // lasts as long.
+    main_->Session->SetTimeOut(3000);
+    reg_->ClearRequests();
+    const int entries = Journal().size();
+
+    TModalDriver driver;
+    QTimer cancel;
+    cancel.setInterval(5);
+    driver.OnDialog<TConnectForm>([&](TConnectForm* d) {
+        QObject::connect(&cancel, &QTimer::timeout, d, [&, d] {
+            if (!Codes(*reg_).contains(kConnect))
+                return;
+            cancel.stop();
+            d->b_cancel->click();
+        });
+        cancel.start();
+        d->cb_Port->setCurrentIndex(d->cb_Port->findText(Port()));
+        d->b_Connect->click();
+    });
+    main_->mm_c_connectClick();
+    QVERIFY(WaitIdle(*main_));
+    // Past the held answer: it reaches a closed port.
+    QVERIFY(SpinUntil([&] { return !reg_->Requests().empty() &&
+                                   std::chrono::steady_clock::now() - reg_->Requests()[0].When > std::chrono::milliseconds(2000); }));
+    QVERIFY(WaitIdle(*main_));
+
+    QVERIFY(driver.Done());
+    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+    QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
+    QVERIFY(!main_->Session->PortOpened());
+    QCOMPARE(Codes(*reg_), QList<int>{kConnect});
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + (fromReadWrite ? 1 : 0));
+    if (fromReadWrite) {
+        QCOMPARE(log[0].Text, kOffline);
+        QCOMPARE(log[0].TextColor, QColor(clBlue));
+    }
+    QVERIFY(SpinUntil([&] { return !main_->led_connected->Active() && main_->mm_c_connect->isEnabled(); }));
+
+    // Nothing holds the port: the next attempt connects.
+    main_->Session->SetTimeOut(kPauseTimeOut);
+    QVERIFY(ConnectThroughDialog());
+}
+
+// "Отмена" while the register checks the password: its late success is the
+// outcome, so the window's mode says what the register did.
+void SessionTest::cancelDuringAuthorisation()
+{
+    QVERIFY(ConnectThroughDialog());
+    std::string error;
+    reg_->AddFault(*ParseFault("delay 1500 code=30 once", &error));
+    reg_->ClearRequests();
+    const int entries = Journal().size();
+
+    TModalDriver driver;
+    QTimer cancel;
+    cancel.setInterval(5);
+    QString user;
+    driver.OnDialog<TAuthForm>([&](TAuthForm* d) {
+        user = d->cb_UserList->currentText();
+        QTest::keyClicks(d->ed_Password, QStringLiteral("1"));
+        QObject::connect(&cancel, &QTimer::timeout, d, [&, d] {
+            if (!Codes(*reg_).contains(kAuthorize))
+                return;
+            cancel.stop();
+            d->b_Cancel->click();
+        });
+        cancel.start();
+        d->b_Auth->click();
+    });
+    QVERIFY(SpinUntil([&] { return main_->mm_c_auth->isEnabled(); }));
+    main_->mm_c_auth->trigger();
+    QVERIFY(WaitIdle(*main_));
+
+    QVERIFY(driver.Done());
+    QVERIFY2(driver.Unexpected.isEmpty(), qPrintable(driver.Unexpected.join('\n')));
+    QVERIFY(!auth_->isVisible());
+    QCOMPARE(reg_->WithModel([](RegisterModel& m) { return m.AuthorizedUser(); }), 1);
+    QCOMPARE(main_->WorkMode, TMainForm::wmReadWrite);
+    const QList<TLogEntry> log = JournalEntries(main_->re_LogOut);
+    QCOMPARE(log.size(), entries + 4);
+    QCOMPARE(log[0].Text, kReadWriteMode);
+    QCOMPARE(log[1].Text, QStringLiteral("Авторизация прошла успешно. Пользователь [") + user +
+                              QStringLiteral("]"));
+    QVERIFY(SpinUntil([&] { return main_->led_writing->Active(); }));
+}
+
+// The pause of a time-out after closing the port is the worker's, before
+// the next opening: the window goes offline at once, however long it is.
+void SessionTest::disconnectPausesOnTheWorker()
+{
+    QVERIFY(ConnectThroughDialog());
+    QVERIFY(SpinUntil([&] { return main_->mm_c_disconnect->isEnabled(); }));
+    reg_->ClearRequests();
+
+    main_->Session->SetTimeOut(120000);
+    QElapsedTimer took;
+    took.start();
+    const auto beforeClose = std::chrono::steady_clock::now();
+    main_->mm_c_disconnect->trigger();
+    QVERIFY2(took.elapsed() < 60000, "the window waited the time-out");
+    QCOMPARE(main_->WorkMode, TMainForm::wmOffline);
+    QVERIFY(!main_->Session->PortOpened());
+
+    // The next opening waits the time-out as it stands then.
+    main_->Session->SetTimeOut(kPauseTimeOut);
+    QVERIFY(ConnectThroughDialog());
+    const std::vector<RequestRecord> requests = reg_->Requests();
+    QVERIFY(!requests.empty());
+    QVERIFY(requests[0].Started - beforeClose >= std::chrono::milliseconds(kPauseTimeOut));
 }
 
 KKM_WINDOW_TEST_MAIN(SessionTest)

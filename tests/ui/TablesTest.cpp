@@ -218,6 +218,8 @@ private slots:
     void goodsEmptyRange();
     void goodsStop_data();
     void goodsStop();
+    void strayStopIsForgotten_data();
+    void strayStopIsForgotten();
     void windowStaysLiveDuringGoodsTransfer_data();
     void windowStaysLiveDuringGoodsTransfer();
     void commandsOffDuringSettingsTransfer_data();
@@ -270,7 +272,7 @@ void TablesTest::Connect(bool authorise)
 {
     // Not a test of time-outs: a loaded machine must not fail it, the
     // connect and the information read that follows it included.
-    main_->Protokol->setTimeOut(2000);
+    main_->Session->SetTimeOut(2000);
     QVERIFY(ConnectThroughDialog(*main_, reg_->PublishedPath()));
     if (authorise)
         QVERIFY(AuthoriseThroughDialog(*main_));
@@ -286,8 +288,8 @@ void TablesTest::ShowSettings(int subPage)
 void TablesTest::ShowGoods(int first, int last)
 {
     main_->PageControl->setCurrentIndex(TMainForm::pgGoods);
-    main_->ed_GoodsStart->setText(QString::number(first));
-    main_->ed_GoodsEND->setText(QString::number(last));
+    main_->ts_Goods->ed_GoodsStart->setText(QString::number(first));
+    main_->ts_Goods->ed_GoodsEND->setText(QString::number(last));
 }
 
 QStringList TablesTest::NewJournal() const
@@ -490,7 +492,7 @@ void TablesTest::writeSubPage()
     for (const QString& s : shownAfter)
         QCOMPARE(s.section(QLatin1Char('='), 0, 0) + "=" + Shown(*main_, s.section(QLatin1Char('='), 0, 0)), s);
     QVERIFY(main_->si_ReadTableFromKKM->isEnabled() && main_->si_WriteTableToKKM->isEnabled());
-    QVERIFY(main_->cb_QuantNull->isEnabled());
+    QVERIFY(main_->ts_Goods->cb_QuantNull->isEnabled());
 }
 
 void TablesTest::readOnlySubPagesAreNotWritten()
@@ -616,7 +618,7 @@ void TablesTest::errorInTheMiddle()
     for (const QString& s : shown)
         QCOMPARE(s.section(QLatin1Char('='), 0, 0) + "=" + Shown(*main_, s.section(QLatin1Char('='), 0, 0)), s);
     QVERIFY(main_->si_ReadTableFromKKM->isEnabled() && main_->si_WriteTableToKKM->isEnabled());
-    QVERIFY(main_->cb_QuantNull->isEnabled());
+    QVERIFY(main_->ts_Goods->cb_QuantNull->isEnabled());
     QCOMPARE(main_->lb_StatusEmpty->text(), QString());
 }
 
@@ -637,7 +639,7 @@ void TablesTest::emptyRightsCellStopsAfterPostAndName()
     QCOMPARE(Requests(*reg_), OperatorWrites(1, 2));
     QCOMPARE(NewJournal(), QStringList{"Запись таблицы операторов ..."});
     QVERIFY(main_->si_ReadTableFromKKM->isEnabled() && main_->si_WriteTableToKKM->isEnabled());
-    QVERIFY(main_->cb_QuantNull->isEnabled());
+    QVERIFY(main_->ts_Goods->cb_QuantNull->isEnabled());
 }
 
 // ---------------------------------------------------------------------------
@@ -650,10 +652,10 @@ void TablesTest::goodsRead()
     Connect(false);
     ShowGoods(1, 9999);
     // Only the range is read.
-    main_->ed_GoodsStart->setText(QStringLiteral("3"));
-    main_->ed_GoodsEND->setText(QStringLiteral("4"));
-    main_->GoodsItemFlags[2] = 0;
-    main_->GoodsItemFlags[3] = 1;
+    main_->ts_Goods->ed_GoodsStart->setText(QStringLiteral("3"));
+    main_->ts_Goods->ed_GoodsEND->setText(QStringLiteral("4"));
+    main_->ts_Goods->GoodsItemFlags[2] = 0;
+    main_->ts_Goods->GoodsItemFlags[3] = 1;
     Mark();
 
     Read();
@@ -670,14 +672,14 @@ void TablesTest::goodsRead()
     QCOMPARE(g.Cell(5, 3), QStringLiteral("ДА"));
     QCOMPARE(g.Cell(6, 3), QStringLiteral("15.25"));
     QCOMPARE(g.Cell(6, 4), QStringLiteral("8.125"));
-    QCOMPARE(int(main_->GoodsItemFlags[2]), 1);
-    QCOMPARE(int(main_->GoodsItemFlags[3]), 1);
+    QCOMPARE(int(main_->ts_Goods->GoodsItemFlags[2]), 1);
+    QCOMPARE(int(main_->ts_Goods->GoodsItemFlags[3]), 1);
     QCOMPARE(g.Cell(1, 2), QString());
     QCOMPARE(g.Cell(1, 5), QString());
 
     // The last item, with a barcode of leading zeros and a blank record.
-    main_->ed_GoodsStart->setText(QStringLiteral("9999"));
-    main_->ed_GoodsEND->setText(QStringLiteral("9999"));
+    main_->ts_Goods->ed_GoodsStart->setText(QStringLiteral("9999"));
+    main_->ts_Goods->ed_GoodsEND->setText(QStringLiteral("9999"));
     Read();
     QVERIFY(WaitIdle(*main_));
     QCOMPARE(g.Cell(1, 9999), QString(32, ' '));
@@ -686,7 +688,7 @@ void TablesTest::goodsRead()
     QCOMPARE(g.Cell(4, 9999), QStringLiteral("0.00"));
     QCOMPARE(g.Cell(5, 9999), QStringLiteral("НЕТ"));
     QCOMPARE(g.Cell(6, 9999), QStringLiteral("1.5"));
-    QCOMPARE(int(main_->GoodsItemFlags[9998]), 0);
+    QCOMPARE(int(main_->ts_Goods->GoodsItemFlags[9998]), 0);
     QCOMPARE(main_->lb_StatusEmpty->text(), QString());
 }
 
@@ -694,11 +696,11 @@ void TablesTest::goodsWriteFillsEmptyCells()
 {
     Connect(true);
     ShowGoods(1, 2);
-    main_->cb_QuantNull->setChecked(true);
+    main_->ts_Goods->cb_QuantNull->setChecked(true);
     // Item 1 as edited, item 2 never read nor edited.
     Set(*main_, {"Goods:1:1=Чай", "Goods:2:1=46", "Goods:3:1=16", "Goods:4:1=12.5", "Goods:5:1=НЕТ"});
-    main_->GoodsItemFlags[0] = 0;
-    main_->GoodsItemFlags[1] = 0;
+    main_->ts_Goods->GoodsItemFlags[0] = 0;
+    main_->ts_Goods->GoodsItemFlags[1] = 0;
     Mark();
 
     Write();
@@ -718,7 +720,7 @@ void TablesTest::goodsWriteFillsEmptyCells()
     QCOMPARE(g.Cell(3, 2), QStringLiteral("0"));
     QCOMPARE(g.Cell(4, 2), QStringLiteral("0.00"));
     QCOMPARE(g.Cell(5, 2), QStringLiteral("ДА"));
-    QCOMPARE(int(main_->GoodsItemFlags[1]), 1);
+    QCOMPARE(int(main_->ts_Goods->GoodsItemFlags[1]), 1);
     QCOMPARE(g.Cell(1, 2), QString()); // the name has no default: spaces are sent
     QCOMPARE(g.Cell(4, 1), QStringLiteral("12.5"));
     QCOMPARE(NewJournal(), (QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."}));
@@ -746,7 +748,7 @@ void TablesTest::goodsWriteBadPriceStopsWithTheErrorBox()
     // The defaults that came before the failing cell stay.
     QCOMPARE(main_->ts_Goods->Cell(2, 2), QStringLiteral("0000000000000"));
     QCOMPARE(main_->lb_StatusEmpty->text(), QString());
-    QVERIFY(main_->cb_QuantNull->isEnabled());
+    QVERIFY(main_->ts_Goods->cb_QuantNull->isEnabled());
 }
 
 void TablesTest::goodsEmptyRange_data()
@@ -776,11 +778,9 @@ void TablesTest::goodsEmptyRange()
 void TablesTest::goodsStop_data()
 {
     QTest::addColumn<bool>("write");
-    QTest::addColumn<int>("stopAt"); // 0: before the command
+    QTest::addColumn<int>("stopAt");
     QTest::addColumn<QStringList>("requests");
 
-    QTest::newRow("read, stop before") << false << 0 << QStringList{};
-    QTest::newRow("write, stop before") << true << 0 << QStringList{};
     QTest::newRow("read, stop during item 3") << false << 3 << GoodsReads(1, 3);
     QTest::newRow("write, stop during item 3") << true << 3
         << QStringList{"WriteTableRecord table 1 record 1", "WriteTableRecord table 1 record 2",
@@ -797,12 +797,7 @@ void TablesTest::goodsStop()
     ShowGoods(1, 9999);
     QString progressSeen;
     QTimer press;
-    if (stopAt == 0) {
-        // A stop asked for earlier (say during a settings read) ends the next
-        // transfer before its first item.
-        main_->si_StopReading->setEnabled(true);
-        main_->si_StopReading->click();
-    } else {
+    {
         // The answer to item stopAt's record is held back; the stop button
         // is pressed while the window waits for it, once the status bar
         // shows the item (it follows the transfer a few times a second).
@@ -820,7 +815,7 @@ void TablesTest::goodsStop()
                 press.stop();
             }
         });
-        main_->Protokol->setTimeOut(5000);
+        main_->Session->SetTimeOut(5000);
         press.start(1);
         // The button is live while the command runs on the goods page.
         main_->si_StopReading->setEnabled(true);
@@ -831,16 +826,48 @@ void TablesTest::goodsStop()
     QVERIFY(WaitIdle(*main_));
 
     QCOMPARE(Requests(*reg_), requests);
-    QVERIFY(!main_->StopRequested);
+    QVERIFY(!main_->ts_Goods->StopRequested);
     QCOMPARE(main_->lb_StatusEmpty->text(), QString());
-    if (stopAt > 0) {
-        QCOMPARE(progressSeen, QStringLiteral("%1 / 1..9999").arg(stopAt));
-        if (!write) {
-            // The item being read was completed first.
-            QCOMPARE(main_->ts_Goods->Cell(6, stopAt), QStringLiteral("15.25"));
-            QCOMPARE(main_->ts_Goods->Cell(1, stopAt + 1), QString());
-        }
+    QCOMPARE(progressSeen, QStringLiteral("%1 / 1..9999").arg(stopAt));
+    if (!write) {
+        // The item being read was completed first.
+        QCOMPARE(main_->ts_Goods->Cell(6, stopAt), QStringLiteral("15.25"));
+        QCOMPARE(main_->ts_Goods->Cell(1, stopAt + 1), QString());
     }
+    const QStringList journal = write
+        ? QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."}
+        : QStringList{"Чтение списка товаров ...", "Чтение списка товаров завершено."};
+    QCOMPARE(NewJournal(), journal);
+}
+
+void TablesTest::strayStopIsForgotten_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<QStringList>("requests");
+    QTest::newRow("read") << false << GoodsReads(1, 3);
+    QTest::newRow("write") << true
+        << QStringList{"WriteTableRecord table 1 record 1", "WriteTableRecord table 1 record 2",
+                       "WriteTableRecord table 1 record 3"};
+}
+
+// A stop that no transfer took (pressed while nothing ran, or while a
+// settings table was read) belongs to none: the next goods transfer runs
+// whole.
+void TablesTest::strayStopIsForgotten()
+{
+    QFETCH(bool, write);
+    QFETCH(QStringList, requests);
+
+    Connect(true);
+    ShowGoods(1, 3);
+    QVERIFY(SpinUntil([&] { return main_->si_StopReading->isEnabled(); }));
+    main_->si_StopReading->click();
+    Mark();
+
+    write ? Write() : Read();
+    QVERIFY(WaitIdle(*main_));
+
+    QCOMPARE(Requests(*reg_), requests);
     const QStringList journal = write
         ? QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."}
         : QStringList{"Чтение списка товаров ...", "Чтение списка товаров завершено."};
@@ -866,7 +893,7 @@ void TablesTest::windowStaysLiveDuringGoodsTransfer()
     Connect(true);
     ShowGoods(1, 9999);
     // Written with the sales zeroed: two requests an item, as a read has.
-    main_->cb_QuantNull->setChecked(transfer == QLatin1String("write"));
+    main_->ts_Goods->cb_QuantNull->setChecked(transfer == QLatin1String("write"));
     for (int item = 1; item <= 200; ++item)
         main_->ts_Goods->SetCell(1, item, QStringLiteral("старое"));
     QTemporaryDir dir;
@@ -914,7 +941,7 @@ void TablesTest::windowStaysLiveDuringGoodsTransfer()
         looked = true;
         for (QWidget* off : std::initializer_list<QWidget*>{
                  main_->si_ReadTableFromKKM, main_->si_WriteTableToKKM, main_->si_Import, main_->si_Export,
-                 main_->cb_QuantNull, main_->ts_Information->b_infoRefresh})
+                 main_->ts_Goods->cb_QuantNull, main_->ts_Information->b_infoRefresh})
             if (off->isEnabled())
                 wrong << off->objectName() + QStringLiteral(" available");
         for (QAction* off : {main_->mm_c_connect, main_->mm_c_auth})
@@ -961,9 +988,9 @@ void TablesTest::windowStaysLiveDuringGoodsTransfer()
         atStop = reg_->RequestCount();
         main_->si_StopReading->click();
         afterStop = reg_->RequestCount();
-        if (!main_->StopRequested) {
+        if (!main_->ts_Goods->StopRequested) {
             wrong << QStringLiteral("the stop did not take");
-            main_->StopRequested = true; // so that the transfer ends anyway
+            main_->ts_Goods->StopRequested = true; // so that the transfer ends anyway
         }
     });
     look.start(1);
@@ -983,10 +1010,9 @@ void TablesTest::windowStaysLiveDuringGoodsTransfer()
                  : QStringList{"Запись списка товаров ...", "Запись списка товаров завершена."};
     QCOMPARE(NewJournal(), journal);
     if (import) {
-        // Not a register transfer: it runs to its end and leaves the stop
-        // to the next goods transfer.
+        // Not a register transfer: it runs to its end, the stop unused.
         QCOMPARE(main_->ts_Goods->Cell(1, 9999), QStringLiteral("Товар 9999"));
-        QVERIFY(main_->StopRequested);
+        QVERIFY(main_->ts_Goods->StopRequested);
     } else {
         // The item in flight at the stop is completed, and none after it is
         // begun. Between the two looks at the request count the item's first
@@ -1006,7 +1032,7 @@ void TablesTest::windowStaysLiveDuringGoodsTransfer()
                               : QStringList{QStringLiteral("WriteTableRecord table 1 record %1").arg(i),
                                             QStringLiteral("WriteGoodsSales item %1").arg(i)});
         QCOMPARE(Requests(*reg_), requests);
-        QVERIFY(!main_->StopRequested);
+        QVERIFY(!main_->ts_Goods->StopRequested);
         if (read) {
             QVERIFY(main_->ts_Goods->Cell(1, int(items)) != QStringLiteral("старое"));
             QCOMPARE(main_->ts_Goods->Cell(1, int(items) + 1), QStringLiteral("старое"));
@@ -1066,7 +1092,7 @@ void TablesTest::commandsOffDuringSettingsTransfer()
         auto offNow = [&](const QString& when) {
             for (QWidget* off : std::initializer_list<QWidget*>{
                      main_->si_ReadTableFromKKM, main_->si_WriteTableToKKM, main_->si_Import, main_->si_Export,
-                     main_->cb_QuantNull, main_->ts_Information->b_infoRefresh})
+                     main_->ts_Goods->cb_QuantNull, main_->ts_Information->b_infoRefresh})
                 if (off->isEnabled())
                     wrong << off->objectName() + QStringLiteral(" available") + when;
             for (QAction* off : {main_->mm_c_connect, main_->mm_c_auth})

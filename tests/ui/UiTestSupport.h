@@ -3,6 +3,12 @@
 // a reader of the journal.
 #pragma once
 
+#include "Journal.h"
+#include "uGoodsPage.h"
+#include "uInfoPage.h"
+#include "uLogoPage.h"
+#include "uSettingsPage.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
