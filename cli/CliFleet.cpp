@@ -229,6 +229,11 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
 
 QString ResolvePort(const QString& name)
 {
+#ifdef _WIN32
+    // COM3 and \\.\COM12 are names for the system, not files: the port's
+    // Open tells whether there is such a port.
+    return name;
+#else
     if (name.contains(QLatin1Char('/')))
         return QFileInfo::exists(name) ? name : QString();
     for (const QString& dir : {QStringLiteral("/dev"), EmulatorPortDir()}) {
@@ -237,6 +242,7 @@ QString ResolvePort(const QString& name)
             return path;
     }
     return QString();
+#endif
 }
 
 QString OutcomesJson(const QStringList& ports, const std::vector<TPortOutcome>& outcomes, int errorAbove)

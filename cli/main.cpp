@@ -8,10 +8,19 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace kkm::cli;
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // The program's texts are UTF-8 (its manifest's code page): the console
+    // shows them as such, whatever its own code page.
+    SetConsoleOutputCP(CP_UTF8);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kkm-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KKM_VERSION));

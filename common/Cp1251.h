@@ -1,8 +1,7 @@
 // The register's texts are single-byte Windows-1251: one character per byte
-// in both directions, so fixed-width fields keep their width. The mapping is
-// Qt's own converter for the code page; it covers all 256 bytes (0x98, which
-// the code page leaves free, stands for U+0098), so any byte run survives a
-// round trip through QString unchanged.
+// in both directions, so fixed-width fields keep their width. The mapping
+// covers all 256 bytes (0x98, which the code page leaves free, stands for
+// U+0098), so any byte run survives a round trip through QString unchanged.
 #pragma once
 
 #include <QByteArray>

@@ -239,7 +239,13 @@ bool LoadJpegPicture(const QString& Path, TSourcePicture& Picture, QString& Erro
     job.Err.Message[0] = '\0';
     job.Err.NoMemory = false;
 
+#ifdef _WIN32
+    // Narrow names are in the system's code page there, which may lack
+    // the name's letters: the wide call takes the name as it is.
+    job.File = _wfopen(reinterpret_cast<const wchar_t*>(Path.utf16()), L"rb");
+#else
     job.File = std::fopen(QFile::encodeName(Path).constData(), "rb");
+#endif
     if (!job.File) {
         Error = QStringLiteral("Не удалось открыть файл \"%1\": %2")
                     .arg(Path, QString::fromLocal8Bit(std::strerror(errno)));

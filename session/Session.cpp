@@ -4,12 +4,6 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstring>
-
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <future>
 
 // Job starts, ends and refusals; off unless turned on, e.g.
@@ -37,29 +31,15 @@ private:
     TSession* s_;
 };
 
-TSession::THandOver::THandOver()
-{
-    Fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (Fd < 0)
-        qFatal("kkm-session: no eventfd: %s", std::strerror(errno));
-}
-
-TSession::THandOver::~THandOver()
-{
-    Notifier.reset();
-    ::close(Fd);
-}
-
 void TSession::THandOver::Listen(std::chrono::milliseconds pause)
 {
     Pause = pause;
-    Notifier = std::make_unique<QSocketNotifier>(Fd, QSocketNotifier::Read);
-    QObject::connect(Notifier.get(), &QSocketNotifier::activated, Notifier.get(), [this] { RunDue(); });
+    Wakeup.Listen([this] { RunDue(); });
 }
 
 void TSession::THandOver::Stop()
 {
-    Notifier.reset();
+    Wakeup.Stop();
 }
 
 void TSession::THandOver::Push(std::function<void()> fn)
@@ -72,16 +52,12 @@ void TSession::THandOver::Push(std::function<void()> fn)
         if (!wasEmpty)
             return;
     }
-    const std::uint64_t one = 1;
-    while (::write(Fd, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    Wakeup.Raise();
 }
 
 void TSession::THandOver::RunDue()
 {
-    std::uint64_t count;
-    while (::read(Fd, &count, sizeof count) < 0 && errno == EINTR) {
-    }
+    Wakeup.Lower();
     bool ran = false;
     for (;;) {
         std::function<void()> fn;
@@ -89,10 +65,10 @@ void TSession::THandOver::RunDue()
         {
             std::lock_guard lock(Mutex);
             if (Due.empty()) {
-                if (ran && Pause.count() > 0 && Notifier) {
-                    Notifier->setEnabled(false);
-                    QTimer::singleShot(Pause, Notifier.get(), [this] {
-                        Notifier->setEnabled(true);
+                if (ran && Pause.count() > 0 && Wakeup.Listener()) {
+                    Wakeup.SetEnabled(false);
+                    QTimer::singleShot(Pause, Wakeup.Listener(), [this] {
+                        Wakeup.SetEnabled(true);
                         RunDue();
                     });
                 }
@@ -105,11 +81,8 @@ void TSession::THandOver::RunDue()
         ran = true;
         // A modal dialog opened by Fn runs its own loop: the rest goes on
         // there, in order, as posted events would.
-        if (more) {
-            const std::uint64_t one = 1;
-            while (::write(Fd, &one, sizeof one) < 0 && errno == EINTR) {
-            }
-        }
+        if (more)
+            Wakeup.Raise();
         fn();
     }
 }

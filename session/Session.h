@@ -8,9 +8,9 @@
 #pragma once
 
 #include "OmvekCP.h"
+#include "Wakeup.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QString>
 
 #include <chrono>
@@ -94,13 +94,11 @@ signals:
 
 private:
     class Context;
-    // Functions handed between the threads: a mutex-guarded list and an
-    // eventfd that wakes the receiving thread's event loop. No Qt event
-    // crosses the threads, so the hand-over is seen by ThreadSanitizer,
-    // which cannot see inside Qt's own event queue.
+    // Functions handed between the threads: a mutex-guarded list and a
+    // wake-up of the receiving thread's event loop. No Qt event crosses the
+    // threads, so the hand-over is seen by ThreadSanitizer, which cannot see
+    // inside Qt's own event queue.
     struct THandOver {
-        THandOver();
-        ~THandOver();
         // In the receiving thread, before anything is pushed. After a
         // batch has run, the next waits at least Pause: a transfer reports
         // every item, and a window woken for each would take the CPU its
@@ -110,10 +108,9 @@ private:
         void Push(std::function<void()> Fn);
         void RunDue();
 
-        int Fd = -1;
+        TWakeup Wakeup;
         std::mutex Mutex;
         std::deque<std::function<void()>> Due;
-        std::unique_ptr<QSocketNotifier> Notifier;
         std::chrono::milliseconds Pause{0};
     };
     void Post(std::function<void()> Fn);

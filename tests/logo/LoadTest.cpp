@@ -3,6 +3,8 @@
 #include "PictureFiles.h"
 #include "SourcePicture.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -429,6 +431,21 @@ TEST_F(LoadTest, SuccessfulLoadReplacesThePicture)
     ASSERT_TRUE(LoadSourcePicture(TwoBlockJpeg("ok.jpg"), TPictureFormat::Jpeg, picture, error));
     EXPECT_EQ(picture.Width, 16);
     EXPECT_EQ(picture.Grey.size(), 128u);
+}
+
+// A folder and a name with Cyrillic letters and spaces, as pictures are
+// kept on a Russian Windows: libjpeg reads from a file the loader opens.
+TEST_F(LoadTest, JpegInAFolderWithCyrillicLettersAndSpaces)
+{
+    const QString folder = dir_.filePath(QStringLiteral("Логотип магазина"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/чек 1.jpg");
+    ASSERT_TRUE(QFile::copy(TwoBlockJpeg("plain.jpg"), path));
+    TSourcePicture picture;
+    QString error;
+    ASSERT_TRUE(LoadSourcePicture(path, TPictureFormat::Jpeg, picture, error)) << error.toStdString();
+    EXPECT_EQ(picture.Width, 16);
+    EXPECT_EQ(picture.Height, 8);
 }
 
 }  // namespace
