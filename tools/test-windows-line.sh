@@ -199,6 +199,23 @@ same fleet.err
 grep -q '^COM12: 4 ' "$work/win/fleet.err" || fail "no summary line of the silent COM12: $(cat "$work/win/fleet.err")"
 echo "fleet: $(grep -c '^COM[0-9]*: [0-9] ' "$work/win/fleet.err") summary lines, status 4"
 
+# ---------------------------------------------------------------- the window
+# The window, cross-built, on Qt's offscreen platform: connect to COM7,
+# refresh the information, authorise, read goods 1..100, write the options
+# table; its journal as the Linux window's against the twin.
+kit=$(sed -n 's/^KKM_WINDOWS_KIT:[A-Z]*=//p' "$windir/CMakeCache.txt")
+link_lin=$(sed -n 's/^port: //p' "$work/emu-lin.out")
+KKM_LINE_PORT=COM7 KKM_LINE_JOURNAL=$work/win/journal.txt \
+  tools/wine-run.sh "$prefix" "$kit/bin" "$windir/tests/ui/line_window_test.exe" >"$work/win/window.out" 2>&1 ||
+  fail "the window under Wine: $(tr -d '\r' <"$work/win/window.out" | grep -E 'FAIL|Loc:' | head -5)"
+KKM_LINE_PORT=$link_lin KKM_LINE_JOURNAL=$work/lin/journal.txt QT_QPA_PLATFORM=offscreen \
+  "$linux/tests/ui/line_window_test" >"$work/lin/window.out" 2>&1 ||
+  fail "the window on Linux: $(grep -E 'FAIL|Loc:' "$work/lin/window.out" | head -5)"
+sed -i "s|$link_lin|COM7|g" "$work/lin/journal.txt"
+same journal.txt
+same_state window
+echo "window: $(wc -l <"$work/win/journal.txt") journal lines as on Linux, the same register state"
+
 # ---------------------------------------------------------------- lost, busy
 # A slow goods read holds COM5 open: a second program is told the port is
 # busy. Then the register goes away mid-read: the read ends with 4, soon.
@@ -211,6 +228,8 @@ wait_for "the goods read on COM5 to run" 60 \
   bash -c "[ \"\$(grep -c '^<-' '$work/emu-lost.err' || true)\" -ge 10 ]"
 status=0
 winecli info -p COM5 >"$work/busy.out" 2>"$work/busy.err" || status=$?
+[ "$status" != 139 ] || { echo "busy port: Wine crashed at the program's end; again"; status=0
+  winecli info -p COM5 >"$work/busy.out" 2>"$work/busy.err" || status=$?; }
 [ "$status" = 4 ] || fail "a second program on the busy COM5 ended with $status, not 4"
 grep -q 'Порт занят другой программой.' "$work/busy.err" || fail "COM5 held open was not reported busy: $(cat "$work/busy.err")"
 echo quit >"$ctl_lost"
@@ -225,6 +244,10 @@ echo "lost line: status 4 after $lost_ms ms; busy port reported"
 
 status=0
 winecli info -p COM99 >/dev/null 2>"$work/unknown.err" || status=$?
+# 139: Wine itself (not the program, whose faults end with Windows codes)
+# was seen to crash now and then as a program ended at once; once more.
+[ "$status" != 139 ] || { echo "unknown port: Wine crashed at the program's end; again"; status=0
+  winecli info -p COM99 >/dev/null 2>"$work/unknown.err" || status=$?; }
 [ "$status" = 4 ] || fail "the unknown COM99 ended with $status, not 4: $(cat "$work/unknown.err")"
 echo "unknown port: status 4"
 
