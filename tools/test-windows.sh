@@ -25,11 +25,11 @@ wine cmd /c exit 0
 ctest --test-dir "$dir" --output-on-failure -j 4 --resource-spec-file "$PWD/$dir/ctest-resources.json"
 
 # kkm-cli.exe against Linux emulators on COM ports of the prefix, beside
-# the Linux kkm-cli (test.sh has built both in build/).
+# the Linux kkm-cli and window (test.sh has built them in build/).
 linux=${KKM_LINUX_BUILD_DIR:-build}
 [ -f "$linux/CMakeCache.txt" ] ||
   cmake -S . -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
-cmake --build "$linux" --target kkm-emulator kkm-cli
+cmake --build "$linux" --target kkm-emulator kkm-cli line_window_test
 tools/test-windows-line.sh "$prefix" "$dir" "$linux"
 
 # The installer, as a user's silent install would run it.
