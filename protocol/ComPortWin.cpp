@@ -2,13 +2,18 @@
 // the thread that opened it. A waiting read waits on the port's
 // character-received event and on a wake-up event at once; between
 // commands the thread's event loop watches the same port event.
+// A port whose driver cannot wait for characters (Wine's serial layer on a
+// pseudo-terminal cancels every such wait: it cannot read the modem lines)
+// still answers queue queries: its queue is polled instead.
 #include "ComPort.h"
 #include "PortName.h"
 
 #include <QLoggingCategory>
+#include <QTimer>
 #include <QWinEventNotifier>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include <windows.h>
@@ -43,6 +48,7 @@ bool DeviceGone(DWORD err)
     case ERROR_ACCESS_DENIED:
     case ERROR_GEN_FAILURE:
     case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY: // Wine's answer on a line hung up (EIO)
         return true;
     default:
         return false;
@@ -92,6 +98,16 @@ HANDLE AsHandle(TComPort::THandle h)
 
 struct TComPort::TSystem {
     HANDLE wake = nullptr; // manual reset: Wake ends the wait that is in progress
+    // A named object held while the port is open, so that another of this
+    // system's programs is told the port is busy even where the driver lets
+    // a second program open it (Wine does, for any device).
+    HANDLE claim = nullptr;
+    void Unclaim()
+    {
+        if (claim)
+            ::CloseHandle(claim);
+        claim = nullptr;
+    }
     // The character-received wait (WaitCommEvent), kept pending while the
     // port is open so that both a command's wait and the event loop see it.
     OVERLAPPED commOv{};
@@ -110,12 +126,25 @@ struct TComPort::TSystem {
     // is being handled (a handler closes the port), so it goes only at the
     // next Open or with the port.
     std::unique_ptr<QWinEventNotifier> retired;
+    // The driver cancels every character-received wait although the device
+    // is there: the queue is polled, by the waits and, between commands, by
+    // a timer of the thread's event loop.
+    bool polled = false;
+    std::unique_ptr<QTimer> pollTimer;
+    std::function<void()> onWatch; // what the event loop does when characters may have come
 
     // Starts the character-received wait unless one is pending; false when
     // the device is gone.
     bool Arm(HANDLE port, const QString& name);
     // Takes the outcome of a completed character-received wait.
     void Settle(HANDLE port, const QString& name);
+    // True, and the port polled from now on, when a wait ended with ERR
+    // because the driver cannot wait for characters on this device.
+    bool WaitUnsupported(HANDLE port, const QString& name, DWORD err);
+    // The event loop's watch by the timer.
+    void StartPolling();
+    // WaitForData on a polled port.
+    bool PollForData(HANDLE port, const QString& name, std::chrono::microseconds limit);
     // The queued counts (ClearCommError), keeping its line errors for the
     // next read; false with the system's error when it fails.
     bool Status(HANDLE port, COMSTAT& stat, DWORD& err) const;
@@ -135,7 +164,7 @@ bool TComPort::TSystem::Status(HANDLE port, COMSTAT& stat, DWORD& err) const
 
 bool TComPort::TSystem::Arm(HANDLE port, const QString& name)
 {
-    if (commArmed)
+    if (commArmed || polled)
         return true;
     ::ResetEvent(commOv.hEvent);
     commEvents = 0;
@@ -150,10 +179,28 @@ bool TComPort::TSystem::Arm(HANDLE port, const QString& name)
         commArmed = true;
         return true;
     }
+    if (WaitUnsupported(port, name, err))
+        return true;
     qCWarning(lcSerial) << "wait for characters on" << name << ":" << SystemMessage(err);
     if (DeviceGone(err))
         lossPending = true;
     return false;
+}
+
+bool TComPort::TSystem::WaitUnsupported(HANDLE port, const QString& name, DWORD err)
+{
+    // A wait cancelled by nobody on a device that still answers: the driver
+    // cannot wait for characters on it.
+    if (err != ERROR_OPERATION_ABORTED)
+        return false;
+    COMSTAT stat{};
+    DWORD statusErr = 0;
+    if (!Status(port, stat, statusErr))
+        return false;
+    if (!polled)
+        qCInfo(lcSerial) << "the driver of" << name << "cancels every wait for characters; its queue is polled";
+    polled = true;
+    return true;
 }
 
 void TComPort::TSystem::Settle(HANDLE port, const QString& name)
@@ -164,6 +211,8 @@ void TComPort::TSystem::Settle(HANDLE port, const QString& name)
     DWORD unused = 0;
     if (!::GetOverlappedResult(port, &commOv, &unused, FALSE)) {
         const DWORD err = ::GetLastError();
+        if (WaitUnsupported(port, name, err))
+            return;
         qCWarning(lcSerial) << "wait for characters on" << name << ":" << SystemMessage(err);
         if (DeviceGone(err))
             lossPending = true;
@@ -206,11 +255,24 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
     // COM10 and above are only reachable through the device namespace; the
     // whole name is used, so a number above 255 still names its own port.
     const QString path = name.startsWith(QLatin1String("\\\\")) ? name : QStringLiteral("\\\\.\\") + name;
+    // One name for every spelling of the port (com5, \\.\COM5), in the
+    // global namespace: the port is the machine's, not the session's.
+    const QString claimName = QStringLiteral("Global\\kkm-configurator-port-")
+        + path.mid(path.lastIndexOf(QLatin1Char('\\')) + 1).toUpper();
+    sys_->claim = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(claimName.utf16()));
+    const DWORD claimErr = ::GetLastError();
+    if ((sys_->claim && claimErr == ERROR_ALREADY_EXISTS) || (!sys_->claim && claimErr == ERROR_ACCESS_DENIED)) {
+        // Held by another program of this system (of another user, when access is denied).
+        sys_->Unclaim();
+        log("claim", ERROR_SHARING_VIOLATION);
+        return prBusy;
+    }
     const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
                                    0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
                                    nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = ::GetLastError();
+        sys_->Unclaim();
         log("open", err);
         return OpenErrorResult(err);
     }
@@ -223,6 +285,7 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
             ::SetCommTimeouts(h, &sys_->savedTimeouts);
         }
         ::CloseHandle(h);
+        sys_->Unclaim();
         return result;
     };
     DCB dcb{};
@@ -279,6 +342,7 @@ int TComPort::Open(const QString& name, std::uint32_t baud)
     sys_->commArmed = false;
     sys_->lossPending = false;
     sys_->lineErrors = 0;
+    sys_->polled = false;
     Opened = true;
     lineLost_ = false;
     sys_->Arm(h, name);
@@ -293,18 +357,24 @@ void TComPort::Watch(bool on)
             sys_->watch->setEnabled(false);
             sys_->retired = std::move(sys_->watch);
         }
+        if (sys_->pollTimer)
+            sys_->pollTimer->stop();
         return;
     }
     sys_->retired.reset();
     // Between commands the thread's event loop reads the port: unsolicited
     // messages and a lost line arrive that way. A command's own wait reads
     // it directly, and the loop does not run meanwhile.
-    sys_->watch = std::make_unique<QWinEventNotifier>(sys_->commOv.hEvent);
-    QObject::connect(sys_->watch.get(), &QWinEventNotifier::activated, sys_->watch.get(), [this] {
+    sys_->onWatch = [this] {
         const HANDLE h = AsHandle(Handle);
         if (!Opened || lineLost_)
             return;
         sys_->Settle(h, Name);
+        if (sys_->polled && sys_->watch && sys_->watch->isEnabled()) {
+            // The cancelled wait's event stays set: the timer takes over.
+            sys_->watch->setEnabled(false);
+            sys_->StartPolling();
+        }
         // The event tells of new characters only: take all that is queued,
         // a chunk at a time, and wait again.
         while (Opened && !lineLost_) {
@@ -316,7 +386,26 @@ void TComPort::Watch(bool on)
         }
         if (Opened && !lineLost_ && !sys_->Arm(h, Name))
             ReadPending(); // tells the loss
-    });
+    };
+    if (sys_->polled) {
+        sys_->StartPolling();
+        return;
+    }
+    sys_->watch = std::make_unique<QWinEventNotifier>(sys_->commOv.hEvent);
+    QObject::connect(sys_->watch.get(), &QWinEventNotifier::activated, sys_->watch.get(),
+                     [this] { sys_->onWatch(); });
+}
+
+void TComPort::TSystem::StartPolling()
+{
+    if (!pollTimer) {
+        // Often enough for unsolicited messages and a lost line; a command's
+        // own wait polls far more often.
+        pollTimer = std::make_unique<QTimer>();
+        pollTimer->setInterval(10);
+        QObject::connect(pollTimer.get(), &QTimer::timeout, pollTimer.get(), [this] { onWatch(); });
+    }
+    pollTimer->start();
 }
 
 void TComPort::Close()
@@ -342,6 +431,7 @@ void TComPort::Close()
             qCWarning(lcSerial) << "close" << Name << ": time-outs not restored:" << SystemMessage(::GetLastError());
         ::CloseHandle(h);
     }
+    sys_->Unclaim();
     Handle = InvalidHandle;
     Opened = false;
     lineLost_ = false;
@@ -435,6 +525,8 @@ bool TComPort::WaitForData(std::chrono::microseconds limit)
     } else if (stat.cbInQue > 0) {
         return true;
     }
+    if (sys_->polled)
+        return sys_->PollForData(h, Name, limit);
     const HANDLE waits[2] = {sys_->commOv.hEvent, sys_->wake};
     const DWORD waited = ::WaitForMultipleObjects(2, waits, FALSE, Milliseconds(limit));
     if (waited == WAIT_OBJECT_0) {
@@ -448,6 +540,40 @@ bool TComPort::WaitForData(std::chrono::microseconds limit)
     if (waited == WAIT_FAILED)
         qCWarning(lcSerial) << "wait on" << Name << ":" << SystemMessage(::GetLastError());
     return false;
+}
+
+bool TComPort::TSystem::PollForData(HANDLE h, const QString& name, std::chrono::microseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        COMSTAT stat{};
+        DWORD err = 0;
+        if (!Status(h, stat, err)) {
+            qCWarning(lcSerial) << "queue of" << name << ":" << SystemMessage(err);
+            if (DeviceGone(err)) {
+                lossPending = true;
+                return true;
+            }
+        } else if (stat.cbInQue > 0) {
+            return true;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        // A millisecond at a time: a byte takes 87 us at 115200 baud, an
+        // answer a good part of a millisecond.
+        const DWORD waited = ::WaitForSingleObject(wake,
+                                                   std::min<DWORD>(1, Milliseconds(left)));
+        if (waited == WAIT_OBJECT_0) {
+            ::ResetEvent(wake);
+            return true;
+        }
+        if (waited == WAIT_FAILED) {
+            qCWarning(lcSerial) << "wait on" << name << ":" << SystemMessage(::GetLastError());
+            return false;
+        }
+    }
 }
 
 void TComPort::Wake()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # test.sh's Windows stage: cross-builds the program (tools/make-windows.sh,
 # which also checks dist/'s imports and packs the zip and the installer),
-# runs the tests that need no register under Wine, then installs the
+# runs the tests that need no register under Wine, kkm-cli.exe against
+# emulators on COM ports (tools/test-windows-line.sh), then installs the
 # program silently into the Wine prefix, asks the installed kkm-cli for its
 # version and uninstalls it again.
 set -euo pipefail
@@ -24,6 +25,14 @@ settle() { WINEPREFIX=$prefix "$wineserver" -w || true; }
 wine cmd /c exit 0
 
 ctest --test-dir "$dir" --output-on-failure -j 4 --resource-spec-file "$PWD/$dir/ctest-resources.json"
+
+# kkm-cli.exe against Linux emulators on COM ports of the prefix, beside
+# the Linux kkm-cli and window (test.sh has built them in build/).
+linux=${KKM_LINUX_BUILD_DIR:-build}
+[ -f "$linux/CMakeCache.txt" ] ||
+  cmake -S . -B "$linux" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+cmake --build "$linux" --target kkm-emulator kkm-cli line_window_test
+tools/test-windows-line.sh "$prefix" "$dir" "$linux"
 
 # The installer, as a user's silent install would run it.
 version=$(cat "$dir/kkm-version.txt")
