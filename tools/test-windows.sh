@@ -17,9 +17,14 @@ setup=$(realpath "${packages[1]}")
 
 # One prefix for the whole stage: making one takes a good part of a minute.
 prefix=$PWD/$dir/wine
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+# Every program of the prefix, its server and Wine's own services end with
+# the stage, however it ends: nothing of it may outlive the test run.
+stop_wine() { [ -d "$prefix" ] && WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1; true; }
+trap stop_wine EXIT
+stop_wine
 rm -rf "$prefix" "$prefix.lock"
 wine() { tools/wine-run.sh "$prefix" "" "$@"; }
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 # Waits until every program of the prefix has ended.
 settle() { WINEPREFIX=$prefix "$wineserver" -w || true; }
 wine cmd /c exit 0
