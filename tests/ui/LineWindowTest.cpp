@@ -38,8 +38,8 @@ void LineWindowTest::connectReadAndWrite()
     QVERIFY(AuthoriseThroughDialog(main, 0, QStringLiteral("1")));
 
     main.PageControl->setCurrentIndex(TMainForm::pgGoods);
-    main.ed_GoodsStart->setText(QStringLiteral("1"));
-    main.ed_GoodsEND->setText(QStringLiteral("100"));
+    main.ts_Goods->ed_GoodsStart->setText(QStringLiteral("1"));
+    main.ts_Goods->ed_GoodsEND->setText(QStringLiteral("100"));
     main.si_ReadTableFromKKMClick();
     QVERIFY(WaitIdle(main));
 
