@@ -111,6 +111,11 @@ public:
     void Write(std::uint8_t code, const char* event, const char* title, std::uint8_t ar, std::uint8_t at,
                std::uint8_t pid, const std::vector<TEventField>& fields) const
     {
+        // One port's line at a time, stamped under the same lock: the lines
+        // leave in the order of their times, and the C library's local-time
+        // conversion is not entered by two workers at once.
+        static std::mutex mutex;
+        std::lock_guard lock(mutex);
         const QDateTime now = QDateTime::currentDateTime();
         QString line;
         if (json_) {
@@ -134,8 +139,6 @@ public:
                    QLatin1Char(' ') + QString::fromUtf8(title) +
                    (parts.isEmpty() ? QString() : QStringLiteral(": ") + parts.join(QStringLiteral(", ")));
         }
-        static std::mutex mutex;
-        std::lock_guard lock(mutex);
         PrintOut(line);
     }
 
