@@ -20,7 +20,11 @@ prefix=$PWD/$dir/wine
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 # Every program of the prefix, its server and Wine's own services end with
 # the stage, however it ends: nothing of it may outlive the test run.
-stop_wine() { [ -d "$prefix" ] && WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1; true; }
+stop_wine() {
+  if [ -d "$prefix" ]; then
+    WINEPREFIX=$prefix "$wineserver" -k >/dev/null 2>&1 || true
+  fi
+}
 trap stop_wine EXIT
 stop_wine
 rm -rf "$prefix" "$prefix.lock"
