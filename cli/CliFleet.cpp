@@ -198,7 +198,7 @@ std::vector<TPortOutcome> RunFleet(const QStringList& ports, const TFleetOptions
                 outcome->First = job.First();
                 outcome->Last = job.Last();
             },
-            [&, i, outcome] {
+            [&, i, prefix, outcome] {
                 TPortOutcome& o = outcomes[static_cast<std::size_t>(i)];
                 o = std::move(*outcome);
                 if (interrupted != 0) {
