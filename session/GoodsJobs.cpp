@@ -33,7 +33,7 @@ void GoodsReadJob(TJobContext& job, int first, int last, std::atomic<bool>* stop
                   const std::function<void(int, const TGoodsRow&)>& onRecord,
                   const std::function<void(int, TCurrency)>& onSales)
 {
-    const TTableSpec& t = GoodsTable();
+    const TRegisterTable& t = GoodsTable();
     job.Line(t.ReadStartLine, TLineKind::Progress);
     TOmvekCP& p = job.Protokol();
     for (int item = first; item <= last; ++item) {
@@ -66,7 +66,7 @@ bool GoodsWriteJob(TJobContext& job, const TGoodsRows& rows, bool zeroSales, std
                    const std::function<void(int, const TGoodsRow&, const std::array<bool, 7>&)>& onRow,
                    QString& error)
 {
-    const TTableSpec& t = GoodsTable();
+    const TRegisterTable& t = GoodsTable();
     job.Line(t.WriteStartLine, TLineKind::Progress);
     TOmvekCP& p = job.Protokol();
     for (int item = rows.First; item <= rows.Last; ++item) {

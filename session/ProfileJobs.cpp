@@ -17,7 +17,7 @@ const QString kWriteStart = QStringLiteral("Запись профиля в КК�
 const QString kWriteDone = QStringLiteral("Запись профиля в ККМ завершена.");
 
 // Records as the profile keeps them, empty values, for the reads to fill.
-TProfileRecords EmptyRecords(const TTableSpec& t)
+TProfileRecords EmptyRecords(const TRegisterTable& t)
 {
     TProfileRecords records;
     for (int record = t.FirstRecord; record <= t.LastRecord; ++record)
@@ -25,7 +25,7 @@ TProfileRecords EmptyRecords(const TTableSpec& t)
     return records;
 }
 
-void Store(TProfileRecords& records, const TTableSpec& t, const TFieldValue& read)
+void Store(TProfileRecords& records, const TRegisterTable& t, const TFieldValue& read)
 {
     const std::size_t index = static_cast<std::size_t>(read.Field->Record - t.FirstRecord);
     if (index >= records.size())
@@ -39,9 +39,9 @@ void Store(TProfileRecords& records, const TTableSpec& t, const TFieldValue& rea
 
 bool ProfileReadJob(TJobContext& job, const QStringList& tableKeys, TProfile& out)
 {
-    std::vector<const TTableSpec*> tables;
+    std::vector<const TRegisterTable*> tables;
     for (const QString& key : tableKeys.isEmpty() ? ProfileTableKeys() : tableKeys) {
-        const TTableSpec* t = FindTableByKey(key);
+        const TRegisterTable* t = FindTableByKey(key);
         if (!t || t->SubPage < 0) {
             job.Line(QStringLiteral("Неизвестная таблица настроек %1").arg(key), TLineKind::Error);
             return false;
@@ -58,7 +58,7 @@ bool ProfileReadJob(TJobContext& job, const QStringList& tableKeys, TProfile& ou
     out.Serial = QString::number(info.SerialNumber);
     out.Time = QDateTime::currentDateTime();
     out.Tables.clear();
-    for (const TTableSpec* t : tables) {
+    for (const TRegisterTable* t : tables) {
         if (job.Cancelled())
             return false;
         TProfileRecords records = EmptyRecords(*t);
@@ -77,7 +77,7 @@ bool ProfileReadJob(TJobContext& job, const QStringList& tableKeys, TProfile& ou
 bool ProfileWriteJob(TJobContext& job, const TProfile& profile, bool dryRun)
 {
     std::vector<TSettingsWritePlan> plans;
-    for (const TTableSpec& t : SettingsTables()) {
+    for (const TRegisterTable& t : SettingsTables()) {
         const TProfileRecords* records = profile.Find(t.Key);
         if (!records || !TakesInput(t))
             continue;
@@ -100,7 +100,7 @@ bool ProfileWriteJob(TJobContext& job, const TProfile& profile, bool dryRun)
     }
     if (dryRun) {
         for (const TSettingsWritePlan& plan : plans) {
-            const TTableSpec& t = *plan.Table;
+            const TRegisterTable& t = *plan.Table;
             job.Line(QStringLiteral("Без записи: таблица %1 (%2), %3: %4")
                          .arg(t.Key)
                          .arg(t.Table)

@@ -2,7 +2,7 @@
 
 namespace kkm {
 
-bool SettingsReadJob(TJobContext& job, const TTableSpec& t,
+bool SettingsReadJob(TJobContext& job, const TRegisterTable& t,
                      const std::function<void(const std::vector<TFieldValue>&)>& onValues)
 {
     job.Line(t.ReadStartLine, TLineKind::Progress);
@@ -10,7 +10,7 @@ bool SettingsReadJob(TJobContext& job, const TTableSpec& t,
     const auto table = static_cast<std::uint8_t>(t.Table);
     const bool complete = [&] {
         if (t.Read == TReadKind::Fields) {
-            for (const TFieldSpec& f : t.Fields) {
+            for (const TTableField& f : t.Fields) {
                 TArrayOfByte bytes;
                 if (!job.Check(p.ReadTableField(RegisterAddress, PcAddress, table,
                                                 static_cast<std::uint16_t>(f.Record),
@@ -51,7 +51,7 @@ bool SettingsReadJob(TJobContext& job, const TTableSpec& t,
     return complete;
 }
 
-TSettingsWritePlan PlanSettingsWrite(const TTableSpec& t,
+TSettingsWritePlan PlanSettingsWrite(const TRegisterTable& t,
                                      const std::function<TControlValue(const TFieldValue&, int)>& valueOf,
                                      const std::function<void(const TFieldValue&)>& onFilled)
 {
@@ -109,7 +109,7 @@ TSettingsWritePlan PlanSettingsWrite(const TTableSpec& t,
 
 TWriteOutcome SettingsWriteJob(TJobContext& job, const TSettingsWritePlan& plan)
 {
-    const TTableSpec& t = *plan.Table;
+    const TRegisterTable& t = *plan.Table;
     job.Line(t.WriteStartLine, TLineKind::Progress);
     TOmvekCP& p = job.Protokol();
     const auto table = static_cast<std::uint8_t>(t.Table);

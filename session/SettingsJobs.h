@@ -15,7 +15,7 @@ namespace kkm {
 // decoded and handed to OnValues; a refusal or an answer that does not
 // decode is written in red and ends the reading (the end line follows).
 // Returns true when everything was read.
-bool SettingsReadJob(TJobContext& Job, const TTableSpec& Table,
+bool SettingsReadJob(TJobContext& Job, const TRegisterTable& Table,
                      const std::function<void(const std::vector<TFieldValue>&)>& OnValues);
 
 // What a table's write sends, encoded beforehand from the values to write.
@@ -27,7 +27,7 @@ struct TSettingsWriteItem {
 };
 
 struct TSettingsWritePlan {
-    const TTableSpec* Table = nullptr;
+    const TRegisterTable* Table = nullptr;
     std::vector<TSettingsWriteItem> Items;
     // The end line is written after a refusal too (field-wise tables).
     bool DoneAfterRefusal = false;
@@ -41,7 +41,7 @@ struct TSettingsWritePlan {
 // with a default are handed to OnFilled, to be shown. Stops at the first
 // value that cannot be encoded (BuildError).
 TSettingsWritePlan PlanSettingsWrite(
-    const TTableSpec& Table, const std::function<TControlValue(const TFieldValue&, int Record)>& ValueOf,
+    const TRegisterTable& Table, const std::function<TControlValue(const TFieldValue&, int Record)>& ValueOf,
     const std::function<void(const TFieldValue&)>& OnFilled);
 
 enum class TWriteOutcome {

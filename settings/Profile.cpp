@@ -32,12 +32,12 @@ QString WithoutPadding(const QString& Text)
     return Text.left(n);
 }
 
-bool SettingsTable(const TTableSpec* Table)
+bool SettingsTable(const TRegisterTable* Table)
 {
     return Table && Table->SubPage >= 0;
 }
 
-QString FieldPlace(const TTableSpec& Table, int Row, const QString& Key)
+QString FieldPlace(const TRegisterTable& Table, int Row, const QString& Key)
 {
     QString place = QStringLiteral("Профиль: таблица %1").arg(Table.Key);
     if (Row > 0)
@@ -82,12 +82,12 @@ QString ItemsText(const QStringList& Items)
 
 // The values of one record from its object; every field must be there and
 // nothing else.
-bool RecordFromObject(const TTableSpec& Table, int Record, int Row, const QJsonObject& Object,
+bool RecordFromObject(const TRegisterTable& Table, int Record, int Row, const QJsonObject& Object,
                       std::vector<TFieldValue>& Values, QString& Error)
 {
     std::vector<TFieldValue> values = RecordValues(Table, Record);
     for (TFieldValue& v : values) {
-        const TFieldSpec& f = *v.Field;
+        const TTableField& f = *v.Field;
         const QJsonValue json = Object.value(f.Key);
         if (json.isUndefined()) {
             Error = FieldPlace(Table, Row, f.Key) + QStringLiteral(": нет значения");
@@ -109,7 +109,7 @@ bool RecordFromObject(const TTableSpec& Table, int Record, int Row, const QJsonO
     return true;
 }
 
-bool TableFromJson(const TTableSpec& Table, const QJsonValue& Json, TProfileRecords& Records, QString& Error)
+bool TableFromJson(const TRegisterTable& Table, const QJsonValue& Json, TProfileRecords& Records, QString& Error)
 {
     TProfileRecords records;
     if (Table.Rows) {
@@ -151,7 +151,7 @@ bool TableFromJson(const TTableSpec& Table, const QJsonValue& Json, TProfileReco
         }
         for (int record = Table.FirstRecord; record <= Table.LastRecord; ++record) {
             QJsonObject own;
-            for (const TFieldSpec* f : RecordFields(Table, record))
+            for (const TTableField* f : RecordFields(Table, record))
                 if (object.contains(f->Key))
                     own.insert(f->Key, object.value(f->Key));
             std::vector<TFieldValue> values;
@@ -172,7 +172,7 @@ QJsonObject RecordObject(const std::vector<TFieldValue>& Values)
     return object;
 }
 
-QJsonValue TableJson(const TTableSpec& Table, const TProfileRecords& Records)
+QJsonValue TableJson(const TRegisterTable& Table, const TProfileRecords& Records)
 {
     if (Table.Rows) {
         QJsonArray rows;
@@ -198,12 +198,12 @@ const TProfileRecords* TProfile::Find(const QString& key) const
 QStringList ProfileTableKeys()
 {
     QStringList keys;
-    for (const TTableSpec& t : SettingsTables())
+    for (const TRegisterTable& t : SettingsTables())
         keys << t.Key;
     return keys;
 }
 
-QJsonValue ProfileValue(const TFieldSpec& f, const TControlValue& v)
+QJsonValue ProfileValue(const TTableField& f, const TControlValue& v)
 {
     switch (ValueKind(f)) {
     case TValueKind::Text:
@@ -235,7 +235,7 @@ QJsonValue ProfileValue(const TFieldSpec& f, const TControlValue& v)
     return QJsonValue(QJsonValue::Null);
 }
 
-bool ProfileControlValue(const TFieldSpec& f, const QJsonValue& json, TControlValue& value, QString& error)
+bool ProfileControlValue(const TTableField& f, const QJsonValue& json, TControlValue& value, QString& error)
 {
     TControlValue v;
     switch (ValueKind(f)) {
@@ -356,7 +356,7 @@ QByteArray ProfileToJson(const TProfile& profile)
     const QDateTime time = profile.Time.toOffsetFromUtc(profile.Time.offsetFromUtc());
     root.insert(kTime, profile.Time.isValid() ? time.toString(Qt::ISODate) : QString());
     QJsonObject tables;
-    for (const TTableSpec& t : SettingsTables())
+    for (const TRegisterTable& t : SettingsTables())
         if (const TProfileRecords* records = profile.Find(t.Key))
             tables.insert(t.Key, TableJson(t, *records));
     root.insert(kTables, tables);
@@ -424,7 +424,7 @@ bool ProfileFromJson(const QByteArray& json, TProfile& out, QString& error)
     }
     const QJsonObject tableObject = tables.toObject();
     for (auto it = tableObject.begin(); it != tableObject.end(); ++it) {
-        const TTableSpec* t = FindTableByKey(it.key());
+        const TRegisterTable* t = FindTableByKey(it.key());
         if (!SettingsTable(t)) {
             error = t ? QStringLiteral("Профиль: таблица %1 не входит в профиль").arg(it.key())
                       : QStringLiteral("Профиль: неизвестная таблица %1").arg(it.key());
@@ -432,7 +432,7 @@ bool ProfileFromJson(const QByteArray& json, TProfile& out, QString& error)
         }
     }
     // In table order, so that the first error named is the first in the table map.
-    for (const TTableSpec& t : SettingsTables()) {
+    for (const TRegisterTable& t : SettingsTables()) {
         if (!tableObject.contains(t.Key))
             continue;
         TProfileRecords records;
@@ -447,7 +447,7 @@ bool ProfileFromJson(const QByteArray& json, TProfile& out, QString& error)
 std::vector<TProfileDifference> CompareProfiles(const TProfile& reg, const TProfile& file)
 {
     std::vector<TProfileDifference> differences;
-    for (const TTableSpec& t : SettingsTables()) {
+    for (const TRegisterTable& t : SettingsTables()) {
         const TProfileRecords* a = reg.Find(t.Key);
         const TProfileRecords* b = file.Find(t.Key);
         if (!a || !b)
@@ -456,7 +456,7 @@ std::vector<TProfileDifference> CompareProfiles(const TProfile& reg, const TProf
             const std::vector<TFieldValue>& left = (*a)[r];
             const std::vector<TFieldValue>& right = (*b)[r];
             for (const TFieldValue& v : left) {
-                const TFieldSpec& f = *v.Field;
+                const TTableField& f = *v.Field;
                 const QJsonValue mine = ProfileValue(f, v.Value);
                 QJsonValue theirs(QJsonValue::Undefined);
                 for (const TFieldValue& w : right)

@@ -52,8 +52,8 @@ QStringList ProfileTableKeys();
 // at their end (and a post its blanks at both ends, as it is written).
 // ProfileControlValue checks kind, items, range, length and code page; the
 // Error says what is wrong with the value, without naming the field.
-QJsonValue ProfileValue(const TFieldSpec& Field, const TControlValue& Value);
-bool ProfileControlValue(const TFieldSpec& Field, const QJsonValue& Json, TControlValue& Value, QString& Error);
+QJsonValue ProfileValue(const TTableField& Field, const TControlValue& Value);
+bool ProfileControlValue(const TTableField& Field, const QJsonValue& Json, TControlValue& Value, QString& Error);
 // A value as it reads in a journal line or on a terminal: JSON text, so that
 // an empty text shows as "" and no value as null.
 QString ProfileValueText(const QJsonValue& Value);

@@ -110,7 +110,7 @@ void EncodeText(const QString& Text, TArrayOfByte& Bytes)
                                                               : std::uint8_t{0x20};
 }
 
-std::uint32_t ItemMask(const TFieldSpec& Field)
+std::uint32_t ItemMask(const TTableField& Field)
 {
     const auto n = std::min<qsizetype>(Field.Items.size(), 8);
     return (1u << n) - 1u;
@@ -118,7 +118,7 @@ std::uint32_t ItemMask(const TFieldSpec& Field)
 
 // The bytes a decoder looks at: the two-byte masks and the rights keep
 // their value in the first byte.
-int BytesRead(const TFieldSpec& Field)
+int BytesRead(const TTableField& Field)
 {
     switch (Field.Encoding) {
     case TEncoding::BitMask:
@@ -129,7 +129,7 @@ int BytesRead(const TFieldSpec& Field)
     }
 }
 
-bool ShortAnswer(const TFieldSpec& Field, std::size_t Have, int Need, QString& Error)
+bool ShortAnswer(const TTableField& Field, std::size_t Have, int Need, QString& Error)
 {
     if (Have >= static_cast<std::size_t>(Need))
         return false;
@@ -185,7 +185,7 @@ QString GoodsSalesText(TCurrency Quantity)
     return QString::fromStdString(Quantity.ToShortString());
 }
 
-bool DecodeField(const TFieldSpec& Field, TBytes Bytes, TControlValue& Value, QString& Error)
+bool DecodeField(const TTableField& Field, TBytes Bytes, TControlValue& Value, QString& Error)
 {
     if (ShortAnswer(Field, Bytes.size(), BytesRead(Field), Error))
         return false;
@@ -251,7 +251,7 @@ bool DecodeField(const TFieldSpec& Field, TBytes Bytes, TControlValue& Value, QS
     return true;
 }
 
-bool EncodeField(const TFieldSpec& Field, TControlValue& Value, TArrayOfByte& Bytes, QString& Error,
+bool EncodeField(const TTableField& Field, TControlValue& Value, TArrayOfByte& Bytes, QString& Error,
                  bool* Filled)
 {
     if (Filled)

@@ -14,10 +14,10 @@ const QStringList kSpeeds = {QStringLiteral("Отключено"), QStringLitera
 const QStringList kAttributes = {QStringLiteral("По ширине"), QStringLiteral("По высоте"),
                                  QStringLiteral("Утолщенный")};
 
-TFieldSpec F(const char* Key, int Record, int Field, int Offset, int Size, const QString& Control, K Kind,
+TTableField F(const char* Key, int Record, int Field, int Offset, int Size, const QString& Control, K Kind,
              E Encoding, QStringList Items = {}, QString EmptyDefault = {})
 {
-    TFieldSpec f;
+    TTableField f;
     f.Key = QString::fromLatin1(Key);
     f.Record = Record;
     f.Field = Field;
@@ -32,34 +32,34 @@ TFieldSpec F(const char* Key, int Record, int Field, int Offset, int Size, const
 }
 
 // An edit, typed up to Length characters.
-TFieldSpec Ed(const char* Key, int Record, int Field, int Offset, int Size, const QString& Control, E Encoding,
+TTableField Ed(const char* Key, int Record, int Field, int Offset, int Size, const QString& Control, E Encoding,
               int Length, QString EmptyDefault = {})
 {
-    TFieldSpec f = F(Key, Record, Field, Offset, Size, Control, K::Edit, Encoding, {}, std::move(EmptyDefault));
+    TTableField f = F(Key, Record, Field, Offset, Size, Control, K::Edit, Encoding, {}, std::move(EmptyDefault));
     f.MaxLength = Length;
     return f;
 }
 
 // A list with StartIndex selected before anything is read.
-TFieldSpec Li(const char* Key, int Record, int Field, int Offset, const QString& Control, QStringList Items,
+TTableField Li(const char* Key, int Record, int Field, int Offset, const QString& Control, QStringList Items,
               int StartIndex)
 {
-    TFieldSpec f = F(Key, Record, Field, Offset, 1, Control, K::List, E::ListIndex, std::move(Items));
+    TTableField f = F(Key, Record, Field, Offset, 1, Control, K::List, E::ListIndex, std::move(Items));
     f.StartIndex = StartIndex;
     return f;
 }
 
-TFieldSpec Cell(const char* Key, int Record, int Field, int Offset, int Size, const QString& Grid, int Column,
+TTableField Cell(const char* Key, int Record, int Field, int Offset, int Size, const QString& Grid, int Column,
                 E Encoding, int Length, QStringList Items = {}, QString EmptyDefault = {})
 {
-    TFieldSpec f = F(Key, Record, Field, Offset, Size, Grid, K::GridCell, Encoding, std::move(Items),
+    TTableField f = F(Key, Record, Field, Offset, Size, Grid, K::GridCell, Encoding, std::move(Items),
                      std::move(EmptyDefault));
     f.Column = Column;
     f.MaxLength = Length;
     return f;
 }
 
-TFieldSpec Ranged(TFieldSpec f, std::int64_t Min, std::int64_t Max)
+TTableField Ranged(TTableField f, std::int64_t Min, std::int64_t Max)
 {
     f.Min = Min;
     f.Max = Max;
@@ -71,10 +71,10 @@ QString N(const char* Name, int n)
     return QString::fromLatin1(Name) + QString::number(n);
 }
 
-TTableSpec Table(const char* Key, int Table, const char* Page, int SubPage, int Last, int RecordSize,
+TRegisterTable Table(const char* Key, int Table, const char* Page, int SubPage, int Last, int RecordSize,
                  TReadKind Read, TWriteKind Write, const QString& ReadStart, const QString& ReadDone)
 {
-    TTableSpec t;
+    TRegisterTable t;
     t.Key = QString::fromLatin1(Key);
     t.Table = Table;
     t.Page = QString::fromLatin1(Page);
@@ -98,9 +98,9 @@ constexpr std::int64_t BcdMax(int Size)
     return m - 1;
 }
 
-TTableSpec Options()
+TRegisterTable Options()
 {
-    TTableSpec t = Table("options", 2, "ts_KKMMainOptions", 0, 1, 16, TReadKind::Fields, TWriteKind::Records,
+    TRegisterTable t = Table("options", 2, "ts_KKMMainOptions", 0, 1, 16, TReadKind::Fields, TWriteKind::Records,
                          QStringLiteral("Чтение настроек ККМ ..."), QStringLiteral("Чтение настроек ККМ Завершено."));
     t.WriteStartLine = QStringLiteral("Запись опций ККМ ...");
     t.WriteDoneLine = QStringLiteral("Запись опций ККМ завершена.");
@@ -129,9 +129,9 @@ TTableSpec Options()
     return t;
 }
 
-TTableSpec PrintOptions()
+TRegisterTable PrintOptions()
 {
-    TTableSpec t = Table("print_options", 3, "ts_KKMPrintOpt", 1, 1, 8, TReadKind::Fields, TWriteKind::Records,
+    TRegisterTable t = Table("print_options", 3, "ts_KKMPrintOpt", 1, 1, 8, TReadKind::Fields, TWriteKind::Records,
                          QStringLiteral("Чтение настроек печати ..."),
                          QStringLiteral("Чтение настроек печати завершено."));
     t.WriteStartLine = QStringLiteral("Запись настроек печати ...");
@@ -157,9 +157,9 @@ TTableSpec PrintOptions()
     return t;
 }
 
-TTableSpec TextLines()
+TRegisterTable TextLines()
 {
-    TTableSpec t = Table("text_lines", 4, "ts_KKMReklama", 2, 9, 33, TReadKind::Records, TWriteKind::Records,
+    TRegisterTable t = Table("text_lines", 4, "ts_KKMReklama", 2, 9, 33, TReadKind::Records, TWriteKind::Records,
                          QStringLiteral("Чтение рекламных строк ..."),
                          QStringLiteral("Чтение рекламных строк закончено."));
     t.WriteStartLine = QStringLiteral("Запись рекламных строк ...");
@@ -180,9 +180,9 @@ TTableSpec TextLines()
     return t;
 }
 
-TTableSpec Discounts()
+TRegisterTable Discounts()
 {
-    TTableSpec t = Table("discounts", 5, "ts_KKMDiscounts", 3, 8, 24, TReadKind::Records, TWriteKind::Never,
+    TRegisterTable t = Table("discounts", 5, "ts_KKMDiscounts", 3, 8, 24, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение скидок / наценок ..."),
                          QStringLiteral("Чтение скидок / наценок завершено."));
     t.Rows = true;
@@ -200,9 +200,9 @@ TTableSpec Discounts()
     return t;
 }
 
-TTableSpec Taxes()
+TRegisterTable Taxes()
 {
-    TTableSpec t = Table("taxes", 6, "ts_Taxes", 4, 4, 7, TReadKind::Records, TWriteKind::Never,
+    TRegisterTable t = Table("taxes", 6, "ts_Taxes", 4, 4, 7, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение налогов ..."), QStringLiteral("Чтение налогов завершено."));
     t.Rows = true;
     t.ColumnTitles = {QStringLiteral("Наименование"), QStringLiteral("Величина")};
@@ -213,9 +213,9 @@ TTableSpec Taxes()
     return t;
 }
 
-TTableSpec Sections()
+TRegisterTable Sections()
 {
-    TTableSpec t = Table("sections", 7, "ts_Sections", 5, 16, 14, TReadKind::Records, TWriteKind::Never,
+    TRegisterTable t = Table("sections", 7, "ts_Sections", 5, 16, 14, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение таблицы отделов ..."),
                          QStringLiteral("Чтение таблицы отделов завершено"));
     t.Rows = true;
@@ -237,9 +237,9 @@ TTableSpec Sections()
     return t;
 }
 
-TTableSpec Devices()
+TRegisterTable Devices()
 {
-    TTableSpec t = Table("devices", 8, "ts_Devices", 6, 3, 3, TReadKind::Records, TWriteKind::Never,
+    TRegisterTable t = Table("devices", 8, "ts_Devices", 6, 3, 3, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение таблицы устройсв ..."),
                          QStringLiteral("Чтение таблицы устройсв завершено."));
     t.Fields = {
@@ -254,9 +254,9 @@ TTableSpec Devices()
     return t;
 }
 
-TTableSpec Operators()
+TRegisterTable Operators()
 {
-    TTableSpec t = Table("operators", 9, "ts_Operators", 7, 7, 69, TReadKind::Records, TWriteKind::Fields,
+    TRegisterTable t = Table("operators", 9, "ts_Operators", 7, 7, 69, TReadKind::Records, TWriteKind::Fields,
                          QStringLiteral("Чтение таблицы операторов ..."),
                          QStringLiteral("Чтение таблицы операторов завершено."));
     t.WriteStartLine = QStringLiteral("Запись таблицы операторов ...");
@@ -272,11 +272,11 @@ TTableSpec Operators()
     for (int n = 1; n <= 7; ++n) {
         // Set and written in this order: post, full name, rights. Every
         // cell of the grid takes 32 characters.
-        TFieldSpec post = Cell("post", n, 2, 32, 32, grid, 0, E::TrimmedText, 32);
+        TTableField post = Cell("post", n, 2, 32, 32, grid, 0, E::TrimmedText, 32);
         post.WriteErrorLine = QStringLiteral("Ошибка записи должности оператора ");
-        TFieldSpec name = Cell("name", n, 1, 0, 32, grid, 1, E::Text, 32);
+        TTableField name = Cell("name", n, 1, 0, 32, grid, 1, E::Text, 32);
         name.WriteErrorLine = QStringLiteral("Ошибка записи ФИО оператора ");
-        TFieldSpec access = Cell("rights", n, 4, 67, 2, grid, 2, E::OperatorRights, 32, rights);
+        TTableField access = Cell("rights", n, 4, 67, 2, grid, 2, E::OperatorRights, 32, rights);
         access.WriteErrorLine = QStringLiteral("Ошибка записи прав доступа оператора ");
         t.Fields.push_back(std::move(post));
         t.Fields.push_back(std::move(name));
@@ -285,9 +285,9 @@ TTableSpec Operators()
     return t;
 }
 
-TTableSpec PayTypes()
+TRegisterTable PayTypes()
 {
-    TTableSpec t = Table("pay_types", 10, "ts_PayTypes", 8, 3, 13, TReadKind::Records, TWriteKind::Never,
+    TRegisterTable t = Table("pay_types", 10, "ts_PayTypes", 8, 3, 13, TReadKind::Records, TWriteKind::Never,
                          QStringLiteral("Чтение типов оплаты ..."), QStringLiteral("Чтение типов оплаты завершено."));
     t.Rows = true;
     t.ColumnTitles = {QStringLiteral("Название типа оплаты"), QStringLiteral("Разрешение")};
@@ -298,9 +298,9 @@ TTableSpec PayTypes()
     return t;
 }
 
-TTableSpec Goods()
+TRegisterTable Goods()
 {
-    TTableSpec t = Table("goods", 1, "ts_Goods", -1, GoodsItemCount, 46, TReadKind::Records, TWriteKind::Records,
+    TRegisterTable t = Table("goods", 1, "ts_Goods", -1, GoodsItemCount, 46, TReadKind::Records, TWriteKind::Records,
                          QStringLiteral("Чтение списка товаров ..."),
                          QStringLiteral("Чтение списка товаров завершено."));
     t.WriteStartLine = QStringLiteral("Запись списка товаров ...");
@@ -318,64 +318,64 @@ TTableSpec Goods()
     return t;
 }
 
-bool FieldOfRecord(const TFieldSpec& Field, int Record)
+bool FieldOfRecord(const TTableField& Field, int Record)
 {
     return Field.Record == Record || Field.Record == 0;
 }
 
 } // namespace
 
-const std::vector<TTableSpec>& SettingsTables()
+const std::vector<TRegisterTable>& SettingsTables()
 {
-    static const std::vector<TTableSpec> tables = {Options(), PrintOptions(), TextLines(), Discounts(), Taxes(),
+    static const std::vector<TRegisterTable> tables = {Options(), PrintOptions(), TextLines(), Discounts(), Taxes(),
                                                    Sections(), Devices(), Operators(), PayTypes()};
     return tables;
 }
 
-const TTableSpec& GoodsTable()
+const TRegisterTable& GoodsTable()
 {
-    static const TTableSpec goods = Goods();
+    static const TRegisterTable goods = Goods();
     return goods;
 }
 
-const TTableSpec* FindTable(int Table)
+const TRegisterTable* FindTable(int Table)
 {
     if (Table == 1)
         return &GoodsTable();
-    for (const TTableSpec& t : SettingsTables())
+    for (const TRegisterTable& t : SettingsTables())
         if (t.Table == Table)
             return &t;
     return nullptr;
 }
 
-const TTableSpec* FindTableByKey(QStringView Key)
+const TRegisterTable* FindTableByKey(QStringView Key)
 {
     if (GoodsTable().Key == Key)
         return &GoodsTable();
-    for (const TTableSpec& t : SettingsTables())
+    for (const TRegisterTable& t : SettingsTables())
         if (t.Key == Key)
             return &t;
     return nullptr;
 }
 
-const TFieldSpec* FindFieldByKey(const TTableSpec& Table, QStringView Key, int Record)
+const TTableField* FindFieldByKey(const TRegisterTable& Table, QStringView Key, int Record)
 {
-    for (const TFieldSpec& f : Table.Fields)
+    for (const TTableField& f : Table.Fields)
         if (f.Key == Key && (Record < 0 || FieldOfRecord(f, Record)))
             return &f;
     return nullptr;
 }
 
-std::vector<const TFieldSpec*> RecordFields(const TTableSpec& Table, int Record)
+std::vector<const TTableField*> RecordFields(const TRegisterTable& Table, int Record)
 {
-    std::vector<const TFieldSpec*> fields;
-    for (const TFieldSpec& f : Table.Fields)
+    std::vector<const TTableField*> fields;
+    for (const TTableField& f : Table.Fields)
         if (FieldOfRecord(f, Record))
             fields.push_back(&f);
     return fields;
 }
 
-TValueKind ValueKind(const TFieldSpec& Field)
+TValueKind ValueKind(const TTableField& Field)
 {
     switch (Field.Encoding) {
     case TEncoding::ListIndex:
@@ -404,7 +404,7 @@ TValueKind ValueKind(const TFieldSpec& Field)
     return TValueKind::Text;
 }
 
-int LongestText(const TFieldSpec& Field)
+int LongestText(const TTableField& Field)
 {
     switch (Field.Encoding) {
     case TEncoding::DiscountValue:
@@ -416,24 +416,24 @@ int LongestText(const TFieldSpec& Field)
     }
 }
 
-const TFieldSpec* FindField(QStringView Control, int Column, int Record)
+const TTableField* FindField(QStringView Control, int Column, int Record)
 {
-    auto match = [&](const TTableSpec& t) -> const TFieldSpec* {
-        for (const TFieldSpec& f : t.Fields)
+    auto match = [&](const TRegisterTable& t) -> const TTableField* {
+        for (const TTableField& f : t.Fields)
             if (f.Control == Control && f.Column == Column && (Record < 0 || FieldOfRecord(f, Record)))
                 return &f;
         return nullptr;
     };
-    for (const TTableSpec& t : SettingsTables())
-        if (const TFieldSpec* f = match(t))
+    for (const TRegisterTable& t : SettingsTables())
+        if (const TTableField* f = match(t))
             return f;
     return match(GoodsTable());
 }
 
-std::vector<TFieldValue> RecordValues(const TTableSpec& Table, int Record)
+std::vector<TFieldValue> RecordValues(const TRegisterTable& Table, int Record)
 {
     std::vector<TFieldValue> values;
-    for (const TFieldSpec& f : Table.Fields) {
+    for (const TTableField& f : Table.Fields) {
         if (!FieldOfRecord(f, Record))
             continue;
         TFieldValue v;
@@ -444,12 +444,12 @@ std::vector<TFieldValue> RecordValues(const TTableSpec& Table, int Record)
     return values;
 }
 
-bool DecodeRecord(const TTableSpec& Table, int Record, TBytes Bytes, std::vector<TFieldValue>& Values,
+bool DecodeRecord(const TRegisterTable& Table, int Record, TBytes Bytes, std::vector<TFieldValue>& Values,
                   QString& Error)
 {
     std::vector<TFieldValue> values = RecordValues(Table, Record);
     for (TFieldValue& v : values) {
-        const TFieldSpec& f = *v.Field;
+        const TTableField& f = *v.Field;
         const std::size_t offset = static_cast<std::size_t>(f.Offset);
         const TBytes field = offset <= Bytes.size() ? Bytes.subspan(offset) : TBytes();
         if (!DecodeField(f, field.first(std::min(field.size(), static_cast<std::size_t>(f.Size))), v.Value, Error)) {
@@ -465,7 +465,7 @@ bool DecodeRecord(const TTableSpec& Table, int Record, TBytes Bytes, std::vector
     return true;
 }
 
-bool EncodeRecord(const TTableSpec& Table, int Record, std::vector<TFieldValue>& Values, TArrayOfByte& Bytes,
+bool EncodeRecord(const TRegisterTable& Table, int Record, std::vector<TFieldValue>& Values, TArrayOfByte& Bytes,
                   QString& Error)
 {
     TArrayOfByte record(static_cast<std::size_t>(Table.RecordSize), 0);
@@ -474,7 +474,7 @@ bool EncodeRecord(const TTableSpec& Table, int Record, std::vector<TFieldValue>&
             Error = QStringLiteral("Поле не из записи %1 таблицы %2").arg(Record).arg(Table.Table);
             return false;
         }
-        const TFieldSpec& f = *v.Field;
+        const TTableField& f = *v.Field;
         TArrayOfByte field;
         bool filled = false;
         const bool ok = EncodeField(f, v.Value, field, Error, &filled);

@@ -30,7 +30,7 @@ enum class TControlKind {
                  // the operators' column 2 also Bits (the row's rights list)
 };
 
-struct TFieldSpec {
+struct TTableField {
     QString Key;            // stable name in files: short English snake_case, unique in
                             // its record; the same in every record of a table of rows
     int Record = 0;         // record number; 0 in the goods table: every item
@@ -62,12 +62,12 @@ enum class TValueKind {
     Items,  // a set of Items, by bits
     Flag,   // a boolean
 };
-TValueKind ValueKind(const TFieldSpec& Field);
+TValueKind ValueKind(const TTableField& Field);
 
 // The longest text a field can show: its typing length, or what its codec
 // makes of the register's bytes when that is longer (a read value is shown
 // whole, see the settings page).
-int LongestText(const TFieldSpec& Field);
+int LongestText(const TTableField& Field);
 
 enum class TReadKind { Fields, Records };    // ReadTableField per field / ReadTableRecord per record
 
@@ -91,7 +91,7 @@ struct TGridLayout {
     QString RowLabel;         // fixed column 0 of record n: RowLabel followed by n
 };
 
-struct TTableSpec {
+struct TRegisterTable {
     QString Key;           // stable name in files: short English snake_case
     int Table = 0;
     QString Page;          // objectName of the sub-page (or of the goods page)
@@ -110,43 +110,43 @@ struct TTableSpec {
     QStringList ColumnTitles; // tables of rows laid out as a form: the header by field
     TGridLayout Grid;           // tables shown in a grid (fields are GridCell); else empty
     // Ordered by record, then in the order the controls are set and written.
-    std::vector<TFieldSpec> Fields;
+    std::vector<TTableField> Fields;
 
     int RecordCount() const { return LastRecord - FirstRecord + 1; }
 };
 
 // The table can be written to the register (and its page takes input).
-inline bool TakesInput(const TTableSpec& Table)
+inline bool TakesInput(const TRegisterTable& Table)
 {
     return Table.Write != TWriteKind::Never;
 }
 // The end line of a write comes after a refusal too.
-inline bool WriteDoneAfterRefusal(const TTableSpec& Table)
+inline bool WriteDoneAfterRefusal(const TRegisterTable& Table)
 {
     return Table.Write == TWriteKind::Fields;
 }
 
 // The nine sub-pages of the settings page, index = sub-page index of
 // pc_Options (tables 2 to 10).
-const std::vector<TTableSpec>& SettingsTables();
+const std::vector<TRegisterTable>& SettingsTables();
 // Table 1, the goods grid.
-const TTableSpec& GoodsTable();
+const TRegisterTable& GoodsTable();
 // Any of the ten tables by number; nullptr for others.
-const TTableSpec* FindTable(int Table);
+const TRegisterTable* FindTable(int Table);
 // Any of the ten tables by key; nullptr for others.
-const TTableSpec* FindTableByKey(QStringView Key);
+const TRegisterTable* FindTableByKey(QStringView Key);
 // The table's field of that key, of Record (for tables of rows any record
 // gives the same key); Record -1 takes the first. nullptr when none.
-const TFieldSpec* FindFieldByKey(const TTableSpec& Table, QStringView Key, int Record = -1);
+const TTableField* FindFieldByKey(const TRegisterTable& Table, QStringView Key, int Record = -1);
 // The fields of one record, in order: for a table of rows, the row's shape.
-std::vector<const TFieldSpec*> RecordFields(const TTableSpec& Table, int Record);
+std::vector<const TTableField*> RecordFields(const TRegisterTable& Table, int Record);
 // The field shown by a control (a grid's cell: grid name and column);
 // Record -1 takes the first match.
-const TFieldSpec* FindField(QStringView Control, int Column = -1, int Record = -1);
+const TTableField* FindField(QStringView Control, int Column = -1, int Record = -1);
 
 // One field of one record with its control's value.
 struct TFieldValue {
-    const TFieldSpec* Field = nullptr;
+    const TTableField* Field = nullptr;
     int Row = -1;          // grid cells: the grid row (record or item number); else -1
     TControlValue Value;
     bool Filled = false;   // writing put a default (or the INN's zeros) into
@@ -155,27 +155,27 @@ struct TFieldValue {
 
 // The fields of a record in their order, values empty. For a write the
 // window fills each Value from its control.
-std::vector<TFieldValue> RecordValues(const TTableSpec& Table, int Record);
+std::vector<TFieldValue> RecordValues(const TRegisterTable& Table, int Record);
 
 // Bytes of a ReadTableField answer into the field's control value.
-bool DecodeField(const TFieldSpec& Field, TBytes Bytes, TControlValue& Value, QString& Error);
+bool DecodeField(const TTableField& Field, TBytes Bytes, TControlValue& Value, QString& Error);
 
 // The field's bytes (Field.Size of them) for WriteTableField or for its
 // place in a record. An empty control with a default gets the default in
 // Value.Text first (*Filled set); that stays even when the field then fails.
-bool EncodeField(const TFieldSpec& Field, TControlValue& Value, TArrayOfByte& Bytes, QString& Error,
+bool EncodeField(const TTableField& Field, TControlValue& Value, TArrayOfByte& Bytes, QString& Error,
                  bool* Filled = nullptr);
 
 // A ReadTableRecord answer into the values of the record's controls, in
 // the order to set them. A shorter answer than the fields need fails.
-bool DecodeRecord(const TTableSpec& Table, int Record, TBytes Bytes, std::vector<TFieldValue>& Values,
+bool DecodeRecord(const TRegisterTable& Table, int Record, TBytes Bytes, std::vector<TFieldValue>& Values,
                   QString& Error);
 
 // A fresh record of Table.RecordSize bytes, zero apart from the fields, from
 // Values as RecordValues gave them and the window filled them. Fields are
 // built in order; the defaults put in before a failing field stay in Values
 // (Filled). Bytes is assigned only on success.
-bool EncodeRecord(const TTableSpec& Table, int Record, std::vector<TFieldValue>& Values,
+bool EncodeRecord(const TRegisterTable& Table, int Record, std::vector<TFieldValue>& Values,
                   TArrayOfByte& Bytes, QString& Error);
 
 // The goods grid's row texts by column: 0 item number, 1 name, 2 barcode,

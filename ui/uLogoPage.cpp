@@ -116,11 +116,11 @@ void TLogoPage::BuildPreview()
 
 namespace {
 
-struct TSliderSpec {
+struct TSliderSteps {
     int Min, Max, Position, Single, Page, Ticks;
 };
 
-TTrackBar* MakeSlider(QWidget* parent, const char* name, const TSliderSpec& s)
+TTrackBar* MakeSlider(QWidget* parent, const char* name, const TSliderSteps& s)
 {
     auto* slider = new TTrackBar(parent);
     slider->setObjectName(QLatin1String(name));

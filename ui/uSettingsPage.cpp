@@ -40,17 +40,17 @@ QString Named(const char* base, int n)
 // The map's field shown by the control of that name (a grid's: its column
 // of Record). The controls are built from it, so a name the map lacks is a
 // programming error found at start-up.
-const TFieldSpec& MapField(const QString& control, int column = -1, int record = -1)
+const TTableField& MapField(const QString& control, int column = -1, int record = -1)
 {
-    const TFieldSpec* f = FindField(control, column, record);
+    const TTableField* f = FindField(control, column, record);
     if (!f)
         throw EKkmError(QStringLiteral("Нет поля таблицы для %1").arg(control));
     return *f;
 }
 
-const TTableSpec& TableOf(const char* page)
+const TRegisterTable& TableOf(const char* page)
 {
-    for (const TTableSpec& t : SettingsTables())
+    for (const TRegisterTable& t : SettingsTables())
         if (t.Page == QLatin1String(page))
             return t;
     throw EKkmError(QStringLiteral("Нет таблицы для %1").arg(QLatin1String(page)));
@@ -69,7 +69,7 @@ QLineEdit* Edit(QWidget* parent, const QString& name)
 // is selected at start (-1: none).
 QComboBox* List(QWidget* parent, const QString& name)
 {
-    const TFieldSpec& f = MapField(name);
+    const TTableField& f = MapField(name);
     auto* c = new QComboBox(parent);
     c->setObjectName(name);
     c->addItems(f.Items);
@@ -142,7 +142,7 @@ bool IsDigits(const QString& text)
 }
 
 // An edit of whole numbers only: no decimal separator is typed into it.
-bool WholeNumber(const TFieldSpec& f)
+bool WholeNumber(const TTableField& f)
 {
     return ValueKind(f) == TValueKind::Number || f.Encoding == TEncoding::Inn;
 }
@@ -185,10 +185,10 @@ TSettingsPage::TSettingsPage(TPageHost* host, QWidget* parent)
 
     // Only digits, "-" and Backspace reach the numeric edits of the tables
     // that take input.
-    for (const TTableSpec& t : SettingsTables()) {
+    for (const TRegisterTable& t : SettingsTables()) {
         if (!TakesInput(t))
             continue;
-        for (const TFieldSpec& f : t.Fields) {
+        for (const TTableField& f : t.Fields) {
             if (f.Kind != TControlKind::Edit || !WholeNumber(f))
                 continue;
             auto* e = Control<QLineEdit>(f.Control);
@@ -473,7 +473,7 @@ void TSettingsPage::BuildGrids()
 
 // The grid's header, column widths, row height and row count as the map
 // describes them.
-static void SetUpGrid(QTableWidget* grid, const TTableSpec& t,
+static void SetUpGrid(QTableWidget* grid, const TRegisterTable& t,
                       const std::function<void(int, int, const QString&)>& setCell)
 {
     const TGridLayout& g = t.Grid;
@@ -489,7 +489,7 @@ static void SetUpGrid(QTableWidget* grid, const TTableSpec& t,
 void TSettingsPage::SetUpSectionsGrid()
 {
     // A fixed row of headers and a fixed column of labels.
-    const TTableSpec& t = TableOf("ts_Sections");
+    const TRegisterTable& t = TableOf("ts_Sections");
     if (t.RecordCount() != SectionRows)
         throw EKkmError(QStringLiteral("Таблица отделов: %1 строк").arg(t.RecordCount()));
     SetUpGrid(SectionsSettings, t, [this](int c, int r, const QString& text) { SetSectionsCell(c, r, text); });
@@ -502,7 +502,7 @@ void TSettingsPage::SetUpSectionsGrid()
         }
 
         // The cell under the list is changed through the list only.
-        const TFieldSpec& sphere = MapField(QStringLiteral("SectionsSettings"), 4, r);
+        const TTableField& sphere = MapField(QStringLiteral("SectionsSettings"), 4, r);
         auto* cell = new QTableWidgetItem;
         cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         SectionsSettings->setItem(r - 1, sphere.Column, cell);
@@ -521,7 +521,7 @@ void TSettingsPage::SetUpSectionsGrid()
 void TSettingsPage::SetUpOperatorsGrid()
 {
     // No fixed column; a rights check list per row.
-    const TTableSpec& t = TableOf("ts_Operators");
+    const TRegisterTable& t = TableOf("ts_Operators");
     if (t.RecordCount() != OperatorRows)
         throw EKkmError(QStringLiteral("Таблица операторов: %1 строк").arg(t.RecordCount()));
     SetUpGrid(Operators, t, [this](int c, int r, const QString& text) { SetOperatorsCell(c, r, text); });
@@ -546,7 +546,7 @@ void TSettingsPage::DisableReadOnlyPages()
 {
     // The read-only tables' pages can be shown and filled by reading, but
     // their controls take no input.
-    for (const TTableSpec& t : SettingsTables())
+    for (const TRegisterTable& t : SettingsTables())
         if (QWidget* sub = pc_Options->widget(t.SubPage))
             sub->setEnabled(TakesInput(t));
     pc_Options->setCurrentIndex(spMainOptions);
@@ -675,7 +675,7 @@ void TSettingsPage::SectionsSettingsKeyUp()
         // The column's length, and for a number its range: a cell that is
         // no number within it is cleared.
         QString t = text;
-        if (const TFieldSpec* f = FindField(SectionsSettings->objectName(), col, row);
+        if (const TTableField* f = FindField(SectionsSettings->objectName(), col, row);
             f && f->MaxLength > 0) {
             t = t.left(f->MaxLength);
             std::int64_t n = 0;
@@ -725,7 +725,7 @@ void TSettingsPage::CheckListBoxClickCheck(QListWidget* list)
 void TSettingsPage::OperatorsSetEditText(int col, int row, const QString& text)
 {
     Host->Guard(QStringLiteral("Tfm_Main.OperatorsSetEditText"), [&] {
-        const TFieldSpec* f = FindField(Operators->objectName(), col, row);
+        const TTableField* f = FindField(Operators->objectName(), col, row);
         if (f && f->MaxLength > 0 && text.size() > f->MaxLength)
             SetOperatorsCell(col, row, text.left(f->MaxLength));
     });
@@ -738,7 +738,7 @@ bool TSettingsPage::NumericKeyAllowed(const QString& editName, QChar key)
 {
     if (!(key == QChar(8) || key == QLatin1Char('-') || IsDigit(key) || key == QLatin1Char('.')))
         return false;
-    const TFieldSpec* f = FindField(editName);
+    const TTableField* f = FindField(editName);
     return !(key == QLatin1Char('.') && f && WholeNumber(*f));
 }
 
@@ -807,7 +807,7 @@ bool TSettingsPage::eventFilter(QObject* watched, QEvent* event)
 
 void TSettingsPage::SetFieldValue(const TFieldValue& v)
 {
-    const TFieldSpec& f = *v.Field;
+    const TTableField& f = *v.Field;
     QWidget* control = Control(f.Control);
     if (!control)
         throw EKkmError(QStringLiteral("Нет элемента %1").arg(f.Control));
@@ -855,7 +855,7 @@ void TSettingsPage::SetWholeText(QLineEdit* edit, const QString& text)
     edit->setText(text);
 }
 
-TControlValue TSettingsPage::FieldValue(const TFieldSpec& f, int row) const
+TControlValue TSettingsPage::FieldValue(const TTableField& f, int row) const
 {
     QWidget* control = Control(f.Control);
     if (!control)
@@ -895,10 +895,10 @@ void TSettingsPage::ShowProfile(const kkm::TProfile& profile)
 // ---------------------------------------------------------------------------
 // Reading
 
-const TTableSpec* TSettingsPage::CurrentTable() const
+const TRegisterTable* TSettingsPage::CurrentTable() const
 {
     const int sub = pc_Options->currentIndex();
-    const std::vector<TTableSpec>& tables = SettingsTables();
+    const std::vector<TRegisterTable>& tables = SettingsTables();
     if (sub < 0 || sub >= static_cast<int>(tables.size()))
         return nullptr;
     return &tables[static_cast<std::size_t>(sub)];
@@ -906,7 +906,7 @@ const TTableSpec* TSettingsPage::CurrentTable() const
 
 void TSettingsPage::ReadTable()
 {
-    const TTableSpec* table = CurrentTable();
+    const TRegisterTable* table = CurrentTable();
     if (!table)
         return;
     Host->StartJob(QStringLiteral("TMainForm.si_ReadTableFromKKMClick"),
@@ -925,10 +925,10 @@ void TSettingsPage::ReadTable()
 
 void TSettingsPage::WriteTable()
 {
-    const TTableSpec* table = CurrentTable();
+    const TRegisterTable* table = CurrentTable();
     if (!table)
         return;
-    const TTableSpec& t = *table;
+    const TRegisterTable& t = *table;
     // Read-only tables: nothing, not even a journal line.
     if (t.Write == TWriteKind::Never)
         return;

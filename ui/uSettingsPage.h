@@ -66,7 +66,7 @@ public:
     // Text into Edit whole, also when it is longer than the edit's typing
     // limit, which is widened while such a text is shown.
     static void SetWholeText(QLineEdit* Edit, const QString& Text);
-    TControlValue FieldValue(const TFieldSpec& Field, int Row) const;
+    TControlValue FieldValue(const TTableField& Field, int Row) const;
     // Every value of the profile into its control, table by table.
     void ShowProfile(const kkm::TProfile& Profile);
 
@@ -220,7 +220,7 @@ protected:
 
 private:
     // The table of the sub-page in front; none when no sub-page is.
-    const TTableSpec* CurrentTable() const;
+    const TRegisterTable* CurrentTable() const;
 
     void BuildMainOptions();
     void BuildPrintOptions();

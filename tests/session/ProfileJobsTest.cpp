@@ -50,7 +50,7 @@ void MakeDifferent(RegisterModel& m)
 QStringList InputTableKeys()
 {
     QStringList keys;
-    for (const TTableSpec& t : SettingsTables())
+    for (const TRegisterTable& t : SettingsTables())
         if (TakesInput(t))
             keys << t.Key;
     return keys;

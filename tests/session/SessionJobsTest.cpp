@@ -170,7 +170,7 @@ TEST_F(Jobs, SettingsReadByTheMap)
         int whole;           // reads of the whole table
     } cases[] = {{2, "refuse 1 code=13 nth=3 once", 8}, {4, "refuse 1 code=12 nth=3 once", 9}};
     for (const auto& c : cases) {
-        const TTableSpec& t = *FindTable(c.table);
+        const TRegisterTable& t = *FindTable(c.table);
         for (bool refused : {false, true}) {
             job.Lines.clear();
             reg.ClearRequests();
@@ -198,7 +198,7 @@ TEST_F(Jobs, SettingsWritePlanAndSend)
 {
     ASSERT_TRUE(ConnectJob(job, reg.SlavePath(), 115200).Ok());
     ASSERT_EQ(AuthoriseJob(job, 1, 1), 0);
-    const TTableSpec& lines = *FindTable(4);
+    const TRegisterTable& lines = *FindTable(4);
     auto text = [](const TFieldValue& v, int record) {
         TControlValue value;
         if (v.Field->Encoding != TEncoding::LineAttributes)
@@ -221,8 +221,8 @@ TEST_F(Jobs, SettingsWritePlanAndSend)
     EXPECT_EQ(job.Lines, (QStringList{lines.WriteStartLine, Refusal(3)}));
 
     // A field-wise table says which field failed, and ends with its end line.
-    const TTableSpec* fields = nullptr;
-    for (const TTableSpec& t : SettingsTables())
+    const TRegisterTable* fields = nullptr;
+    for (const TRegisterTable& t : SettingsTables())
         if (t.Write == TWriteKind::Fields)
             fields = &t;
     ASSERT_NE(fields, nullptr);

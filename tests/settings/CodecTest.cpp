@@ -33,9 +33,9 @@ TArrayOfByte TextBytes(const QString& Text, int Width)
     return TArrayOfByte(b.begin(), b.end());
 }
 
-const TFieldSpec& Field(const char* Control, int Column = -1, int Record = -1)
+const TTableField& Field(const char* Control, int Column = -1, int Record = -1)
 {
-    const TFieldSpec* f = FindField(QString::fromLatin1(Control), Column, Record);
+    const TTableField* f = FindField(QString::fromLatin1(Control), Column, Record);
     if (!f)
         throw std::runtime_error(std::string("no field ") + Control);
     return *f;
@@ -217,7 +217,7 @@ TEST(FieldCodecs, Reading)
         {"Goods", 5, -1, Hex("02"), Text("НЕТ")},
     };
     for (const DecodeCase& c : cases) {
-        const TFieldSpec& f = Field(c.control, c.column, c.record);
+        const TTableField& f = Field(c.control, c.column, c.record);
         TControlValue value;
         QString error;
         ASSERT_TRUE(DecodeField(f, c.bytes, value, error)) << c.control << ": " << error.toStdString();
@@ -308,7 +308,7 @@ TEST(FieldCodecs, Writing)
         {"Goods", 5, -1, Text("да"), "00", "да", false},
     };
     for (const EncodeCase& c : cases) {
-        const TFieldSpec& f = Field(c.control, c.column, c.record);
+        const TTableField& f = Field(c.control, c.column, c.record);
         TControlValue value = c.value;
         TArrayOfByte bytes = {0xEE};
         QString error;
@@ -334,7 +334,7 @@ TEST(FieldCodecs, ReadOnlyEncodingsRefuseToWrite)
 
 TEST(RecordCodecs, OptionsRecordWithDefaultsAndInn)
 {
-    const TTableSpec& t = SettingsTables()[0];
+    const TRegisterTable& t = SettingsTables()[0];
     std::vector<TFieldValue> values = RecordValues(t, 1);
     ASSERT_EQ(values.size(), 8u);
     auto set = [&](const char* control, TControlValue v) {
@@ -361,7 +361,7 @@ TEST(RecordCodecs, OptionsRecordWithDefaultsAndInn)
     EXPECT_FALSE(values[5].Filled);
 
     // Read back field by field, as the window does for this table.
-    for (const TFieldSpec& f : t.Fields) {
+    for (const TTableField& f : t.Fields) {
         const TArrayOfByte field(record.begin() + f.Offset, record.begin() + f.Offset + f.Size);
         TControlValue v;
         ASSERT_TRUE(DecodeField(f, field, v, error));
@@ -374,7 +374,7 @@ TEST(RecordCodecs, OptionsRecordWithDefaultsAndInn)
 
 TEST(RecordCodecs, OperatorsRecordSetsPostNameRightsInRowOrder)
 {
-    const TTableSpec& t = *FindTable(9);
+    const TRegisterTable& t = *FindTable(9);
     TArrayOfByte record = TextBytes(QStringLiteral("Иванов Иван"), 32);
     const TArrayOfByte post = TextBytes(QStringLiteral("Администратор"), 32);
     record.insert(record.end(), post.begin(), post.end());
@@ -403,7 +403,7 @@ TEST(RecordCodecs, OperatorsRecordSetsPostNameRightsInRowOrder)
 
 TEST(RecordCodecs, ShortRecordFailsAndLeavesTheValues)
 {
-    const TTableSpec& t = *FindTable(10);
+    const TRegisterTable& t = *FindTable(10);
     std::vector<TFieldValue> values(1);
     QString error;
     EXPECT_FALSE(DecodeRecord(t, 1, TArrayOfByte(12, 0x20), values, error));
@@ -416,7 +416,7 @@ TEST(RecordCodecs, ShortRecordFailsAndLeavesTheValues)
 
 TEST(RecordCodecs, DevicesRecordsOfDifferentSizes)
 {
-    const TTableSpec& t = *FindTable(8);
+    const TRegisterTable& t = *FindTable(8);
     std::vector<TFieldValue> values;
     QString error;
     ASSERT_TRUE(DecodeRecord(t, 2, Hex("04 02 01"), values, error));
@@ -497,7 +497,7 @@ TEST(TableMap, ShapeOfTheTables)
     ASSERT_EQ(tables.size(), 9u);
     std::set<std::tuple<QString, int, int>> controls;
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        const TTableSpec& t = tables[i];
+        const TRegisterTable& t = tables[i];
         EXPECT_EQ(t.SubPage, static_cast<int>(i));
         EXPECT_EQ(t.Table, static_cast<int>(i) + 2);
         EXPECT_EQ(FindTable(t.Table), &t);
@@ -509,7 +509,7 @@ TEST(TableMap, ShapeOfTheTables)
         EXPECT_EQ(t.WriteStartLine.isEmpty(), write == TWriteKind::Never);
         int lastRecord = 0;
         int lastField = 0;
-        for (const TFieldSpec& f : t.Fields) {
+        for (const TTableField& f : t.Fields) {
             EXPECT_GE(f.Record, lastRecord) << f.Control.toStdString();
             if (f.Record != lastRecord)
                 lastField = 0;
@@ -540,11 +540,11 @@ TEST(TableMap, KeysNameEveryTableAndField)
 {
     const QRegularExpression snake(QStringLiteral("^[a-z][a-z0-9]*(_[a-z0-9]+)*$"));
     std::set<QString> tableKeys;
-    std::vector<const TTableSpec*> all;
-    for (const TTableSpec& t : SettingsTables())
+    std::vector<const TRegisterTable*> all;
+    for (const TRegisterTable& t : SettingsTables())
         all.push_back(&t);
     all.push_back(&GoodsTable());
-    for (const TTableSpec* t : all) {
+    for (const TRegisterTable* t : all) {
         const std::string table = t->Key.toStdString();
         EXPECT_TRUE(snake.match(t->Key).hasMatch()) << table;
         EXPECT_TRUE(tableKeys.insert(t->Key).second) << table;
@@ -554,7 +554,7 @@ TEST(TableMap, KeysNameEveryTableAndField)
         for (int r = t->FirstRecord; r <= std::min(t->LastRecord, 16); ++r) {
             std::vector<QString> keys;
             std::set<QString> unique;
-            for (const TFieldSpec* f : RecordFields(*t, r)) {
+            for (const TTableField* f : RecordFields(*t, r)) {
                 EXPECT_TRUE(snake.match(f->Key).hasMatch()) << table << " " << f->Key.toStdString();
                 EXPECT_TRUE(unique.insert(f->Key).second) << table << " " << f->Key.toStdString();
                 EXPECT_EQ(FindFieldByKey(*t, f->Key, r), f) << table << " " << f->Key.toStdString();
@@ -580,11 +580,11 @@ TEST(TableMap, KeysNameEveryTableAndField)
 
 TEST(TableMap, WhatTheControlsTake)
 {
-    for (const TTableSpec& t : SettingsTables()) {
+    for (const TRegisterTable& t : SettingsTables()) {
         EXPECT_EQ(TakesInput(t), t.Write != TWriteKind::Never) << t.Table;
         if (!t.Grid.Titles.isEmpty()) {
             EXPECT_EQ(static_cast<qsizetype>(t.Grid.Widths.size()), t.Grid.Titles.size()) << t.Table;
-            for (const TFieldSpec& f : t.Fields) {
+            for (const TTableField& f : t.Fields) {
                 EXPECT_EQ(f.Kind, TControlKind::GridCell) << t.Table;
                 EXPECT_LT(f.Column, t.Grid.Titles.size()) << t.Table;
                 EXPECT_GE(f.Column, t.Grid.FixedColumns) << t.Table;
@@ -594,7 +594,7 @@ TEST(TableMap, WhatTheControlsTake)
             EXPECT_EQ(static_cast<std::size_t>(t.ColumnTitles.size()), RecordFields(t, t.FirstRecord).size())
                 << t.Table;
         }
-        for (const TFieldSpec& f : t.Fields) {
+        for (const TTableField& f : t.Fields) {
             const std::string name = f.Control.toStdString();
             const TValueKind kind = ValueKind(f);
             // Every text the window types takes a length; no list does

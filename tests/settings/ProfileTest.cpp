@@ -24,12 +24,12 @@ TProfile SampleProfile()
     p.Model = QStringLiteral("ОМВЕК-100Ф");
     p.Serial = QStringLiteral("123456789012");
     p.Time = QDateTime(QDate(2024, 5, 1), QTime(12, 30, 15), QTimeZone(3 * 3600));
-    for (const TTableSpec& t : SettingsTables()) {
+    for (const TRegisterTable& t : SettingsTables()) {
         TProfileRecords records;
         for (int r = t.FirstRecord; r <= t.LastRecord; ++r) {
             std::vector<TFieldValue> values = RecordValues(t, r);
             for (TFieldValue& v : values) {
-                const TFieldSpec& f = *v.Field;
+                const TTableField& f = *v.Field;
                 TControlValue& c = v.Value;
                 switch (ValueKind(f)) {
                 case TValueKind::Text:

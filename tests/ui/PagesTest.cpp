@@ -315,7 +315,7 @@ void PagesTest::readValuesLongerThanTheTypingLimit()
 {
     TWindows w = CreateWindows();
     TSettingsPage* page = w.Main->ts_KKMOptions;
-    const TFieldSpec* contrast = FindField(u"ed_PoContrast");
+    const TTableField* contrast = FindField(u"ed_PoContrast");
     QVERIFY(contrast);
     auto show = [&](const QString& text) {
         TFieldValue v;

@@ -43,7 +43,7 @@ QJsonObject ShippedProfile()
     RegisterModel model;
     kkm::TProfile p;
     p.Model = QStringLiteral("тест");
-    for (const TTableSpec& t : SettingsTables()) {
+    for (const TRegisterTable& t : SettingsTables()) {
         kkm::TProfileRecords records;
         for (int r = t.FirstRecord; r <= t.LastRecord; ++r) {
             std::vector<TFieldValue> values;
