@@ -19,8 +19,8 @@ TConnectResult ConnectJob(TJobContext& job, const QString& port, std::uint32_t b
         if (onOldPortClosed)
             onOldPortClosed();
     }
-    // The pause is the program's own custom; nothing depends on it (Close
-    // has already stopped the reader).
+    // The pause is the program's own custom; nothing depends on it (the
+    // closed port has nothing left to read).
     if (closedAt != std::chrono::steady_clock::time_point{} &&
         !job.PauseUntil(closedAt + std::chrono::milliseconds(p.TimeOut()))) {
         result.Result = rcPortClosed;

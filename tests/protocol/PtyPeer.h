@@ -42,7 +42,7 @@ public:
     void Send(const TArrayOfByte& bytes);
     // Closes the master side, as an unplugged cable.
     void HangUp();
-    // Keeps sending noise until stopped, to load the reader.
+    // Keeps sending noise until stopped, to load the port's reads.
     void StartFlood(std::size_t chunk = 64);
     void StopFlood();
 

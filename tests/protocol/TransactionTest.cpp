@@ -309,7 +309,7 @@ TEST_F(Transaction, SlowLineAnswerIsNotCutOff)
 // When the whole program stops running for a while (a loaded machine), the
 // line's silence is not judged by that time. Here the answer trickles in one
 // byte at a time, and the waiting thread stands still for longer than the
-// time-out in the middle of the frame (inside its own hand-over), while the
+// time-out in the middle of the frame (inside its own wait), while the
 // sender pauses with it: the answer must not be cut off.
 TEST_F(Transaction, OwnStallIsNotTheLinesSilence)
 {
@@ -442,7 +442,7 @@ TEST_F(Transaction, PortClosedDuringTheWait)
     EXPECT_EQ(proto.State(), TOmvekCP::tsIdle);
 }
 
-// Frame collection fed directly, as the reader's hand-overs would.
+// Frame collection fed directly, as the port's reads would.
 class Collector : public ::testing::Test {
 protected:
     void Feed(const TArrayOfByte& bytes)
