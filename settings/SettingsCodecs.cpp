@@ -257,7 +257,7 @@ bool EncodeField(const TTableField& Field, TControlValue& Value, TArrayOfByte& B
     if (Filled)
         *Filled = false;
     if (!Field.EmptyDefault.isNull() && IsBlank(Value.Text)
-        && (Field.Kind == TControlKind::Edit || Field.Kind == TControlKind::GridCell)) {
+        && (Field.Kind == TControlKind::Edit || InGrid(Field.Kind))) {
         Value.Text = Field.EmptyDefault;
         if (Filled)
             *Filled = true;

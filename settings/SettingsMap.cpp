@@ -59,6 +59,13 @@ TTableField Cell(const char* Key, int Record, int Field, int Offset, int Size, c
     return f;
 }
 
+// A field of a form with the label in front of its control.
+TTableField Captioned(const QString& Caption, TTableField f)
+{
+    f.Caption = Caption;
+    return f;
+}
+
 TTableField Ranged(TTableField f, std::int64_t Min, std::int64_t Max)
 {
     f.Min = Min;
@@ -71,13 +78,15 @@ QString N(const char* Name, int n)
     return QString::fromLatin1(Name) + QString::number(n);
 }
 
-TRegisterTable Table(const char* Key, int Table, const char* Page, int SubPage, int Last, int RecordSize,
-                 TReadKind Read, TWriteKind Write, const QString& ReadStart, const QString& ReadDone)
+TRegisterTable Table(const char* Key, int Table, const char* Page, const QString& Caption, int SubPage, int Last,
+                     int RecordSize, TReadKind Read, TWriteKind Write, const QString& ReadStart,
+                     const QString& ReadDone)
 {
     TRegisterTable t;
     t.Key = QString::fromLatin1(Key);
     t.Table = Table;
     t.Page = QString::fromLatin1(Page);
+    t.Caption = Caption;
     t.SubPage = SubPage;
     t.FirstRecord = 1;
     t.LastRecord = Last;
@@ -100,71 +109,94 @@ constexpr std::int64_t BcdMax(int Size)
 
 TRegisterTable Options()
 {
-    TRegisterTable t = Table("options", 2, "ts_KKMMainOptions", 0, 1, 16, TReadKind::Fields, TWriteKind::Records,
-                         QStringLiteral("Чтение настроек ККМ ..."), QStringLiteral("Чтение настроек ККМ Завершено."));
+    TRegisterTable t = Table("options", 2, "ts_KKMMainOptions", QStringLiteral("Опции ДЛФ"),
+                             0, 1, 16, TReadKind::Fields, TWriteKind::Records,
+                             QStringLiteral("Чтение настроек ККМ ..."), QStringLiteral("Чтение настроек ККМ Завершено."));
     t.WriteStartLine = QStringLiteral("Запись опций ККМ ...");
     t.WriteDoneLine = QStringLiteral("Запись опций ККМ завершена.");
     QStringList cashiers;
     for (int i = 0; i <= 7; ++i)
         cashiers << QString::number(i);
     t.Fields = {
-        F("registration", 1, 1, 0, 2, QStringLiteral("cb_RegOptions"), K::CheckedList, E::BitMask,
-          {QStringLiteral("Продажа по коду"), QStringLiteral("Свободная цена"), QStringLiteral("Своб. цена товара"),
-           QStringLiteral("Свободные скидки"), QStringLiteral("Контрол. дробное")}),
-        Li("cash_drawer", 1, 2, 2, QStringLiteral("cb_MoneyBoxList"),
-           {QStringLiteral("Выкл."), QStringLiteral("6 В"), QStringLiteral("12 В")}, 0),
-        F("z_report", 1, 3, 3, 2, QStringLiteral("cb_zOptions"), K::CheckedList, E::BitMask,
-          {QStringLiteral("Отчет по отделам"), QStringLiteral("Отч. по кассирам"), QStringLiteral("Отчет по налогам"),
-           QStringLiteral("Инкасация")}),
-        Li("default_cashier", 1, 4, 5, QStringLiteral("cb_Kassir"), cashiers, 0),
-        Ranged(Ed("backlight_seconds", 1, 5, 6, 2, QStringLiteral("ed_ScreenDelay"), E::BcdNoZeros, 3,
-                  QStringLiteral("5")),
-               0, BcdMax(2)),
-        Ranged(Ed("auto_lock_seconds", 1, 6, 8, 1, QStringLiteral("ed_AutoLock"), E::BcdOneZero, 2,
-                  QStringLiteral("0")),
-               0, BcdMax(1)),
-        Li("journal", 1, 7, 9, QStringLiteral("cb_WritingJournal"), kNoYes, 0),
-        Ed("inn", 1, 8, 10, 6, QStringLiteral("ed_INN"), E::Inn, 12),
+        Captioned(QStringLiteral("Опции регистрации"),
+                  F("registration", 1, 1, 0, 2, QStringLiteral("cb_RegOptions"), K::CheckedList, E::BitMask,
+                    {QStringLiteral("Продажа по коду"), QStringLiteral("Свободная цена"),
+                     QStringLiteral("Своб. цена товара"), QStringLiteral("Свободные скидки"),
+                     QStringLiteral("Контрол. дробное")})),
+        Captioned(QStringLiteral("Денежный ящик"),
+                  Li("cash_drawer", 1, 2, 2, QStringLiteral("cb_MoneyBoxList"),
+                     {QStringLiteral("Выкл."), QStringLiteral("6 В"), QStringLiteral("12 В")}, 0)),
+        Captioned(QStringLiteral("Опции Z-отчета"),
+                  F("z_report", 1, 3, 3, 2, QStringLiteral("cb_zOptions"), K::CheckedList, E::BitMask,
+                    {QStringLiteral("Отчет по отделам"), QStringLiteral("Отч. по кассирам"),
+                     QStringLiteral("Отчет по налогам"), QStringLiteral("Инкасация")})),
+        Captioned(QStringLiteral("Кассир по умолчанию"),
+                  Li("default_cashier", 1, 4, 5, QStringLiteral("cb_Kassir"), cashiers, 0)),
+        Captioned(QStringLiteral("Длительность подсветки (сек. 0 - 999)"),
+                  Ranged(Ed("backlight_seconds", 1, 5, 6, 2, QStringLiteral("ed_ScreenDelay"), E::BcdNoZeros, 3,
+                            QStringLiteral("5")),
+                         0, BcdMax(2))),
+        Captioned(QStringLiteral("Автоматическая блокировка (сек. 0 - 60)"),
+                  Ranged(Ed("auto_lock_seconds", 1, 6, 8, 1, QStringLiteral("ed_AutoLock"), E::BcdOneZero, 2,
+                            QStringLiteral("0")),
+                         0, BcdMax(1))),
+        Captioned(QStringLiteral("Вести журнал"),
+                  Li("journal", 1, 7, 9, QStringLiteral("cb_WritingJournal"), kNoYes, 0)),
+        Captioned(QStringLiteral("ИНН"), Ed("inn", 1, 8, 10, 6, QStringLiteral("ed_INN"), E::Inn, 12)),
     };
     return t;
 }
 
 TRegisterTable PrintOptions()
 {
-    TRegisterTable t = Table("print_options", 3, "ts_KKMPrintOpt", 1, 1, 8, TReadKind::Fields, TWriteKind::Records,
-                         QStringLiteral("Чтение настроек печати ..."),
-                         QStringLiteral("Чтение настроек печати завершено."));
+    TRegisterTable t = Table("print_options", 3, "ts_KKMPrintOpt", QStringLiteral("Опции печати ДЛФ"),
+                             1, 1, 8, TReadKind::Fields, TWriteKind::Records,
+                             QStringLiteral("Чтение настроек печати ..."),
+                             QStringLiteral("Чтение настроек печати завершено."));
     t.WriteStartLine = QStringLiteral("Запись настроек печати ...");
     t.WriteDoneLine = QStringLiteral("Запись настроек печати завершена.");
     t.Fields = {
         // One byte each; a larger number would go out as its low 8 bits.
-        Ranged(Ed("contrast", 1, 1, 0, 1, QStringLiteral("ed_PoContrast"), E::DecimalByte, 1, QStringLiteral("2")),
-               0, 255),
-        Ranged(Ed("line_spacing", 1, 2, 1, 1, QStringLiteral("ed_PoStringInterval"), E::DecimalByte, 1,
-                  QStringLiteral("2")),
-               0, 255),
-        Li("economy_font", 1, 3, 2, QStringLiteral("cb_PoEconFont"), kNoYes, 0),
-        Li("document_separators", 1, 4, 3, QStringLiteral("cb_PoDocSep"), kNoYes, 0),
-        F("receipt_frame", 1, 5, 4, 2, QStringLiteral("cb_PoObraml"), K::CheckedList, E::BitMask,
-          {QStringLiteral("Изображение заголовка"), QStringLiteral("Строки  заголовка"),
-           QStringLiteral("Реквизиты кассира"), QStringLiteral("Место подписи"),
-           QStringLiteral("Изображение окончания"), QStringLiteral("Строки окончания")}),
-        F("receipt_options", 1, 6, 6, 2, QStringLiteral("cb_PoCheck"), K::CheckedList, E::BitMask,
-          {QStringLiteral("Названия отделов"), QStringLiteral("Номера отделов"), QStringLiteral("Названия товаров"),
-           QStringLiteral("Коды товаров"), QStringLiteral("Единичное кол-во"), QStringLiteral("Печать налогов"),
-           QStringLiteral("Выделять ИТОГ")}),
+        Captioned(QStringLiteral("Контраст печати (1 .. 4)"),
+                  Ranged(Ed("contrast", 1, 1, 0, 1, QStringLiteral("ed_PoContrast"), E::DecimalByte, 1,
+                            QStringLiteral("2")),
+                         0, 255)),
+        Captioned(QStringLiteral("Межстрочный интервал (0 .. 8)"),
+                  Ranged(Ed("line_spacing", 1, 2, 1, 1, QStringLiteral("ed_PoStringInterval"), E::DecimalByte, 1,
+                            QStringLiteral("2")),
+                         0, 255)),
+        Captioned(QStringLiteral("Экономный шрифт"),
+                  Li("economy_font", 1, 3, 2, QStringLiteral("cb_PoEconFont"), kNoYes, 0)),
+        Captioned(QStringLiteral("Разделители документов"),
+                  Li("document_separators", 1, 4, 3, QStringLiteral("cb_PoDocSep"), kNoYes, 0)),
+        Captioned(QStringLiteral("Обрамление чека"),
+                  F("receipt_frame", 1, 5, 4, 2, QStringLiteral("cb_PoObraml"), K::CheckedList, E::BitMask,
+                    {QStringLiteral("Изображение заголовка"), QStringLiteral("Строки  заголовка"),
+                     QStringLiteral("Реквизиты кассира"), QStringLiteral("Место подписи"),
+                     QStringLiteral("Изображение окончания"), QStringLiteral("Строки окончания")})),
+        Captioned(QStringLiteral("Настройки чека"),
+                  F("receipt_options", 1, 6, 6, 2, QStringLiteral("cb_PoCheck"), K::CheckedList, E::BitMask,
+                    {QStringLiteral("Названия отделов"), QStringLiteral("Номера отделов"),
+                     QStringLiteral("Названия товаров"), QStringLiteral("Коды товаров"),
+                     QStringLiteral("Единичное кол-во"), QStringLiteral("Печать налогов"),
+                     QStringLiteral("Выделять ИТОГ")})),
     };
     return t;
 }
 
 TRegisterTable TextLines()
 {
-    TRegisterTable t = Table("text_lines", 4, "ts_KKMReklama", 2, 9, 33, TReadKind::Records, TWriteKind::Records,
-                         QStringLiteral("Чтение рекламных строк ..."),
-                         QStringLiteral("Чтение рекламных строк закончено."));
+    TRegisterTable t = Table("text_lines", 4, "ts_KKMReklama", QStringLiteral("Рекламные строки"),
+                             2, 9, 33, TReadKind::Records, TWriteKind::Records,
+                             QStringLiteral("Чтение рекламных строк ..."),
+                             QStringLiteral("Чтение рекламных строк закончено."));
     t.WriteStartLine = QStringLiteral("Запись рекламных строк ...");
     t.WriteDoneLine = QStringLiteral("Запись рекламных строк завершена.");
     t.Rows = true;
+    t.Groups = {{QStringLiteral("Начало чека"), 1, 3},
+                {QStringLiteral("Заголовок чека"), 4, 4},
+                {QStringLiteral("Окончание чека"), 5, 7},
+                {QStringLiteral("Дисплей покупателя "), 8, 9}};
     static const char* const lines[9][2] = {
         {"ed_CheckBeginFirst", "cb_CheckBeginfirstc"},   {"ed_CheckBeginSecond", "cb_CheckBeginSecondc"},
         {"ed_CheckBeginThird", "cb_CheckBeginThirdc"},   {"ed_CheckTop", "cb_checkTopc"},
@@ -182,10 +214,12 @@ TRegisterTable TextLines()
 
 TRegisterTable Discounts()
 {
-    TRegisterTable t = Table("discounts", 5, "ts_KKMDiscounts", 3, 8, 24, TReadKind::Records, TWriteKind::Never,
-                         QStringLiteral("Чтение скидок / наценок ..."),
-                         QStringLiteral("Чтение скидок / наценок завершено."));
+    TRegisterTable t = Table("discounts", 5, "ts_KKMDiscounts", QStringLiteral("Скидки / Наценки"),
+                             3, 8, 24, TReadKind::Records, TWriteKind::Never,
+                             QStringLiteral("Чтение скидок / наценок ..."),
+                             QStringLiteral("Чтение скидок / наценок завершено."));
     t.Rows = true;
+    t.NumberedRows = true;
     t.ColumnTitles = {QStringLiteral("Величина, %"), QStringLiteral("Наименование"),
                       QStringLiteral("Вид изм. стоимости"), QStringLiteral("Тип "), QStringLiteral("Авторизация")};
     for (int n = 1; n <= 8; ++n) {
@@ -202,8 +236,9 @@ TRegisterTable Discounts()
 
 TRegisterTable Taxes()
 {
-    TRegisterTable t = Table("taxes", 6, "ts_Taxes", 4, 4, 7, TReadKind::Records, TWriteKind::Never,
-                         QStringLiteral("Чтение налогов ..."), QStringLiteral("Чтение налогов завершено."));
+    TRegisterTable t = Table("taxes", 6, "ts_Taxes", QStringLiteral("Налоги"),
+                             4, 4, 7, TReadKind::Records, TWriteKind::Never,
+                             QStringLiteral("Чтение налогов ..."), QStringLiteral("Чтение налогов завершено."));
     t.Rows = true;
     t.ColumnTitles = {QStringLiteral("Наименование"), QStringLiteral("Величина")};
     for (int n = 1; n <= 4; ++n) {
@@ -215,10 +250,12 @@ TRegisterTable Taxes()
 
 TRegisterTable Sections()
 {
-    TRegisterTable t = Table("sections", 7, "ts_Sections", 5, 16, 14, TReadKind::Records, TWriteKind::Never,
-                         QStringLiteral("Чтение таблицы отделов ..."),
-                         QStringLiteral("Чтение таблицы отделов завершено"));
+    TRegisterTable t = Table("sections", 7, "ts_Sections", QStringLiteral("Опции отделов"),
+                             5, 16, 14, TReadKind::Records, TWriteKind::Never,
+                             QStringLiteral("Чтение таблицы отделов ..."),
+                             QStringLiteral("Чтение таблицы отделов завершено"));
     t.Rows = true;
+    t.Grid.Panel = QStringLiteral("pnl_sections");
     t.Grid.Titles = {QStringLiteral("Отделы"), QStringLiteral("Наименование"), QStringLiteral("Код налога"),
                      QStringLiteral("Разрядность"), QStringLiteral("Сфера применен.")};
     t.Grid.Widths = {100, 140, 90, 100, 120};
@@ -231,37 +268,49 @@ TRegisterTable Sections()
         // One digit each, as the grid lets them be typed.
         t.Fields.push_back(Ranged(Cell("tax_code", n, 2, 11, 1, grid, 2, E::DecimalByte, 1), 0, 4));
         t.Fields.push_back(Ranged(Cell("digits", n, 3, 12, 1, grid, 3, E::DecimalByte, 1), 0, 9));
-        t.Fields.push_back(
-            Cell("sphere", n, 4, 13, 1, grid, 4, E::Sphere, 0, {QStringLiteral("Торговля"), QStringLiteral("Услуги")}));
+        TTableField sphere =
+            Cell("sphere", n, 4, 13, 1, grid, 4, E::Sphere, 0, {QStringLiteral("Торговля"), QStringLiteral("Услуги")});
+        sphere.Kind = K::CellList;
+        sphere.Overlay = QStringLiteral("cb_Sections");
+        t.Fields.push_back(std::move(sphere));
     }
     return t;
 }
 
 TRegisterTable Devices()
 {
-    TRegisterTable t = Table("devices", 8, "ts_Devices", 6, 3, 3, TReadKind::Records, TWriteKind::Never,
-                         QStringLiteral("Чтение таблицы устройсв ..."),
-                         QStringLiteral("Чтение таблицы устройсв завершено."));
+    TRegisterTable t = Table("devices", 8, "ts_Devices", QStringLiteral("Устройства"),
+                             6, 3, 3, TReadKind::Records, TWriteKind::Never,
+                             QStringLiteral("Чтение таблицы устройсв ..."),
+                             QStringLiteral("Чтение таблицы устройсв завершено."));
+    t.Groups = {{QStringLiteral("Сканер штрих-кода"), 1, 1},
+                {QStringLiteral("Электронные весы"), 2, 2},
+                {QStringLiteral("ПК"), 3, 3}};
+    const QString speed = QStringLiteral("Скорость обмена");
     t.Fields = {
-        Li("scanner_speed", 1, 1, 0, QStringLiteral("cb_BarcodeSpeed"), kSpeeds, -1),
-        Li("scales_speed", 2, 1, 0, QStringLiteral("cb_ElectronicScaleSpeed"), kSpeeds, -1),
-        Li("scales_protocol", 2, 2, 1, QStringLiteral("cb_ElectronicScaleProtocol"),
-           {QStringLiteral("Штрих - 5"), QStringLiteral("Масса - 1"), QStringLiteral("Масса - 2")}, -1),
-        Li("scales_interface", 2, 3, 2, QStringLiteral("cb_ElecticScalesInterface"),
-           {QStringLiteral("RS232"), QStringLiteral("Токовая петля")}, -1),
-        Li("pc_speed", 3, 1, 0, QStringLiteral("cb_PCSpeed"), kSpeeds, -1),
+        Captioned(speed, Li("scanner_speed", 1, 1, 0, QStringLiteral("cb_BarcodeSpeed"), kSpeeds, -1)),
+        Captioned(speed, Li("scales_speed", 2, 1, 0, QStringLiteral("cb_ElectronicScaleSpeed"), kSpeeds, -1)),
+        Captioned(QStringLiteral("Протокол"),
+                  Li("scales_protocol", 2, 2, 1, QStringLiteral("cb_ElectronicScaleProtocol"),
+                     {QStringLiteral("Штрих - 5"), QStringLiteral("Масса - 1"), QStringLiteral("Масса - 2")}, -1)),
+        Captioned(QStringLiteral("Интерфейс"),
+                  Li("scales_interface", 2, 3, 2, QStringLiteral("cb_ElecticScalesInterface"),
+                     {QStringLiteral("RS232"), QStringLiteral("Токовая петля")}, -1)),
+        Captioned(speed, Li("pc_speed", 3, 1, 0, QStringLiteral("cb_PCSpeed"), kSpeeds, -1)),
     };
     return t;
 }
 
 TRegisterTable Operators()
 {
-    TRegisterTable t = Table("operators", 9, "ts_Operators", 7, 7, 69, TReadKind::Records, TWriteKind::Fields,
-                         QStringLiteral("Чтение таблицы операторов ..."),
-                         QStringLiteral("Чтение таблицы операторов завершено."));
+    TRegisterTable t = Table("operators", 9, "ts_Operators", QStringLiteral("Операторы"),
+                             7, 7, 69, TReadKind::Records, TWriteKind::Fields,
+                             QStringLiteral("Чтение таблицы операторов ..."),
+                             QStringLiteral("Чтение таблицы операторов завершено."));
     t.WriteStartLine = QStringLiteral("Запись таблицы операторов ...");
     t.WriteDoneLine = QStringLiteral("Запись таблицы операторов завершена.");
     t.Rows = true;
+    t.Grid.Panel = QStringLiteral("pnl_operators");
     t.Grid.Titles = {QStringLiteral("Должность"), QStringLiteral("ФИО"), QStringLiteral("Права доступа")};
     t.Grid.Widths = {250, 250, 120};
     t.Grid.RowHeight = 70;
@@ -277,6 +326,8 @@ TRegisterTable Operators()
         TTableField name = Cell("name", n, 1, 0, 32, grid, 1, E::Text, 32);
         name.WriteErrorLine = QStringLiteral("Ошибка записи ФИО оператора ");
         TTableField access = Cell("rights", n, 4, 67, 2, grid, 2, E::OperatorRights, 32, rights);
+        access.Kind = K::CellCheckedList;
+        access.Overlay = QStringLiteral("CheckListBox");
         access.WriteErrorLine = QStringLiteral("Ошибка записи прав доступа оператора ");
         t.Fields.push_back(std::move(post));
         t.Fields.push_back(std::move(name));
@@ -287,8 +338,9 @@ TRegisterTable Operators()
 
 TRegisterTable PayTypes()
 {
-    TRegisterTable t = Table("pay_types", 10, "ts_PayTypes", 8, 3, 13, TReadKind::Records, TWriteKind::Never,
-                         QStringLiteral("Чтение типов оплаты ..."), QStringLiteral("Чтение типов оплаты завершено."));
+    TRegisterTable t = Table("pay_types", 10, "ts_PayTypes", QStringLiteral("Типы оплаты"),
+                             8, 3, 13, TReadKind::Records, TWriteKind::Never,
+                             QStringLiteral("Чтение типов оплаты ..."), QStringLiteral("Чтение типов оплаты завершено."));
     t.Rows = true;
     t.ColumnTitles = {QStringLiteral("Название типа оплаты"), QStringLiteral("Разрешение")};
     for (int n = 1; n <= 3; ++n) {
@@ -300,9 +352,10 @@ TRegisterTable PayTypes()
 
 TRegisterTable Goods()
 {
-    TRegisterTable t = Table("goods", 1, "ts_Goods", -1, GoodsItemCount, 46, TReadKind::Records, TWriteKind::Records,
-                         QStringLiteral("Чтение списка товаров ..."),
-                         QStringLiteral("Чтение списка товаров завершено."));
+    TRegisterTable t = Table("goods", 1, "ts_Goods", QString(),
+                             -1, GoodsItemCount, 46, TReadKind::Records, TWriteKind::Records,
+                             QStringLiteral("Чтение списка товаров ..."),
+                             QStringLiteral("Чтение списка товаров завершено."));
     t.WriteStartLine = QStringLiteral("Запись списка товаров ...");
     t.WriteDoneLine = QStringLiteral("Запись списка товаров завершена.");
     t.Rows = true;
@@ -438,7 +491,7 @@ std::vector<TFieldValue> RecordValues(const TRegisterTable& Table, int Record)
             continue;
         TFieldValue v;
         v.Field = &f;
-        v.Row = f.Kind == TControlKind::GridCell ? Record : -1;
+        v.Row = InGrid(f.Kind) ? Record : -1;
         values.push_back(std::move(v));
     }
     return values;

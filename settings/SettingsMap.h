@@ -22,13 +22,22 @@
 #include <vector>
 
 enum class TControlKind {
-    Edit,        // TControlValue::Text
-    List,        // Index
-    CheckedList, // Bits
-    CheckBox,    // Checked
-    GridCell,    // Text; the sections' column 4 also Index (the row's list),
-                 // the operators' column 2 also Bits (the row's rights list)
+    Edit,            // TControlValue::Text
+    List,            // Index
+    CheckedList,     // Bits
+    CheckBox,        // Checked
+    GridCell,        // Text
+    CellList,        // a grid cell with a list laid over it, one per row: Text
+                     // and the list's Index
+    CellCheckedList, // a grid cell with a check list laid over it: Text and
+                     // the marks as Bits
 };
+
+// The control is a cell of a grid (Control names the grid).
+inline bool InGrid(TControlKind Kind)
+{
+    return Kind == TControlKind::GridCell || Kind == TControlKind::CellList || Kind == TControlKind::CellCheckedList;
+}
 
 struct TTableField {
     QString Key;            // stable name in files: short English snake_case, unique in
@@ -39,6 +48,9 @@ struct TTableField {
     int Size = 0;           // bytes of the field
     QString Control;        // objectName of the control, or of the grid
     int Column = -1;        // grid column for grid cells, -1 otherwise
+    QString Overlay;        // cells with a list laid over them: the list's objectName
+                            // before the row number
+    QString Caption;        // fields of a form: the label in front of the control
     TControlKind Kind = TControlKind::Edit;
     TEncoding Encoding = TEncoding::Text;
     QString EmptyDefault;   // put into an empty or blank control before writing (null: none)
@@ -84,6 +96,7 @@ enum class TWriteKind { Never, Records, Fields };
 
 // A grid that shows a table: one grid row per record under a header row.
 struct TGridLayout {
+    QString Panel;            // objectName of the panel under the grid and its lists
     QStringList Titles;       // header row, by column
     std::vector<int> Widths;  // by column, pixels
     int RowHeight = 0;
@@ -91,10 +104,25 @@ struct TGridLayout {
     QString RowLabel;         // fixed column 0 of record n: RowLabel followed by n
 };
 
+// Records shown together under a caption, in a box of their own.
+struct TRecordGroup {
+    QString Caption;
+    int First = 1, Last = 1;
+};
+
+// How a settings sub-page lays out its table.
+enum class TPageLayout {
+    Form, // one line per field: its Caption, then its control
+    Rows, // one line per record: its fields' controls side by side, under
+          // ColumnTitles when there are any
+    Grid, // one grid row per record (see TGridLayout)
+};
+
 struct TRegisterTable {
     QString Key;           // stable name in files: short English snake_case
     int Table = 0;
     QString Page;          // objectName of the sub-page (or of the goods page)
+    QString Caption;       // the sub-page's tab
     int SubPage = -1;      // index in pc_Options; -1 for the goods table
     int FirstRecord = 1;
     int LastRecord = 1;    // goods: 9999, the window reads and writes its range
@@ -108,11 +136,17 @@ struct TRegisterTable {
     // rows, of a grid or of a form. Otherwise each field is unique in the table.
     bool Rows = false;
     QStringList ColumnTitles; // tables of rows laid out as a form: the header by field
-    TGridLayout Grid;           // tables shown in a grid (fields are GridCell); else empty
+    bool NumberedRows = false;  // ... with the record number in front of each line
+    std::vector<TRecordGroup> Groups; // forms and rows: boxes from top to bottom; none: no box
+    TGridLayout Grid;           // tables shown in a grid (fields are cells); else empty
     // Ordered by record, then in the order the controls are set and written.
     std::vector<TTableField> Fields;
 
     int RecordCount() const { return LastRecord - FirstRecord + 1; }
+    TPageLayout Layout() const
+    {
+        return !Grid.Titles.isEmpty() ? TPageLayout::Grid : Rows ? TPageLayout::Rows : TPageLayout::Form;
+    }
 };
 
 // The table can be written to the register (and its page takes input).

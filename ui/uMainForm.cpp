@@ -130,8 +130,6 @@ void TMainForm::FormCreate()
         QLocale::setDefault(numbers);
         std::setlocale(LC_NUMERIC, "C");
 
-        ts_KKMOptions->SetUpSectionsGrid();
-        ts_KKMOptions->SetUpOperatorsGrid();
         ts_Goods->SetUpGrid();
         ts_KKMOptions->DisableReadOnlyPages();
 

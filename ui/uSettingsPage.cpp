@@ -32,11 +32,6 @@
 
 namespace {
 
-QString Named(const char* base, int n)
-{
-    return QLatin1String(base) + QString::number(n);
-}
-
 // The map's field shown by the control of that name (a grid's: its column
 // of Record). The controls are built from it, so a name the map lacks is a
 // programming error found at start-up.
@@ -46,66 +41,6 @@ const TTableField& MapField(const QString& control, int column = -1, int record 
     if (!f)
         throw EKkmError(QStringLiteral("Нет поля таблицы для %1").arg(control));
     return *f;
-}
-
-const TRegisterTable& TableOf(const char* page)
-{
-    for (const TRegisterTable& t : SettingsTables())
-        if (t.Page == QLatin1String(page))
-            return t;
-    throw EKkmError(QStringLiteral("Нет таблицы для %1").arg(QLatin1String(page)));
-}
-
-// An edit of the field's typing length.
-QLineEdit* Edit(QWidget* parent, const QString& name)
-{
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(name);
-    e->setMaxLength(MapField(name).MaxLength);
-    return e;
-}
-
-// A fixed list of the field's items: no free text; the item the map says
-// is selected at start (-1: none).
-QComboBox* List(QWidget* parent, const QString& name)
-{
-    const TTableField& f = MapField(name);
-    auto* c = new QComboBox(parent);
-    c->setObjectName(name);
-    c->addItems(f.Items);
-    c->setCurrentIndex(f.StartIndex);
-    return c;
-}
-
-TCheckComboBox* CheckedList(QWidget* parent, const QString& name)
-{
-    auto* c = new TCheckComboBox(parent);
-    c->setObjectName(name);
-    c->SetItems(MapField(name).Items);
-    return c;
-}
-
-// A caption in front of its control, one row of a two-column grid.
-void AddRow(QGridLayout* grid, const QString& caption, QWidget* control)
-{
-    const int row = grid->rowCount();
-    auto* label = new QLabel(caption, control->parentWidget());
-    label->setBuddy(control);
-    grid->addWidget(label, row, 0);
-    grid->addWidget(control, row, 1);
-}
-
-QGridLayout* FormGrid(QWidget* sheet)
-{
-    auto* outer = new QVBoxLayout(sheet);
-    outer->setContentsMargins(12, 12, 12, 12);
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(16);
-    grid->setVerticalSpacing(8);
-    grid->setColumnMinimumWidth(1, 220);
-    outer->addLayout(grid);
-    outer->addStretch(1);
-    return grid;
 }
 
 QLabel* HeaderLabel(QWidget* parent, const QString& text)
@@ -147,7 +82,80 @@ bool WholeNumber(const TTableField& f)
     return ValueKind(f) == TValueKind::Number || f.Encoding == TEncoding::Inn;
 }
 
+// The boxes of a sheet from top to bottom, with the records each holds; a
+// table without groups has one area without a box.
+std::vector<std::pair<QWidget*, TRecordGroup>> Areas(QWidget* sheet, QVBoxLayout* column,
+                                                     const TRegisterTable& t)
+{
+    std::vector<std::pair<QWidget*, TRecordGroup>> areas;
+    if (t.Groups.empty()) {
+        areas.emplace_back(sheet, TRecordGroup{QString(), t.FirstRecord, t.LastRecord});
+        return areas;
+    }
+    for (const TRecordGroup& g : t.Groups) {
+        auto* box = new QGroupBox(g.Caption, sheet);
+        column->addWidget(box);
+        areas.emplace_back(box, g);
+    }
+    return areas;
+}
+
+QGridLayout* AreaGrid(QWidget* area, QVBoxLayout* column, bool boxed)
+{
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(boxed ? 8 : 16);
+    grid->setVerticalSpacing(boxed ? 4 : 8);
+    if (boxed) {
+        grid->setContentsMargins(8, 6, 8, 6);
+        area->setLayout(grid);
+    } else {
+        column->addLayout(grid);
+    }
+    return grid;
+}
+
+QVBoxLayout* SheetColumn(QWidget* sheet)
+{
+    auto* column = new QVBoxLayout(sheet);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(6);
+    return column;
+}
+
+// Controls of these names are the members of the same names; the rows'
+// controls fill the vectors by record.
+template <class T>
+void Bind(const TSettingsPage& page, T*& member, const char* name)
+{
+    member = page.Control<T>(QLatin1String(name));
+    if (!member)
+        throw EKkmError(QStringLiteral("Нет элемента %1").arg(QLatin1String(name)));
+}
+
+// The table whose first record shows a field in the control of that name.
+const TRegisterTable& TableOfControl(const QString& control)
+{
+    for (const TRegisterTable& t : SettingsTables())
+        for (const TTableField& f : t.Fields)
+            if (f.Control == control)
+                return t;
+    throw EKkmError(QStringLiteral("Нет поля таблицы для %1").arg(control));
+}
+
+template <class T>
+void BindRows(const TSettingsPage& page, std::vector<T*>& member, const char* base)
+{
+    const TRegisterTable& t = TableOfControl(QLatin1String(base) + QLatin1Char('1'));
+    member.assign(static_cast<std::size_t>(t.LastRecord + 1), nullptr);
+    for (int n = t.FirstRecord; n <= t.LastRecord; ++n)
+        Bind(page, member[static_cast<std::size_t>(n)],
+             (QLatin1String(base) + QString::number(n)).toLatin1().constData());
+}
+
 } // namespace
+
+#define KKM_BIND(member) Bind(*this, member, #member)
+#define KKM_BIND_ROWS(member) BindRows(*this, member, #member)
 
 TSettingsPage::TSettingsPage(TPageHost* host, QWidget* parent)
     : TPage(host, "ts_KKMOptions", QStringLiteral("Настройки ДЛФ"), parent)
@@ -158,30 +166,25 @@ TSettingsPage::TSettingsPage(TPageHost* host, QWidget* parent)
     pc_Options->setObjectName(QStringLiteral("pc_Options"));
     page->addWidget(pc_Options);
 
-    auto sub = [this](const char* name, const QString& caption) {
-        QWidget* p = new QWidget(pc_Options);
-        p->setObjectName(QLatin1String(name));
-        pc_Options->addTab(p, caption);
-        return p;
-    };
-    ts_KKMMainOptions = sub("ts_KKMMainOptions", QStringLiteral("Опции ДЛФ"));
-    ts_KKMPrintOpt = sub("ts_KKMPrintOpt", QStringLiteral("Опции печати ДЛФ"));
-    ts_KKMReklama = sub("ts_KKMReklama", QStringLiteral("Рекламные строки"));
-    ts_KKMDiscounts = sub("ts_KKMDiscounts", QStringLiteral("Скидки / Наценки"));
-    ts_Taxes = sub("ts_Taxes", QStringLiteral("Налоги"));
-    ts_Sections = sub("ts_Sections", QStringLiteral("Опции отделов"));
-    ts_Devices = sub("ts_Devices", QStringLiteral("Устройства"));
-    ts_Operators = sub("ts_Operators", QStringLiteral("Операторы"));
-    ts_PayTypes = sub("ts_PayTypes", QStringLiteral("Типы оплаты"));
-
-    BuildMainOptions();
-    BuildPrintOptions();
-    BuildTextLines();
-    BuildDiscounts();
-    BuildTaxes();
-    BuildGrids();
-    BuildDevices();
-    BuildPayTypes();
+    for (const TRegisterTable& t : SettingsTables()) {
+        auto* sheet = new QWidget(pc_Options);
+        sheet->setObjectName(t.Page);
+        if (pc_Options->addTab(sheet, t.Caption) != t.SubPage)
+            throw EKkmError(QStringLiteral("Страница %1 не на своем месте").arg(t.Page));
+        switch (t.Layout()) {
+        case TPageLayout::Form:
+            BuildForm(sheet, t);
+            break;
+        case TPageLayout::Rows:
+            BuildRows(sheet, t);
+            break;
+        case TPageLayout::Grid:
+            BuildGrid(sheet, t);
+            break;
+        }
+    }
+    BindMembers();
+    SetUpGridEditing();
 
     // Only digits, "-" and Backspace reach the numeric edits of the tables
     // that take input.
@@ -201,351 +204,338 @@ TSettingsPage::TSettingsPage(TPageHost* host, QWidget* parent)
 }
 
 // ---------------------------------------------------------------------------
-// Layout of the sub-pages
+// Building the sub-pages from the map
 
-void TSettingsPage::BuildMainOptions()
+QWidget* TSettingsPage::MakeControl(QWidget* parent, const TTableField& f)
 {
-    QWidget* s = ts_KKMMainOptions;
-    QGridLayout* grid = FormGrid(s);
-    cb_RegOptions = CheckedList(s, QStringLiteral("cb_RegOptions"));
-    cb_MoneyBoxList = List(s, QStringLiteral("cb_MoneyBoxList"));
-    cb_zOptions = CheckedList(s, QStringLiteral("cb_zOptions"));
-    cb_Kassir = List(s, QStringLiteral("cb_Kassir"));
-    ed_ScreenDelay = Edit(s, QStringLiteral("ed_ScreenDelay"));
-    ed_AutoLock = Edit(s, QStringLiteral("ed_AutoLock"));
-    cb_WritingJournal = List(s, QStringLiteral("cb_WritingJournal"));
-    ed_INN = Edit(s, QStringLiteral("ed_INN"));
-
-    AddRow(grid, QStringLiteral("Опции регистрации"), cb_RegOptions);
-    AddRow(grid, QStringLiteral("Денежный ящик"), cb_MoneyBoxList);
-    AddRow(grid, QStringLiteral("Опции Z-отчета"), cb_zOptions);
-    AddRow(grid, QStringLiteral("Кассир по умолчанию"), cb_Kassir);
-    AddRow(grid, QStringLiteral("Длительность подсветки (сек. 0 - 999)"), ed_ScreenDelay);
-    AddRow(grid, QStringLiteral("Автоматическая блокировка (сек. 0 - 60)"), ed_AutoLock);
-    AddRow(grid, QStringLiteral("Вести журнал"), cb_WritingJournal);
-    AddRow(grid, QStringLiteral("ИНН"), ed_INN);
+    QWidget* control = nullptr;
+    switch (f.Kind) {
+    case TControlKind::Edit: {
+        auto* e = new QLineEdit(parent);
+        e->setMaxLength(f.MaxLength);
+        control = e;
+        break;
+    }
+    case TControlKind::List: {
+        // A fixed list: no free text; the item the map says is selected at
+        // start (-1: none).
+        auto* c = new QComboBox(parent);
+        c->addItems(f.Items);
+        c->setCurrentIndex(f.StartIndex);
+        control = c;
+        break;
+    }
+    case TControlKind::CheckedList: {
+        auto* c = new TCheckComboBox(parent);
+        c->SetItems(f.Items);
+        control = c;
+        break;
+    }
+    case TControlKind::CheckBox:
+        control = new QCheckBox(parent);
+        break;
+    case TControlKind::GridCell:
+    case TControlKind::CellList:
+    case TControlKind::CellCheckedList:
+        throw EKkmError(QStringLiteral("%1: ячейка вне таблицы").arg(f.Control));
+    }
+    control->setObjectName(f.Control);
+    return control;
 }
 
-void TSettingsPage::BuildPrintOptions()
+void TSettingsPage::BuildForm(QWidget* sheet, const TRegisterTable& t)
 {
-    QWidget* s = ts_KKMPrintOpt;
-    QGridLayout* grid = FormGrid(s);
-    ed_PoContrast = Edit(s, QStringLiteral("ed_PoContrast"));
-    ed_PoStringInterval = Edit(s, QStringLiteral("ed_PoStringInterval"));
-    cb_PoEconFont = List(s, QStringLiteral("cb_PoEconFont"));
-    cb_PoDocSep = List(s, QStringLiteral("cb_PoDocSep"));
-    cb_PoObraml = CheckedList(s, QStringLiteral("cb_PoObraml"));
-    cb_PoCheck = CheckedList(s, QStringLiteral("cb_PoCheck"));
-
-    AddRow(grid, QStringLiteral("Контраст печати (1 .. 4)"), ed_PoContrast);
-    AddRow(grid, QStringLiteral("Межстрочный интервал (0 .. 8)"), ed_PoStringInterval);
-    AddRow(grid, QStringLiteral("Экономный шрифт"), cb_PoEconFont);
-    AddRow(grid, QStringLiteral("Разделители документов"), cb_PoDocSep);
-    AddRow(grid, QStringLiteral("Обрамление чека"), cb_PoObraml);
-    AddRow(grid, QStringLiteral("Настройки чека"), cb_PoCheck);
-}
-
-void TSettingsPage::BuildTextLines()
-{
-    QWidget* s = ts_KKMReklama;
-    auto* column = new QVBoxLayout(s);
-    column->setContentsMargins(8, 8, 8, 8);
-    column->setSpacing(6);
-
-    struct TLineNames {
-        const char* Edit;
-        const char* Attributes;
-        QLineEdit** EditMember;
-        TCheckComboBox** AttributesMember;
-        QToolButton** ButtonMember;
-    };
-    const TLineNames lines[TextLines] = {
-        {"ed_CheckBeginFirst", "cb_CheckBeginfirstc", &ed_CheckBeginFirst, &cb_CheckBeginfirstc, &bCenter1},
-        {"ed_CheckBeginSecond", "cb_CheckBeginSecondc", &ed_CheckBeginSecond, &cb_CheckBeginSecondc, &bCenter2},
-        {"ed_CheckBeginThird", "cb_CheckBeginThirdc", &ed_CheckBeginThird, &cb_CheckBeginThirdc, &bCenter3},
-        {"ed_CheckTop", "cb_checkTopc", &ed_CheckTop, &cb_checkTopc, &bCenter4},
-        {"ed_CheckEndFirst", "cb_CheckEndFirstc", &ed_CheckEndFirst, &cb_CheckEndFirstc, &bCenter5},
-        {"ed_CheckEndSecond", "cb_CheckEndSecondc", &ed_CheckEndSecond, &cb_CheckEndSecondc, &bCenter6},
-        {"ed_CheckEndThird", "cb_CheckEndThirdc", &ed_CheckEndThird, &cb_CheckEndThirdc, &bCenter7},
-        {"ed_BuyDisplayFirst", "cb_BuyDisplayFirstc", &ed_BuyDisplayFirst, &cb_BuyDisplayFirstc, &bCenter8},
-        {"ed_BuyDisplaySecond", "cb_BuyDisplaySecondc", &ed_BuyDisplaySecond, &cb_BuyDisplaySecondc, &bCenter9},
-    };
-    // Groups from top to bottom, with the records they hold.
-    const struct {
-        QString Caption;
-        int First;
-        int Last;
-    } groups[] = {{QStringLiteral("Начало чека"), 1, 3},
-                  {QStringLiteral("Заголовок чека"), 4, 4},
-                  {QStringLiteral("Окончание чека"), 5, 7},
-                  {QStringLiteral("Дисплей покупателя "), 8, 9}};
-    const QIcon centre = CentreIcon();
-    for (const auto& g : groups) {
-        auto* box = new QGroupBox(g.Caption, s);
-        auto* grid = new QGridLayout(box);
-        grid->setContentsMargins(8, 6, 8, 6);
-        grid->setVerticalSpacing(4);
-        grid->setColumnStretch(0, 1);
-        for (int n = g.First; n <= g.Last; ++n) {
-            const TLineNames& names = lines[n - 1];
-            QLineEdit* edit = Edit(box, QLatin1String(names.Edit));
-            QFont mono(QStringLiteral("Monospace"));
-            mono.setStyleHint(QFont::TypeWriter);
-            edit->setFont(mono);
-            TCheckComboBox* attributes = CheckedList(box, QLatin1String(names.Attributes));
-            attributes->setMinimumWidth(170);
-            auto* button = new QToolButton(box);
-            button->setObjectName(Named("bCenter", n));
-            button->setToolTip(QStringLiteral("Выравнять по центру"));
-            button->setIcon(centre);
-            button->setAutoRaise(true);
-            const int row = n - g.First;
-            grid->addWidget(edit, row, 0);
-            grid->addWidget(attributes, row, 1);
-            grid->addWidget(button, row, 2);
-            *names.EditMember = edit;
-            *names.AttributesMember = attributes;
-            *names.ButtonMember = button;
-            lineEdits_[n] = edit;
-            lineAttributes_[n] = attributes;
-            centreButtons_[n] = button;
-            connect(button, &QToolButton::clicked, this, [this, button] { bCenter1Click(button); });
+    QVBoxLayout* column = SheetColumn(sheet);
+    for (const auto& [area, group] : Areas(sheet, column, t)) {
+        QGridLayout* grid = AreaGrid(area, column, !t.Groups.empty());
+        grid->setColumnMinimumWidth(1, t.Groups.empty() ? 220 : 180);
+        grid->setColumnStretch(2, 1);
+        for (const TTableField& f : t.Fields) {
+            if (f.Record < group.First || f.Record > group.Last)
+                continue;
+            QWidget* control = MakeControl(area, f);
+            auto* label = new QLabel(f.Caption, area);
+            label->setBuddy(control);
+            const int row = grid->rowCount();
+            grid->addWidget(label, row, 0);
+            grid->addWidget(control, row, 1);
         }
-        column->addWidget(box);
     }
     column->addStretch(1);
 }
 
-void TSettingsPage::BuildDiscounts()
+void TSettingsPage::BuildRows(QWidget* sheet, const TRegisterTable& t)
 {
-    QWidget* s = ts_KKMDiscounts;
-    auto* outer = new QVBoxLayout(s);
-    outer->setContentsMargins(12, 12, 12, 12);
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(8);
-    outer->addLayout(grid);
-    outer->addStretch(1);
-    const QStringList& headers = TableOf("ts_KKMDiscounts").ColumnTitles;
-    for (int c = 0; c < headers.size(); ++c)
-        grid->addWidget(HeaderLabel(s, headers[c]), 0, c + 1);
-    for (int n = 1; n <= DiscountRows; ++n) {
-        grid->addWidget(new QLabel(QString::number(n), s), n, 0);
-        ed_DscValue[n] = Edit(s, Named("ed_DscValue", n));
-        ed_DscName[n] = Edit(s, Named("ed_DscName", n));
-        cb_DscType[n] = List(s, Named("cb_DscType", n));
-        cb_DscSummType[n] = List(s, Named("cb_DscSummType", n));
-        cb_DscAuth[n] = new QCheckBox(s);
-        cb_DscAuth[n]->setObjectName(Named("cb_DscAuth", n));
-        grid->addWidget(ed_DscValue[n], n, 1);
-        grid->addWidget(ed_DscName[n], n, 2);
-        grid->addWidget(cb_DscType[n], n, 3);
-        grid->addWidget(cb_DscSummType[n], n, 4);
-        grid->addWidget(cb_DscAuth[n], n, 5, Qt::AlignHCenter);
+    QVBoxLayout* column = SheetColumn(sheet);
+    const int first = t.NumberedRows ? 1 : 0;
+    const std::vector<const TTableField*> shape = RecordFields(t, t.FirstRecord);
+    for (const auto& [area, group] : Areas(sheet, column, t)) {
+        QGridLayout* grid = AreaGrid(area, column, !t.Groups.empty());
+        grid->setHorizontalSpacing(8);
+        int row = 0;
+        if (!t.ColumnTitles.isEmpty()) {
+            for (int c = 0; c < t.ColumnTitles.size(); ++c)
+                grid->addWidget(HeaderLabel(area, t.ColumnTitles[c]), row, first + c);
+            ++row;
+        }
+        // Long texts take the width the line has; else the lines keep to the
+        // left.
+        bool stretched = false;
+        for (std::size_t c = 0; c < shape.size(); ++c) {
+            if (shape[c]->Kind == TControlKind::Edit && shape[c]->MaxLength >= 16) {
+                grid->setColumnStretch(first + static_cast<int>(c), 1);
+                stretched = true;
+            }
+        }
+        for (int n = group.First; n <= group.Last; ++n, ++row) {
+            if (t.NumberedRows)
+                grid->addWidget(new QLabel(QString::number(n), area), row, 0);
+            const std::vector<const TTableField*> fields = RecordFields(t, n);
+            std::vector<QWidget*> controls;
+            for (std::size_t c = 0; c < fields.size(); ++c) {
+                QWidget* control = MakeControl(area, *fields[c]);
+                const Qt::Alignment align =
+                    fields[c]->Kind == TControlKind::CheckBox ? Qt::AlignHCenter : Qt::Alignment();
+                grid->addWidget(control, row, first + static_cast<int>(c), align);
+                controls.push_back(control);
+            }
+            AddLineAids(grid, row, first + static_cast<int>(fields.size()), controls, fields, n);
+        }
+        if (!stretched)
+            grid->setColumnStretch(first + static_cast<int>(shape.size()) + 1, 1);
     }
+    column->addStretch(1);
 }
 
-void TSettingsPage::BuildTaxes()
+void TSettingsPage::AddLineAids(QGridLayout* grid, int gridRow, int col, const std::vector<QWidget*>& controls,
+                                const std::vector<const TTableField*>& fields, int record)
 {
-    QWidget* s = ts_Taxes;
-    auto* outer = new QVBoxLayout(s);
-    outer->setContentsMargins(12, 12, 12, 12);
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(8);
-    outer->addLayout(grid);
-    outer->addStretch(1);
-    const QStringList& headers = TableOf("ts_Taxes").ColumnTitles;
-    for (int c = 0; c < headers.size(); ++c)
-        grid->addWidget(HeaderLabel(s, headers[c]), 0, c);
-    for (int n = 1; n <= TaxRows; ++n) {
-        ed_txName[n] = Edit(s, Named("ed_txName", n));
-        ed_txValue[n] = Edit(s, Named("ed_txValue", n));
-        grid->addWidget(ed_txName[n], n, 0);
-        grid->addWidget(ed_txValue[n], n, 1);
+    // A text line with print attributes: shown in a fixed-width font, with a
+    // button that centres it for its width.
+    QLineEdit* edit = nullptr;
+    TCheckComboBox* attributes = nullptr;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i]->Encoding == TEncoding::LineAttributes)
+            attributes = qobject_cast<TCheckComboBox*>(controls[i]);
+        else if (fields[i]->Encoding == TEncoding::Text)
+            edit = qobject_cast<QLineEdit*>(controls[i]);
     }
-    grid->setColumnStretch(2, 1);
-}
-
-void TSettingsPage::BuildDevices()
-{
-    QWidget* s = ts_Devices;
-    auto* outer = new QVBoxLayout(s);
-    outer->setContentsMargins(12, 12, 12, 12);
-    auto group = [&](const QString& caption) {
-        auto* box = new QGroupBox(caption, s);
-        auto* grid = new QGridLayout(box);
-        grid->setColumnMinimumWidth(1, 180);
-        grid->setColumnStretch(2, 1);
-        outer->addWidget(box);
-        return std::pair{box, grid};
-    };
-    auto [scanner, scannerGrid] = group(QStringLiteral("Сканер штрих-кода"));
-    cb_BarcodeSpeed = List(scanner, QStringLiteral("cb_BarcodeSpeed"));
-    AddRow(scannerGrid, QStringLiteral("Скорость обмена"), cb_BarcodeSpeed);
-
-    auto [scales, scalesGrid] = group(QStringLiteral("Электронные весы"));
-    cb_ElectronicScaleSpeed = List(scales, QStringLiteral("cb_ElectronicScaleSpeed"));
-    cb_ElectronicScaleProtocol = List(scales, QStringLiteral("cb_ElectronicScaleProtocol"));
-    cb_ElecticScalesInterface = List(scales, QStringLiteral("cb_ElecticScalesInterface"));
-    AddRow(scalesGrid, QStringLiteral("Скорость обмена"), cb_ElectronicScaleSpeed);
-    AddRow(scalesGrid, QStringLiteral("Протокол"), cb_ElectronicScaleProtocol);
-    AddRow(scalesGrid, QStringLiteral("Интерфейс"), cb_ElecticScalesInterface);
-
-    auto [pc, pcGrid] = group(QStringLiteral("ПК"));
-    cb_PCSpeed = List(pc, QStringLiteral("cb_PCSpeed"));
-    AddRow(pcGrid, QStringLiteral("Скорость обмена"), cb_PCSpeed);
-    outer->addStretch(1);
-}
-
-void TSettingsPage::BuildPayTypes()
-{
-    QWidget* s = ts_PayTypes;
-    auto* outer = new QVBoxLayout(s);
-    outer->setContentsMargins(12, 12, 12, 12);
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(12);
-    outer->addLayout(grid);
-    outer->addStretch(1);
-    const QStringList& headers = TableOf("ts_PayTypes").ColumnTitles;
-    for (int c = 0; c < headers.size(); ++c)
-        grid->addWidget(HeaderLabel(s, headers[c]), 0, c);
-    for (int n = 1; n <= PayTypeRows; ++n) {
-        ed_PayType[n] = Edit(s, Named("ed_PayType", n));
-        cb_PayType[n] = new QCheckBox(s);
-        cb_PayType[n]->setObjectName(Named("cb_PayType", n));
-        grid->addWidget(ed_PayType[n], n, 0);
-        grid->addWidget(cb_PayType[n], n, 1, Qt::AlignHCenter);
+    if (!edit || !attributes)
+        return;
+    QFont mono(QStringLiteral("Monospace"));
+    mono.setStyleHint(QFont::TypeWriter);
+    edit->setFont(mono);
+    attributes->setMinimumWidth(170);
+    auto* button = new QToolButton(edit->parentWidget());
+    button->setObjectName(QStringLiteral("bCenter") + QString::number(record));
+    button->setToolTip(QStringLiteral("Выравнять по центру"));
+    static const QIcon centre = CentreIcon();
+    button->setIcon(centre);
+    button->setAutoRaise(true);
+    grid->addWidget(button, gridRow, col);
+    connect(button, &QToolButton::clicked, this, [this, button] { bCenter1Click(button); });
+    const auto at = static_cast<std::size_t>(record);
+    if (lineEdits_.size() <= at) {
+        lineEdits_.resize(at + 1, nullptr);
+        lineAttributes_.resize(at + 1, nullptr);
+        centreButtons_.resize(at + 1, nullptr);
     }
-    grid->setColumnStretch(2, 1);
+    lineEdits_[at] = edit;
+    lineAttributes_[at] = attributes;
+    centreButtons_[at] = button;
 }
 
-void TSettingsPage::BuildGrids()
+void TSettingsPage::BuildGrid(QWidget* sheet, const TRegisterTable& t)
 {
-    // The two grids stand on panels; the per-row lists created at start-up
-    // lie on the same panels, over the grid.
-    auto gridOnPanel = [](QWidget* sheet, const char* panelName, const char* gridName,
-                          QWidget*& panel, QTableWidget*& grid) {
-        auto* sheetLayout = new QVBoxLayout(sheet);
-        sheetLayout->setContentsMargins(4, 4, 4, 4);
-        panel = new QWidget(sheet);
-        panel->setObjectName(QLatin1String(panelName));
-        sheetLayout->addWidget(panel);
-        auto* panelLayout = new QVBoxLayout(panel);
-        panelLayout->setContentsMargins(0, 0, 0, 0);
-        grid = new QTableWidget(panel);
-        grid->setObjectName(QLatin1String(gridName));
-        grid->verticalHeader()->hide();
-        grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        grid->horizontalHeader()->setHighlightSections(false);
-        grid->setSelectionMode(QAbstractItemView::SingleSelection);
-        panelLayout->addWidget(grid);
-    };
-    gridOnPanel(ts_Sections, "pnl_sections", "SectionsSettings", pnl_sections, SectionsSettings);
-    gridOnPanel(ts_Operators, "pnl_operators", "Operators", pnl_operators, Operators);
+    // The grid stands on a panel; the lists laid over its cells lie on the
+    // same panel, over the grid.
+    auto* sheetLayout = new QVBoxLayout(sheet);
+    sheetLayout->setContentsMargins(4, 4, 4, 4);
+    auto* panel = new QWidget(sheet);
+    panel->setObjectName(t.Grid.Panel);
+    sheetLayout->addWidget(panel);
+    auto* panelLayout = new QVBoxLayout(panel);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    auto* grid = new QTableWidget(panel);
+    grid->setObjectName(t.Fields.front().Control);
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->horizontalHeader()->setHighlightSections(false);
+    grid->setSelectionMode(QAbstractItemView::SingleSelection);
+    panelLayout->addWidget(grid);
 
-    // The sections grid's cell editor opens wherever the current cell goes.
-    SectionsSettings->setEditTriggers(QAbstractItemView::AllEditTriggers);
-    auto* sectionsEditor = new TLiveEditDelegate(SectionsSettings);
-    sectionsEditor->OnKeyUp = [this] { SectionsSettingsKeyUp(); };
-    SectionsSettings->setItemDelegate(sectionsEditor);
-    SectionsSettings->installEventFilter(this);
-    SectionsSettings->viewport()->installEventFilter(this);
-
-    auto* operatorsEditor = new TLiveEditDelegate(Operators);
-    operatorsEditor->OnEditText = [this](int col, int row, const QString& text) {
-        OperatorsSetEditText(col, row, text);
-    };
-    Operators->setItemDelegate(operatorsEditor);
-    Operators->viewport()->installEventFilter(this);
-
-    // Scrolling moves the overlays along with their cells.
-    for (QScrollBar* bar : {SectionsSettings->horizontalScrollBar(), SectionsSettings->verticalScrollBar()})
-        connect(bar, &QScrollBar::valueChanged, this, &TSettingsPage::PlaceSectionsLists);
-    for (QScrollBar* bar : {Operators->horizontalScrollBar(), Operators->verticalScrollBar()})
-        connect(bar, &QScrollBar::valueChanged, this, &TSettingsPage::PlaceOperatorRights);
-    connect(SectionsSettings->horizontalHeader(), &QHeaderView::sectionResized, this,
-            &TSettingsPage::PlaceSectionsLists);
-    connect(Operators->horizontalHeader(), &QHeaderView::sectionResized, this,
-            &TSettingsPage::PlaceOperatorRights);
-}
-
-// ---------------------------------------------------------------------------
-// Start-up
-
-// The grid's header, column widths, row height and row count as the map
-// describes them.
-static void SetUpGrid(QTableWidget* grid, const TRegisterTable& t,
-                      const std::function<void(int, int, const QString&)>& setCell)
-{
+    // The header row, the widths, and a fixed column of row labels.
     const TGridLayout& g = t.Grid;
     grid->setColumnCount(static_cast<int>(g.Titles.size()));
     grid->setRowCount(t.RecordCount());
     grid->verticalHeader()->setDefaultSectionSize(g.RowHeight);
     for (int c = 0; c < g.Titles.size(); ++c) {
         grid->setColumnWidth(c, g.Widths[static_cast<std::size_t>(c)]);
-        setCell(c, 0, g.Titles[c]);
+        SetGridCell(grid, c, 0, g.Titles[c]);
     }
-}
-
-void TSettingsPage::SetUpSectionsGrid()
-{
-    // A fixed row of headers and a fixed column of labels.
-    const TRegisterTable& t = TableOf("ts_Sections");
-    if (t.RecordCount() != SectionRows)
-        throw EKkmError(QStringLiteral("Таблица отделов: %1 строк").arg(t.RecordCount()));
-    SetUpGrid(SectionsSettings, t, [this](int c, int r, const QString& text) { SetSectionsCell(c, r, text); });
-    for (int r = 1; r <= SectionRows; ++r) {
-        for (int c = 0; c < t.Grid.FixedColumns; ++c) {
-            SetSectionsCell(c, r, t.Grid.RowLabel + QString::number(r));
-            QTableWidgetItem* label = SectionsSettings->item(r - 1, c);
+    for (int r = 1; r <= t.RecordCount(); ++r) {
+        for (int c = 0; c < g.FixedColumns; ++c) {
+            SetGridCell(grid, c, r, g.RowLabel + QString::number(r));
+            QTableWidgetItem* label = grid->item(r - 1, c);
             label->setFlags(Qt::ItemIsEnabled);
             label->setBackground(palette().brush(QPalette::Button));
         }
-
-        // The cell under the list is changed through the list only.
-        const TTableField& sphere = MapField(QStringLiteral("SectionsSettings"), 4, r);
-        auto* cell = new QTableWidgetItem;
-        cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        SectionsSettings->setItem(r - 1, sphere.Column, cell);
-
-        QComboBox* list = new QComboBox(pnl_sections);
-        list->setObjectName(Named("cb_Sections", r));
-        list->addItems(sphere.Items);
-        list->setProperty("Tag", r);
-        list->hide();
-        list->raise();
-        connect(list, &QComboBox::currentIndexChanged, this, [this, list] { cb_SectionsInvisChange(list); });
-        sectionsLists_[r] = list;
     }
+
+    // A list over every cell of the columns that have one.
+    for (const TTableField* f : RecordFields(t, t.FirstRecord)) {
+        if (f->Overlay.isEmpty())
+            continue;
+        TCellLists lists;
+        lists.Grid = grid;
+        lists.Field = f;
+        lists.ByRow.assign(static_cast<std::size_t>(t.LastRecord + 1), nullptr);
+        for (int r = t.FirstRecord; r <= t.LastRecord; ++r)
+            lists.ByRow[static_cast<std::size_t>(r)] = MakeCellList(panel, MapField(f->Control, f->Column, r), r);
+        cellLists_.push_back(std::move(lists));
+    }
+
+    // Painting, scrolling and resizing move the lists along with their cells.
+    grid->viewport()->installEventFilter(this);
+    auto place = [this, grid] { PlaceCellLists(grid); };
+    connect(grid->horizontalScrollBar(), &QScrollBar::valueChanged, this, place);
+    connect(grid->verticalScrollBar(), &QScrollBar::valueChanged, this, place);
+    connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this, place);
 }
 
-void TSettingsPage::SetUpOperatorsGrid()
+QWidget* TSettingsPage::MakeCellList(QWidget* panel, const TTableField& f, int row)
 {
-    // No fixed column; a rights check list per row.
-    const TRegisterTable& t = TableOf("ts_Operators");
-    if (t.RecordCount() != OperatorRows)
-        throw EKkmError(QStringLiteral("Таблица операторов: %1 строк").arg(t.RecordCount()));
-    SetUpGrid(Operators, t, [this](int c, int r, const QString& text) { SetOperatorsCell(c, r, text); });
-    for (int r = 1; r <= OperatorRows; ++r) {
-        QListWidget* list = new QListWidget(pnl_operators);
-        list->setObjectName(Named("CheckListBox", r));
-        list->setProperty("Tag", r);
+    QWidget* overlay = nullptr;
+    if (f.Kind == TControlKind::CellList) {
+        // The cell under the list is changed through the list only.
+        auto* grid = Control<QTableWidget>(f.Control);
+        auto* cell = new QTableWidgetItem;
+        cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        grid->setItem(row - 1, f.Column, cell);
+
+        auto* list = new QComboBox(panel);
+        list->addItems(f.Items);
+        connect(list, &QComboBox::currentIndexChanged, this, [this, list] { cb_SectionsInvisChange(list); });
+        overlay = list;
+    } else {
+        auto* list = new QListWidget(panel);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        for (const QString& right : MapField(QStringLiteral("Operators"), 2, r).Items) {
-            auto* item = new QListWidgetItem(right, list);
-            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-            item->setCheckState(Qt::Unchecked);
+        for (const QString& item : f.Items) {
+            auto* mark = new QListWidgetItem(item, list);
+            mark->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+            mark->setCheckState(Qt::Unchecked);
         }
         connect(list, &QListWidget::itemChanged, this, [this, list] { CheckListBoxClickCheck(list); });
-        list->hide();
-        list->raise();
-        operatorRights_[r] = list;
+        overlay = list;
     }
+    overlay->setObjectName(f.Overlay + QString::number(row));
+    overlay->setProperty("Tag", row);
+    overlay->setProperty("Grid", f.Control);
+    overlay->hide();
+    overlay->raise();
+    return overlay;
+}
+
+void TSettingsPage::BindMembers()
+{
+    KKM_BIND(ts_KKMMainOptions);
+    KKM_BIND(ts_KKMPrintOpt);
+    KKM_BIND(ts_KKMReklama);
+    KKM_BIND(ts_KKMDiscounts);
+    KKM_BIND(ts_Taxes);
+    KKM_BIND(ts_Sections);
+    KKM_BIND(ts_Devices);
+    KKM_BIND(ts_Operators);
+    KKM_BIND(ts_PayTypes);
+
+    KKM_BIND(cb_RegOptions);
+    KKM_BIND(cb_MoneyBoxList);
+    KKM_BIND(cb_zOptions);
+    KKM_BIND(cb_Kassir);
+    KKM_BIND(ed_ScreenDelay);
+    KKM_BIND(ed_AutoLock);
+    KKM_BIND(cb_WritingJournal);
+    KKM_BIND(ed_INN);
+
+    KKM_BIND(ed_PoContrast);
+    KKM_BIND(ed_PoStringInterval);
+    KKM_BIND(cb_PoEconFont);
+    KKM_BIND(cb_PoDocSep);
+    KKM_BIND(cb_PoObraml);
+    KKM_BIND(cb_PoCheck);
+
+    KKM_BIND(ed_CheckBeginFirst);
+    KKM_BIND(ed_CheckBeginSecond);
+    KKM_BIND(ed_CheckBeginThird);
+    KKM_BIND(ed_CheckTop);
+    KKM_BIND(ed_CheckEndFirst);
+    KKM_BIND(ed_CheckEndSecond);
+    KKM_BIND(ed_CheckEndThird);
+    KKM_BIND(ed_BuyDisplayFirst);
+    KKM_BIND(ed_BuyDisplaySecond);
+    KKM_BIND(cb_CheckBeginfirstc);
+    KKM_BIND(cb_CheckBeginSecondc);
+    KKM_BIND(cb_CheckBeginThirdc);
+    KKM_BIND(cb_checkTopc);
+    KKM_BIND(cb_CheckEndFirstc);
+    KKM_BIND(cb_CheckEndSecondc);
+    KKM_BIND(cb_CheckEndThirdc);
+    KKM_BIND(cb_BuyDisplayFirstc);
+    KKM_BIND(cb_BuyDisplaySecondc);
+    KKM_BIND(bCenter1);
+    KKM_BIND(bCenter2);
+    KKM_BIND(bCenter3);
+    KKM_BIND(bCenter4);
+    KKM_BIND(bCenter5);
+    KKM_BIND(bCenter6);
+    KKM_BIND(bCenter7);
+    KKM_BIND(bCenter8);
+    KKM_BIND(bCenter9);
+
+    KKM_BIND_ROWS(ed_DscValue);
+    KKM_BIND_ROWS(ed_DscName);
+    KKM_BIND_ROWS(cb_DscType);
+    KKM_BIND_ROWS(cb_DscSummType);
+    KKM_BIND_ROWS(cb_DscAuth);
+    KKM_BIND_ROWS(ed_txName);
+    KKM_BIND_ROWS(ed_txValue);
+
+    KKM_BIND(pnl_sections);
+    KKM_BIND(SectionsSettings);
+
+    KKM_BIND(cb_BarcodeSpeed);
+    KKM_BIND(cb_ElectronicScaleSpeed);
+    KKM_BIND(cb_ElectronicScaleProtocol);
+    KKM_BIND(cb_ElecticScalesInterface);
+    KKM_BIND(cb_PCSpeed);
+
+    KKM_BIND(pnl_operators);
+    KKM_BIND(Operators);
+
+    KKM_BIND_ROWS(ed_PayType);
+    KKM_BIND_ROWS(cb_PayType);
+}
+
+void TSettingsPage::SetUpGridEditing()
+{
+    // The sections grid's cell editor opens wherever the current cell goes,
+    // and a released key normalises the cell.
+    SectionsSettings->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    auto* sectionsEditor = new TLiveEditDelegate(SectionsSettings);
+    sectionsEditor->OnKeyUp = [this] { SectionsSettingsKeyUp(); };
+    SectionsSettings->setItemDelegate(sectionsEditor);
+    SectionsSettings->installEventFilter(this);
+
+    // The operators grid's cells keep to their length as they are typed.
+    auto* operatorsEditor = new TLiveEditDelegate(Operators);
+    operatorsEditor->OnEditText = [this](int col, int row, const QString& text) {
+        OperatorsSetEditText(col, row, text);
+    };
+    Operators->setItemDelegate(operatorsEditor);
 }
 
 void TSettingsPage::DisableReadOnlyPages()
 {
-    // The read-only tables' pages can be shown and filled by reading, but
-    // their controls take no input.
     for (const TRegisterTable& t : SettingsTables())
         if (QWidget* sub = pc_Options->widget(t.SubPage))
             sub->setEnabled(TakesInput(t));
@@ -575,92 +565,164 @@ void TSettingsPage::SetOperatorsCell(int col, int row, const QString& text)
     SetGridCell(Operators, col, row, text);
 }
 
+const TSettingsPage::TCellLists* TSettingsPage::CellLists(const QTableWidget* grid) const
+{
+    for (const TCellLists& lists : cellLists_)
+        if (lists.Grid == grid)
+            return &lists;
+    return nullptr;
+}
+
+const TSettingsPage::TCellLists& TSettingsPage::ListsOf(const QWidget* overlay) const
+{
+    for (const TCellLists& lists : cellLists_)
+        if (std::find(lists.ByRow.begin(), lists.ByRow.end(), overlay) != lists.ByRow.end())
+            return lists;
+    throw EKkmError(QStringLiteral("%1 не над таблицей").arg(overlay->objectName()));
+}
+
+void TSettingsPage::FollowRow(QTableWidget* grid, int row)
+{
+    // The current cell goes to the list's row, in its column unless that is
+    // a row label (or there is none).
+    const int fixed = TableOfControl(grid->objectName()).Grid.FixedColumns;
+    const int col = grid->currentColumn();
+    grid->setCurrentCell(row - 1, col >= fixed ? col : fixed);
+}
+
+const TSettingsPage::TCellLists* TSettingsPage::CellListsOfViewport(const QObject* viewport) const
+{
+    for (const TCellLists& lists : cellLists_)
+        if (lists.Grid->viewport() == viewport)
+            return &lists;
+    return nullptr;
+}
+
 QComboBox* TSettingsPage::SectionsList(int row) const
 {
-    return row >= 1 && row <= SectionRows ? sectionsLists_[row] : nullptr;
+    const TCellLists* lists = CellLists(SectionsSettings);
+    return lists && row >= 1 && row < int(lists->ByRow.size()) ? qobject_cast<QComboBox*>(lists->ByRow[row])
+                                                                : nullptr;
 }
 
 QListWidget* TSettingsPage::OperatorRights(int row) const
 {
-    return row >= 1 && row <= OperatorRows ? operatorRights_[row] : nullptr;
+    const TCellLists* lists = CellLists(Operators);
+    return lists && row >= 1 && row < int(lists->ByRow.size()) ? qobject_cast<QListWidget*>(lists->ByRow[row])
+                                                                : nullptr;
 }
 
-void TSettingsPage::SetSectionsSphere(int row, int value)
+void TSettingsPage::SetCellList(const TCellLists& lists, int row, int value)
 {
-    QComboBox* list = SectionsList(row);
-    if (!list)
+    if (row < 1 || row >= int(lists.ByRow.size()))
         return;
+    auto* list = qobject_cast<QComboBox*>(lists.ByRow[static_cast<std::size_t>(row)]);
     const int index = value == 1 ? 1 : 0;
-    SetSectionsCell(4, row, QString::number(index));
+    SetGridCell(lists.Grid, lists.Field->Column, row, QString::number(index));
     const QSignalBlocker quiet(list);
     list->setCurrentIndex(index);
 }
 
-void TSettingsPage::SetOperatorRightsMarks(int row, int mask)
+void TSettingsPage::SetCellMarks(const TCellLists& lists, int row, int mask)
 {
-    QListWidget* list = OperatorRights(row);
-    if (!list)
+    if (row < 1 || row >= int(lists.ByRow.size()))
         return;
-    // Marks set by code must not rewrite the rights cell.
+    auto* list = qobject_cast<QListWidget*>(lists.ByRow[static_cast<std::size_t>(row)]);
+    // Marks set by code must not rewrite the cell.
     const QSignalBlocker quiet(list);
-    for (int i = 0; i < list->count() && i < 7; ++i)
+    for (int i = 0; i < list->count(); ++i)
         list->item(i)->setCheckState((mask >> i) & 1 ? Qt::Checked : Qt::Unchecked);
     list->viewport()->update();
 }
 
+void TSettingsPage::SetSectionsSphere(int row, int value)
+{
+    if (const TCellLists* lists = CellLists(SectionsSettings))
+        SetCellList(*lists, row, value);
+}
+
+void TSettingsPage::SetOperatorRightsMarks(int row, int mask)
+{
+    if (const TCellLists* lists = CellLists(Operators))
+        SetCellMarks(*lists, row, mask);
+}
+
 QLineEdit* TSettingsPage::TextLineEdit(int record) const
 {
-    return record >= 1 && record <= TextLines ? lineEdits_[record] : nullptr;
+    return record >= 1 && record < int(lineEdits_.size()) ? lineEdits_[record] : nullptr;
 }
 
 TCheckComboBox* TSettingsPage::TextLineAttributes(int record) const
 {
-    return record >= 1 && record <= TextLines ? lineAttributes_[record] : nullptr;
+    return record >= 1 && record < int(lineAttributes_.size()) ? lineAttributes_[record] : nullptr;
 }
 
 QToolButton* TSettingsPage::CentreButton(int record) const
 {
-    return record >= 1 && record <= TextLines ? centreButtons_[record] : nullptr;
+    return record >= 1 && record < int(centreButtons_.size()) ? centreButtons_[record] : nullptr;
 }
 
 // ---------------------------------------------------------------------------
-// Sections grid
+// Lists laid over cells
 
-void TSettingsPage::SectionsSettingsDrawCell(int col, int row)
+void TSettingsPage::DrawCell(QTableWidget* grid, int col, int row)
 {
-    if (col != 4 || row < 1 || row > SectionRows)
+    const TCellLists* lists = CellLists(grid);
+    if (!lists || col != lists->Field->Column || row < 1 || row >= int(lists->ByRow.size()))
         return;
-    Host->Guard(QStringLiteral("Tfm_Main.SectionsSettingsDrawCell"), [&] {
-        QComboBox* list = sectionsLists_[row];
-        PlaceOverCell(SectionsSettings, col, row - 1, list);
-        if (SectionsCell(col, row).isEmpty())
-            SetSectionsCell(col, row, QStringLiteral("0"));
+    Host->Guard(QStringLiteral("Tfm_Main.") + grid->objectName() + QStringLiteral("DrawCell"), [&] {
+        QWidget* overlay = lists->ByRow[static_cast<std::size_t>(row)];
+        auto* list = qobject_cast<QComboBox*>(overlay);
+        if (!list) {
+            // One pixel in at the left and top, so the grid line stays visible.
+            PlaceOverCell(grid, col, row - 1, overlay, QMargins(1, 1, 0, 0));
+            return;
+        }
+        PlaceOverCell(grid, col, row - 1, list);
+        if (GridCell(grid, col, row).isEmpty())
+            SetGridCell(grid, col, row, QStringLiteral("0"));
         // Following the cell is no change made by the user. A value without
         // an item leaves the list without a selection rather than raising an
         // error from every paint.
         bool number = false;
-        const int index = SectionsCell(col, row).toInt(&number);
+        const int index = GridCell(grid, col, row).toInt(&number);
         const QSignalBlocker quiet(list);
         list->setCurrentIndex(number && index >= 0 && index < list->count() ? index : -1);
     });
 }
 
-void TSettingsPage::PlaceSectionsLists()
+void TSettingsPage::PlaceCellLists(const QTableWidget* grid)
 {
-    for (int r = 1; r <= SectionRows; ++r)
-        if (sectionsLists_[r])
-            SectionsSettingsDrawCell(4, r);
+    const TCellLists* lists = CellLists(grid);
+    if (!lists)
+        return;
+    for (int r = 1; r < int(lists->ByRow.size()); ++r)
+        if (lists->ByRow[static_cast<std::size_t>(r)])
+            DrawCell(lists->Grid, lists->Field->Column, r);
+}
+
+void TSettingsPage::SectionsSettingsDrawCell(int col, int row)
+{
+    DrawCell(SectionsSettings, col, row);
+}
+
+void TSettingsPage::OperatorsDrawCell(int col, int row)
+{
+    DrawCell(Operators, col, row);
 }
 
 void TSettingsPage::cb_SectionsInvisChange(QComboBox* list)
 {
     Host->Guard(QStringLiteral("Tfm_Main.cb_SectionsInvisChange"), [&] {
         const int row = list->property("Tag").toInt();
-        SetSectionsCell(4, row, QString::number(list->currentIndex()));
-        const int col = SectionsSettings->currentColumn();
-        SectionsSettings->setCurrentCell(row - 1, col > 0 ? col : 1);
+        const TCellLists& lists = ListsOf(list);
+        SetGridCell(lists.Grid, lists.Field->Column, row, QString::number(list->currentIndex()));
+        FollowRow(lists.Grid, row);
     });
 }
+
+// ---------------------------------------------------------------------------
+// Editing the grids
 
 void TSettingsPage::SectionsSettingsKeyUp()
 {
@@ -688,37 +750,17 @@ void TSettingsPage::SectionsSettingsKeyUp()
     });
 }
 
-// ---------------------------------------------------------------------------
-// Operators grid
-
-void TSettingsPage::OperatorsDrawCell(int col, int row)
-{
-    if (col != 2 || row < 1 || row > OperatorRows)
-        return;
-    Host->Guard(QStringLiteral("Tfm_Main.OperatorsDrawCell"), [&] {
-        // One pixel in at the left and top, so the grid line stays visible.
-        PlaceOverCell(Operators, col, row - 1, operatorRights_[row], QMargins(1, 1, 0, 0));
-    });
-}
-
-void TSettingsPage::PlaceOperatorRights()
-{
-    for (int r = 1; r <= OperatorRows; ++r)
-        if (operatorRights_[r])
-            OperatorsDrawCell(2, r);
-}
-
 void TSettingsPage::CheckListBoxClickCheck(QListWidget* list)
 {
     Host->Guard(QStringLiteral("Tfm_Main.CheckListBoxClickCheck"), [&] {
         const int row = list->property("Tag").toInt();
+        const TCellLists& lists = ListsOf(list);
         int mask = 0;
-        for (int i = 0; i < list->count() && i < 7; ++i)
+        for (int i = 0; i < list->count(); ++i)
             if (list->item(i)->checkState() == Qt::Checked)
                 mask += 1 << i;
-        SetOperatorsCell(2, row, QString::number(mask));
-        const int col = Operators->currentColumn();
-        Operators->setCurrentCell(row - 1, col >= 0 ? col : 0);
+        SetGridCell(lists.Grid, lists.Field->Column, row, QString::number(mask));
+        FollowRow(lists.Grid, row);
     });
 }
 
@@ -766,9 +808,9 @@ QString TSettingsPage::CentredText(const QString& text, bool doubleWidth)
 void TSettingsPage::bCenter1Click(QToolButton* button)
 {
     Host->Guard(QStringLiteral("Tfm_Main.bCenter1Click"), [&] {
-        const int record = int(std::find(centreButtons_.begin(), centreButtons_.end(), button) -
-                               centreButtons_.begin());
-        if (record < 1 || record > TextLines)
+        const auto at = std::find(centreButtons_.begin(), centreButtons_.end(), button);
+        const int record = int(at - centreButtons_.begin());
+        if (!button || at == centreButtons_.end())
             throw EKkmError(QStringLiteral("Неизвестная кнопка выравнивания"));
         QLineEdit* edit = lineEdits_[record];
         edit->setText(CentredText(edit->text(), lineAttributes_[record]->Checked(0)));
@@ -793,11 +835,9 @@ bool TSettingsPage::eventFilter(QObject* watched, QEvent* event)
     } else if (type == QEvent::KeyRelease && watched == SectionsSettings) {
         SectionsSettingsKeyUp();
     } else if (type == QEvent::Paint || type == QEvent::Resize || type == QEvent::Show) {
-        // Painting the grid lays the overlays over their cells.
-        if (watched == SectionsSettings->viewport())
-            PlaceSectionsLists();
-        else if (watched == Operators->viewport())
-            PlaceOperatorRights();
+        // Painting a grid lays its lists over their cells.
+        if (const TCellLists* lists = CellListsOfViewport(watched))
+            PlaceCellLists(lists->Grid);
     }
     return TPage::eventFilter(watched, event);
 }
@@ -811,20 +851,21 @@ void TSettingsPage::SetFieldValue(const TFieldValue& v)
     QWidget* control = Control(f.Control);
     if (!control)
         throw EKkmError(QStringLiteral("Нет элемента %1").arg(f.Control));
-    if (f.Kind == TControlKind::GridCell) {
+    if (InGrid(f.Kind)) {
         auto* grid = qobject_cast<QTableWidget*>(control);
         if (!grid)
             throw EKkmError(QStringLiteral("%1 не таблица").arg(f.Control));
-        if (f.Encoding == TEncoding::Sphere && grid == SectionsSettings) {
+        const TCellLists* lists = CellLists(grid);
+        if (f.Kind == TControlKind::CellList && lists) {
             // The cell and the row's list together.
-            SetSectionsSphere(v.Row, v.Value.Index);
+            SetCellList(*lists, v.Row, v.Value.Index);
             return;
         }
         SetGridCell(grid, f.Column, v.Row, v.Value.Text);
         // The marks follow the cell's number; the handler must not write
         // the cell back.
-        if (f.Encoding == TEncoding::OperatorRights && grid == Operators)
-            SetOperatorRightsMarks(v.Row, static_cast<int>(v.Value.Bits));
+        if (f.Kind == TControlKind::CellCheckedList && lists)
+            SetCellMarks(*lists, v.Row, static_cast<int>(v.Value.Bits));
         return;
     }
     // The checked list is a combo box as well, so it is asked for first.
@@ -861,13 +902,14 @@ TControlValue TSettingsPage::FieldValue(const TTableField& f, int row) const
     if (!control)
         throw EKkmError(QStringLiteral("Нет элемента %1").arg(f.Control));
     TControlValue v;
-    if (f.Kind == TControlKind::GridCell) {
+    if (InGrid(f.Kind)) {
         auto* grid = qobject_cast<QTableWidget*>(control);
         if (!grid)
             throw EKkmError(QStringLiteral("%1 не таблица").arg(f.Control));
         v.Text = GridCell(grid, f.Column, row);
-        if (f.Encoding == TEncoding::Sphere && grid == SectionsSettings)
-            if (const QComboBox* list = SectionsList(row))
+        const TCellLists* lists = CellLists(grid);
+        if (f.Kind == TControlKind::CellList && lists && row >= 1 && row < int(lists->ByRow.size()))
+            if (const auto* list = qobject_cast<const QComboBox*>(lists->ByRow[static_cast<std::size_t>(row)]))
                 v.Index = list->currentIndex();
         return v;
     }

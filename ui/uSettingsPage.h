@@ -1,6 +1,7 @@
 // Page 1: the register's settings tables 2 to 10, one sub-page of pc_Options
-// per table, with the editing aids of the sections and operators grids, the
-// numeric edits and the text lines.
+// per table, each built from the table map (a form of fields, lines of
+// records, or a grid with lists laid over its cells), with the editing aids
+// of the grids, the numeric edits and the text lines.
 //
 // Every control is a public member named as on the window and carries the
 // same objectName; the controls of numbered rows are arrays indexed by the
@@ -17,12 +18,11 @@
 
 #include <QString>
 
-#include <array>
 #include <vector>
 
 class QCheckBox;
 class QComboBox;
-class QKeyEvent;
+class QGridLayout;
 class QLineEdit;
 class QListWidget;
 class QTabWidget;
@@ -34,13 +34,6 @@ class TSettingsPage : public TPage {
     Q_OBJECT
 
 public:
-    static constexpr int SectionRows = 16;
-    static constexpr int OperatorRows = 7;
-    static constexpr int TextLines = 9;
-    static constexpr int DiscountRows = 8;
-    static constexpr int TaxRows = 4;
-    static constexpr int PayTypeRows = 3;
-
     // Sub-pages of pc_Options by index.
     enum { spMainOptions = 0, spPrintOpt, spReklama, spDiscounts, spTaxes, spSections, spDevices,
            spOperators, spPayTypes };
@@ -77,10 +70,8 @@ public:
         return findChild<T*>(Name);
     }
 
-    // Start-up steps, in this order: the two grids with their per-row lists,
-    // then the sub-pages of the read-only tables made to take no input.
-    void SetUpSectionsGrid();
-    void SetUpOperatorsGrid();
+    // The sub-pages of the read-only tables can be shown and filled by
+    // reading, but take no input; the first sub-page comes to the front.
     void DisableReadOnlyPages();
 
     // Cells in the grids' own numbering (row 0 is the header row).
@@ -88,12 +79,12 @@ public:
     void SetSectionsCell(int Col, int Row, const QString& Text);
     QString OperatorsCell(int Col, int Row) const;
     void SetOperatorsCell(int Col, int Row, const QString& Text);
-    // The list laid over column 4 of section row 1..16, and the rights check
-    // list over column 2 of operator row 1..7.
+    // The list laid over the sphere cell of section row 1..16, and the rights
+    // check list over the rights cell of operator row 1..7.
     QComboBox* SectionsList(int Row) const;
     QListWidget* OperatorRights(int Row) const;
-    // Column 4 of a section row and its list together: 1 "Услуги", anything
-    // else 0 "Торговля". The list's change handler is not run.
+    // The sphere cell of a section row and its list together: 1 "Услуги",
+    // anything else 0 "Торговля". The list's change handler is not run.
     void SetSectionsSphere(int Row, int Value);
     // The seven marks of an operator row's rights list from bits 0..6 of
     // Mask; the rights cell is left as it is.
@@ -168,16 +159,16 @@ public:
     QToolButton* bCenter8 = nullptr;
     QToolButton* bCenter9 = nullptr;
 
-    // Table 5, discounts and surcharges, rows 1 to 8.
-    std::array<QLineEdit*, DiscountRows + 1> ed_DscValue{};
-    std::array<QLineEdit*, DiscountRows + 1> ed_DscName{};
-    std::array<QComboBox*, DiscountRows + 1> cb_DscType{};
-    std::array<QComboBox*, DiscountRows + 1> cb_DscSummType{};
-    std::array<QCheckBox*, DiscountRows + 1> cb_DscAuth{};
+    // Table 5, discounts and surcharges, by row.
+    std::vector<QLineEdit*> ed_DscValue;
+    std::vector<QLineEdit*> ed_DscName;
+    std::vector<QComboBox*> cb_DscType;
+    std::vector<QComboBox*> cb_DscSummType;
+    std::vector<QCheckBox*> cb_DscAuth;
 
-    // Table 6, taxes, rows 1 to 4.
-    std::array<QLineEdit*, TaxRows + 1> ed_txName{};
-    std::array<QLineEdit*, TaxRows + 1> ed_txValue{};
+    // Table 6, taxes, by row.
+    std::vector<QLineEdit*> ed_txName;
+    std::vector<QLineEdit*> ed_txValue;
 
     // Table 7, sections.
     QWidget* pnl_sections = nullptr;
@@ -194,19 +185,19 @@ public:
     QWidget* pnl_operators = nullptr;
     QTableWidget* Operators = nullptr;
 
-    // Table 10, payment types, rows 1 to 3.
-    std::array<QLineEdit*, PayTypeRows + 1> ed_PayType{};
-    std::array<QCheckBox*, PayTypeRows + 1> cb_PayType{};
+    // Table 10, payment types, by row.
+    std::vector<QLineEdit*> ed_PayType;
+    std::vector<QCheckBox*> cb_PayType;
 
 public slots:
-    // Sections grid: places, syncs and shows or hides the list of a cell of
-    // column 4; the selection of a row's list goes into its cell; a released
-    // key normalises the current cell.
+    // Sections grid: places, syncs and shows or hides the list of a cell
+    // with a list; the selection of a row's list goes into its cell; a
+    // released key normalises the current cell.
     void SectionsSettingsDrawCell(int Col, int Row);
     void cb_SectionsInvisChange(QComboBox* List);
     void SectionsSettingsKeyUp();
     // Operators grid: places the rights lists; a changed mark recomputes the
-    // row's rights cell; a cell takes at most 32 characters.
+    // row's rights cell; a cell takes at most its column's length.
     void OperatorsDrawCell(int Col, int Row);
     void CheckListBoxClickCheck(QListWidget* List);
     void OperatorsSetEditText(int Col, int Row, const QString& Text);
@@ -219,25 +210,49 @@ protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
+    // The lists laid over one column of a grid, by row (0 unused).
+    struct TCellLists {
+        QTableWidget* Grid = nullptr;
+        const TTableField* Field = nullptr; // the column's field, of the first record
+        std::vector<QWidget*> ByRow;
+    };
+
     // The table of the sub-page in front; none when no sub-page is.
     const TRegisterTable* CurrentTable() const;
 
-    void BuildMainOptions();
-    void BuildPrintOptions();
-    void BuildTextLines();
-    void BuildDiscounts();
-    void BuildTaxes();
-    void BuildDevices();
-    void BuildPayTypes();
-    void BuildGrids();
-    // Every overlay of a grid follows its cell.
-    void PlaceSectionsLists();
-    void PlaceOperatorRights();
+    // The builders: a sub-page from its table, by the table's layout.
+    void BuildForm(QWidget* Sheet, const TRegisterTable& Table);
+    void BuildRows(QWidget* Sheet, const TRegisterTable& Table);
+    void BuildGrid(QWidget* Sheet, const TRegisterTable& Table);
+    QWidget* MakeControl(QWidget* Parent, const TTableField& Field);
+    QWidget* MakeCellList(QWidget* Panel, const TTableField& Field, int Row);
+    // The centre button of a text line, and the line's edit and attributes
+    // kept by record.
+    void AddLineAids(QGridLayout* Grid, int GridRow, int Column, const std::vector<QWidget*>& Controls,
+                     const std::vector<const TTableField*>& Fields, int Record);
+    // The members take the controls of their names.
+    void BindMembers();
+    // Editing aids of the two grids.
+    void SetUpGridEditing();
 
-    std::array<QComboBox*, SectionRows + 1> sectionsLists_{};      // by row, 0 unused
-    std::array<QListWidget*, OperatorRows + 1> operatorRights_{}; // by row, 0 unused
-    std::array<QLineEdit*, TextLines + 1> lineEdits_{};
-    std::array<TCheckComboBox*, TextLines + 1> lineAttributes_{};
-    std::array<QToolButton*, TextLines + 1> centreButtons_{};
+    const TCellLists* CellLists(const QTableWidget* Grid) const;
+    const TCellLists* CellListsOfViewport(const QObject* Viewport) const;
+    // The lists that hold Overlay; an error for any other widget.
+    const TCellLists& ListsOf(const QWidget* Overlay) const;
+    // The grid's current cell moves to Row.
+    static void FollowRow(QTableWidget* Grid, int Row);
+    // Places one row's list over its cell (and, for a list of items, shows
+    // the cell's item in it); the handler's location names the grid.
+    void DrawCell(QTableWidget* Grid, int Col, int Row);
+    // Every list of the grid follows its cell.
+    void PlaceCellLists(const QTableWidget* Grid);
+    // A cell with a list and its list together; the list's handler is not run.
+    void SetCellList(const TCellLists& Lists, int Row, int Index);
+    void SetCellMarks(const TCellLists& Lists, int Row, int Mask);
+
+    std::vector<TCellLists> cellLists_;
+    std::vector<QLineEdit*> lineEdits_;          // by record, 0 unused
+    std::vector<TCheckComboBox*> lineAttributes_;
+    std::vector<QToolButton*> centreButtons_;
     std::vector<QLineEdit*> numericEdits_; // the whole-number edits of tables that take input
 };

@@ -521,7 +521,11 @@ TEST(TableMap, ShapeOfTheTables)
             EXPECT_LE(f.Offset + f.Size, t.RecordSize) << f.Control.toStdString();
             EXPECT_TRUE(controls.emplace(f.Control, f.Column, f.Record).second) << f.Control.toStdString();
             const bool list = f.Kind == TControlKind::List || f.Kind == TControlKind::CheckedList;
-            EXPECT_EQ(list, !f.Items.isEmpty() && f.Kind != TControlKind::GridCell) << f.Control.toStdString();
+            EXPECT_EQ(list, !f.Items.isEmpty() && !InGrid(f.Kind)) << f.Control.toStdString();
+            // A list laid over a cell is named after its row.
+            const bool overlay = f.Kind == TControlKind::CellList || f.Kind == TControlKind::CellCheckedList;
+            EXPECT_EQ(overlay, !f.Overlay.isEmpty()) << f.Control.toStdString();
+            EXPECT_TRUE(!overlay || !f.Items.isEmpty()) << f.Control.toStdString();
         }
         EXPECT_EQ(lastRecord, t.LastRecord);
     }
@@ -585,7 +589,7 @@ TEST(TableMap, WhatTheControlsTake)
         if (!t.Grid.Titles.isEmpty()) {
             EXPECT_EQ(static_cast<qsizetype>(t.Grid.Widths.size()), t.Grid.Titles.size()) << t.Table;
             for (const TTableField& f : t.Fields) {
-                EXPECT_EQ(f.Kind, TControlKind::GridCell) << t.Table;
+                EXPECT_TRUE(InGrid(f.Kind)) << t.Table;
                 EXPECT_LT(f.Column, t.Grid.Titles.size()) << t.Table;
                 EXPECT_GE(f.Column, t.Grid.FixedColumns) << t.Table;
             }
@@ -594,13 +598,31 @@ TEST(TableMap, WhatTheControlsTake)
             EXPECT_EQ(static_cast<std::size_t>(t.ColumnTitles.size()), RecordFields(t, t.FirstRecord).size())
                 << t.Table;
         }
+        // The sub-page is built from this: every field has its place and a
+        // form's fields their labels.
+        EXPECT_FALSE(t.Caption.isEmpty()) << t.Table;
+        if (t.Layout() == TPageLayout::Grid) {
+            EXPECT_FALSE(t.Grid.Panel.isEmpty()) << t.Table;
+        }
+        for (const TTableField& f : t.Fields) {
+            EXPECT_EQ(f.Caption.isEmpty(), t.Layout() != TPageLayout::Form) << f.Control.toStdString();
+        }
+        if (!t.Groups.empty()) {
+            int next = t.FirstRecord;
+            for (const TRecordGroup& g : t.Groups) {
+                EXPECT_EQ(g.First, next) << t.Table;
+                EXPECT_LE(g.First, g.Last) << t.Table;
+                next = g.Last + 1;
+            }
+            EXPECT_EQ(next, t.LastRecord + 1) << t.Table;
+        }
         for (const TTableField& f : t.Fields) {
             const std::string name = f.Control.toStdString();
             const TValueKind kind = ValueKind(f);
             // Every text the window types takes a length; no list does
             // (the rights cell under its list is typed into too).
             const bool typed = kind == TValueKind::Text || kind == TValueKind::Number;
-            if (typed || f.Kind != TControlKind::GridCell) {
+            if (typed || !InGrid(f.Kind)) {
                 EXPECT_EQ(f.MaxLength > 0, typed) << name;
             }
             EXPECT_EQ(f.HasRange(), kind == TValueKind::Number) << name;
