@@ -329,8 +329,7 @@ void TSettingsPage::AddLineAids(QGridLayout* grid, int gridRow, int col, const s
     auto* button = new QToolButton(edit->parentWidget());
     button->setObjectName(QStringLiteral("bCenter") + QString::number(record));
     button->setToolTip(QStringLiteral("Выравнять по центру"));
-    static const QIcon centre = CentreIcon();
-    button->setIcon(centre);
+    button->setIcon(CentreIcon());
     button->setAutoRaise(true);
     grid->addWidget(button, gridRow, col);
     connect(button, &QToolButton::clicked, this, [this, button] { bCenter1Click(button); });
