@@ -515,6 +515,9 @@ void TSettingsPage::BindMembers()
     KKM_BIND_ROWS(cb_PayType);
 }
 
+#undef KKM_BIND
+#undef KKM_BIND_ROWS
+
 void TSettingsPage::SetUpGridEditing()
 {
     // The sections grid's cell editor opens wherever the current cell goes,
