@@ -166,8 +166,12 @@ same_state() {
   same "state-$1.json"
 }
 export KKM_PASSWORD=1
-twin info.json info -p @P@ --json
-twin read.out settings read -p @P@ -o @D@/profile.json
+# The answers are compared, not their speed: under Wine the port is polled,
+# and on a loaded machine an answer can come later than kkm-cli's own
+# 200 ms, which would end one side with a time-out and not its twin.
+answer_ms=3000
+twin info.json info --timeout "$answer_ms" -p @P@ --json
+twin read.out settings read --timeout "$answer_ms" -p @P@ -o @D@/profile.json
 # The tables byte for byte; the time the profile was read is its own.
 sed -i '/^    "time": /d' "$work/win/profile.json" "$work/lin/profile.json"
 same profile.json
@@ -175,13 +179,13 @@ same profile.json
 sed 's/"Скидка 5%"/"Скидка 7%"/; s/"00500"/"00700"/; s/"  РОМАШКА"/"  ЛЮТИК"/' "$work/lin/profile.json" \
   >"$work/profile-in.json"
 ! cmp -s "$work/profile-in.json" "$work/lin/profile.json" || fail "the profile to write changes nothing"
-twin write.out settings write -p @P@ -u 1 "$work/profile-in.json"
+twin write.out settings write --timeout "$answer_ms" -p @P@ -u 1 "$work/profile-in.json"
 same_state settings
-twin goods-write.out goods write -p @P@ -u 1 --zero-sales "$work/goods-in.csv"
-twin goods-read.out goods read -p @P@ -r 1..200 -o @D@/goods.csv
+twin goods-write.out goods write --timeout "$answer_ms" -p @P@ -u 1 --zero-sales "$work/goods-in.csv"
+twin goods-read.out goods read --timeout "$answer_ms" -p @P@ -r 1..200 -o @D@/goods.csv
 same goods.csv
 same_state goods
-twin logo.out logo upload -p @P@ -u 1 --contrast 60 "$work/logo.bmp"
+twin logo.out logo upload --timeout "$answer_ms" -p @P@ -u 1 --contrast 60 "$work/logo.bmp"
 same_state logo
 cmp -s "$work/logo-win.pbm" "$work/logo-lin.pbm" || fail "the stored logos differ"
 echo "twins: info, settings read and write, goods write and read, logo upload alike"
@@ -193,10 +197,10 @@ fleet() {
   local side=$1 status=0
   shift
   if [ "$side" = win ]; then
-    winecli info -p COM7 -p COM9 -p COM12 >"$work/win/fleet.out" 2>"$work/win/fleet.err" || status=$?
+    winecli info --timeout "$answer_ms" -p COM7 -p COM9 -p COM12 >"$work/win/fleet.out" 2>"$work/win/fleet.err" || status=$?
     sed -i 's/\r$//' "$work/win/fleet.err"
   else
-    "$cli" info -p "$pty_lin" -p "$pty_f2" -p "$pty_f3" >"$work/lin/fleet.out" 2>"$work/lin/fleet.err" || status=$?
+    "$cli" info --timeout "$answer_ms" -p "$pty_lin" -p "$pty_f2" -p "$pty_f3" >"$work/lin/fleet.out" 2>"$work/lin/fleet.err" || status=$?
     sed -i "s|$pty_lin|COM7|g; s|$pty_f2|COM9|g; s|$pty_f3|COM12|g" "$work/lin/fleet.out" "$work/lin/fleet.err"
   fi
   [ "$status" = 4 ] || fail "the fleet with a silent register ended with $status on $side, not 4"
@@ -283,9 +287,9 @@ paced() {
   : >"$work/emu-pace.err"
   t0=$(date +%s%N)
   if [ "$side" = win ]; then
-    winecli goods read -p COM6 -r 1..200 -o "$work/win/pace.csv" >/dev/null
+    winecli goods read --timeout "$answer_ms" -p COM6 -r 1..200 -o "$work/win/pace.csv" >/dev/null
   else
-    "$cli" goods read -p "$pty_pace" -r 1..200 -o "$work/lin/pace.csv" >/dev/null
+    "$cli" goods read --timeout "$answer_ms" -p "$pty_pace" -r 1..200 -o "$work/lin/pace.csv" >/dev/null
   fi
   ms=$(( ($(date +%s%N) - t0) / 1000000 ))
   local line
