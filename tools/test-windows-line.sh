@@ -41,6 +41,21 @@ WINEPREFIX=$prefix "$wineserver" -w >/dev/null 2>&1 || true
 WINEPREFIX=$prefix "$wineserver" -p >/dev/null 2>&1 || true
 # Windows programs write CR LF to a pipe; the texts compare without the CR.
 winecli() { wine "$clixe" "$@" | tr -d '\r'; }
+# cli_status WHAT OUT ERR ARGS...: kkm-cli.exe's status in $status. 139 is
+# Wine itself (the program's own faults end with Windows codes): now and
+# then, more often on a loaded machine, one of its pool threads ending just
+# as a program that ran briefly ends faults on its way out. Such a run is
+# run again, up to three times in all.
+cli_status() {
+  local what=$1 out=$2 err=$3 try
+  shift 3
+  for try in 1 2 3; do
+    status=0
+    winecli "$@" >"$out" 2>"$err" || status=$?
+    [ "$status" = 139 ] || return 0
+    echo "$what: Wine crashed as the program ended (run $try); again"
+  done
+}
 
 # Waits for a condition (a command) with a generous bound; no answer is
 # timed by a fixed sleep.
@@ -225,10 +240,18 @@ window_failed() {
   fail "the window $1: $(tr -d '\r' <"$2" | grep -E 'FAIL|Loc:' | head -5)
 its journal ends: $(tail -5 "$3" 2>/dev/null)"
 }
+status=0
 KKM_LINE_PORT=COM7 KKM_LINE_JOURNAL=$work/win/journal.txt \
   tools/wine-run.sh "$prefix" "$kit/bin" "$windir/tests/ui/line_window_test.exe" \
-  -o "Z:$work/win/window.txt,txt" >"$work/win/window.out" 2>&1 ||
-  window_failed "under Wine" "$work/win/window.txt" "$work/win/journal.txt"
+  -o "Z:$work/win/window.txt,txt" >"$work/win/window.out" 2>&1 || status=$?
+# Wine's own fault as a program ends (139, see cli_status) after a whole
+# report without a failure is none of the window's.
+if [ "$status" = 139 ] && tr -d '\r' <"$work/win/window.txt" | grep -q '^\*\** Finished testing' &&
+   ! tr -d '\r' <"$work/win/window.txt" | grep -q '^FAIL'; then
+  echo "window: Wine crashed as the program ended, after a report without a failure"
+  status=0
+fi
+[ "$status" = 0 ] || window_failed "under Wine (status $status)" "$work/win/window.txt" "$work/win/journal.txt"
 KKM_LINE_PORT=$link_lin KKM_LINE_JOURNAL=$work/lin/journal.txt QT_QPA_PLATFORM=offscreen \
   "$linux/tests/ui/line_window_test" >"$work/lin/window.out" 2>&1 ||
   window_failed "on Linux" "$work/lin/window.out" "$work/lin/journal.txt"
@@ -247,10 +270,7 @@ holder=$!
 pids+=("$holder")
 wait_for "the goods read on COM5 to run" 60 \
   bash -c "[ \"\$(grep -c '^<-' '$work/emu-lost.err' || true)\" -ge 10 ]"
-status=0
-winecli info -p COM5 >"$work/busy.out" 2>"$work/busy.err" || status=$?
-[ "$status" != 139 ] || { echo "busy port: Wine crashed at the program's end; again"; status=0
-  winecli info -p COM5 >"$work/busy.out" 2>"$work/busy.err" || status=$?; }
+cli_status "busy port" "$work/busy.out" "$work/busy.err" info -p COM5
 [ "$status" = 4 ] || fail "a second program on the busy COM5 ended with $status, not 4"
 grep -q 'Порт занят другой программой.' "$work/busy.err" || fail "COM5 held open was not reported busy: $(cat "$work/busy.err")"
 echo quit >"$ctl_lost"
@@ -263,12 +283,7 @@ lost_ms=$(( ($(date +%s%N) - lost_at) / 1000000 ))
 [ "$lost_ms" -le 2000 ] || fail "the goods read whose register went away took $lost_ms ms to end, over 2 s"
 echo "lost line: status 4 after $lost_ms ms; busy port reported"
 
-status=0
-winecli info -p COM99 >/dev/null 2>"$work/unknown.err" || status=$?
-# 139: Wine itself (not the program, whose faults end with Windows codes)
-# was seen to crash now and then as a program ended at once; once more.
-[ "$status" != 139 ] || { echo "unknown port: Wine crashed at the program's end; again"; status=0
-  winecli info -p COM99 >/dev/null 2>"$work/unknown.err" || status=$?; }
+cli_status "unknown port" /dev/null "$work/unknown.err" info -p COM99
 [ "$status" = 4 ] || fail "the unknown COM99 ended with $status, not 4: $(cat "$work/unknown.err")"
 echo "unknown port: status 4"
 
