@@ -7,16 +7,13 @@
 #include "KkmText.h"
 #include "StringGrid.h"
 
-
 #include <algorithm>
-#include <functional>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
