@@ -13,6 +13,7 @@
 //   cli_bench [READ_RANGE] [WRITE_RANGE] [BAUD]   (default 1..9999 1..2000 115200)
 #include "Cp1251.h"
 #include "OmvekCP.h"
+#include "BenchSupport.h"
 #include "PtyRegister.h"
 
 #include <QCoreApplication>
@@ -27,38 +28,9 @@
 #include <vector>
 
 using namespace kkm::emu;
+using namespace kkm::bench;
 
 namespace {
-
-struct TRange {
-    int First = 1;
-    int Last = 9999;
-    QString Text() const { return QStringLiteral("%1..%2").arg(First).arg(Last); }
-};
-
-TRange ParseRange(const char* text, TRange fallback)
-{
-    const QStringList parts = QString::fromLatin1(text).split(QStringLiteral(".."));
-    if (parts.size() != 2)
-        return fallback;
-    return {parts[0].toInt(), parts[1].toInt()};
-}
-
-std::unique_ptr<PtyRegister> StartRegister(int baud, std::int64_t serial)
-{
-    auto reg = std::make_unique<PtyRegister>();
-    PtyOptions options;
-    options.Publish = false;
-    options.Baud = baud;
-    options.LogSink = [](const std::string&) {};
-    QString error;
-    if (!reg->Start(options, &error)) {
-        std::fprintf(stderr, "emulator: %s\n", qPrintable(error));
-        std::exit(1);
-    }
-    reg->WithModel([serial](RegisterModel& m) { m.State().identity.SerialNumber = serial; });
-    return reg;
-}
 
 // Runs kkm-cli; the elapsed seconds, or a negative value when it failed.
 double RunCli(const QStringList& args, const QByteArray& input = {})
@@ -131,12 +103,6 @@ QByteArray GoodsFile(const TRange& range)
                               .arg(item % 2 ? QStringLiteral("НЕТ") : QStringLiteral("ДА"))) +
                  "\r\n";
     return bytes;
-}
-
-QString LoadAverage()
-{
-    QFile f(QStringLiteral("/proc/loadavg"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(' ', 0, 2) : QStringLiteral("?");
 }
 
 } // namespace

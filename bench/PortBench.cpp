@@ -14,6 +14,7 @@
 //
 //   port_bench [FIRST..LAST] [BAUD] [ROUNDS]   (default 1..2000 115200 2)
 #include "FrameCodec.h"
+#include "BenchSupport.h"
 #include "PtyRegister.h"
 #include "RegisterCodes.h"
 #include "Session.h"
@@ -35,37 +36,10 @@
 #include <unistd.h>
 
 using namespace kkm::emu;
+using namespace kkm::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct TRange {
-    int First = 1;
-    int Last = 2000;
-};
-
-TRange ParseRange(const char* text, TRange fallback)
-{
-    const QStringList parts = QString::fromLatin1(text).split(QStringLiteral(".."));
-    if (parts.size() != 2)
-        return fallback;
-    return {parts[0].toInt(), parts[1].toInt()};
-}
-
-std::unique_ptr<PtyRegister> StartRegister(int baud)
-{
-    auto reg = std::make_unique<PtyRegister>();
-    PtyOptions options;
-    options.Publish = false;
-    options.Baud = baud;
-    options.LogSink = [](const std::string&) {};
-    QString error;
-    if (!reg->Start(options, &error)) {
-        std::fprintf(stderr, "emulator: %s\n", qPrintable(error));
-        std::exit(1);
-    }
-    return reg;
-}
 
 struct TFigures {
     double Elapsed = 0;
@@ -223,12 +197,6 @@ TFigures RunSession(int baud, const TRange& range)
         std::exit(1);
     }
     return Measure(*reg, baud, elapsed);
-}
-
-QString LoadAverage()
-{
-    QFile f(QStringLiteral("/proc/loadavg"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(' ', 0, 2) : QStringLiteral("?");
 }
 
 } // namespace
