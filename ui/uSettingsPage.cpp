@@ -385,9 +385,11 @@ void TSettingsPage::BuildGrid(QWidget* sheet, const TRegisterTable& t)
         TCellLists lists;
         lists.Grid = grid;
         lists.Field = f;
+        lists.DrawLocation = QStringLiteral("Tfm_Main.") + grid->objectName() + QStringLiteral("DrawCell");
         lists.ByRow.assign(static_cast<std::size_t>(t.LastRecord + 1), nullptr);
         for (int r = t.FirstRecord; r <= t.LastRecord; ++r)
-            lists.ByRow[static_cast<std::size_t>(r)] = MakeCellList(panel, MapField(f->Control, f->Column, r), r);
+            lists.ByRow[static_cast<std::size_t>(r)] =
+                MakeCellList(panel, grid, MapField(f->Control, f->Column, r), r);
         cellLists_.push_back(std::move(lists));
     }
 
@@ -399,12 +401,11 @@ void TSettingsPage::BuildGrid(QWidget* sheet, const TRegisterTable& t)
     connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this, place);
 }
 
-QWidget* TSettingsPage::MakeCellList(QWidget* panel, const TTableField& f, int row)
+QWidget* TSettingsPage::MakeCellList(QWidget* panel, QTableWidget* grid, const TTableField& f, int row)
 {
     QWidget* overlay = nullptr;
     if (f.Kind == TControlKind::CellList) {
         // The cell under the list is changed through the list only.
-        auto* grid = Control<QTableWidget>(f.Control);
         auto* cell = new QTableWidgetItem;
         cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         grid->setItem(row - 1, f.Column, cell);
@@ -669,7 +670,7 @@ void TSettingsPage::DrawCell(QTableWidget* grid, int col, int row)
     const TCellLists* lists = CellLists(grid);
     if (!lists || col != lists->Field->Column || row < 1 || row >= int(lists->ByRow.size()))
         return;
-    Host->Guard(QStringLiteral("Tfm_Main.") + grid->objectName() + QStringLiteral("DrawCell"), [&] {
+    Host->Guard(lists->DrawLocation, [&] {
         QWidget* overlay = lists->ByRow[static_cast<std::size_t>(row)];
         auto* list = qobject_cast<QComboBox*>(overlay);
         if (!list) {

@@ -215,6 +215,7 @@ private:
         QTableWidget* Grid = nullptr;
         const TTableField* Field = nullptr; // the column's field, of the first record
         std::vector<QWidget*> ByRow;
+        QString DrawLocation;               // the placing handler's, for its error box
     };
 
     // The table of the sub-page in front; none when no sub-page is.
@@ -225,7 +226,7 @@ private:
     void BuildRows(QWidget* Sheet, const TRegisterTable& Table);
     void BuildGrid(QWidget* Sheet, const TRegisterTable& Table);
     QWidget* MakeControl(QWidget* Parent, const TTableField& Field);
-    QWidget* MakeCellList(QWidget* Panel, const TTableField& Field, int Row);
+    QWidget* MakeCellList(QWidget* Panel, QTableWidget* Grid, const TTableField& Field, int Row);
     // The centre button of a text line, and the line's edit and attributes
     // kept by record.
     void AddLineAids(QGridLayout* Grid, int GridRow, int Column, const std::vector<QWidget*>& Controls,
